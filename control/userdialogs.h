@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+class QWidget;
+
+namespace morvandell {
+
+// Modal questions and messages. The windows ask through this so that tests can answer them.
+class UserDialogs
+{
+public:
+    enum class Icon { None, Information, Warning, Error };
+
+    virtual ~UserDialogs() = default;
+
+    // Modal message box with an OK button. An empty title means the application's title.
+    virtual void message(QWidget* parent, const QString& title, const QString& text, Icon icon) = 0;
+
+    // File-open dialog. nullopt on Cancel. filter is in "Description (*.ext)" form.
+    virtual std::optional<QString> openFileName(QWidget* parent, const QString& title, const QString& folder,
+                                                const QString& filter) = 0;
+
+    // One-line text prompt. nullopt on Cancel.
+    virtual std::optional<QString> textPrompt(QWidget* parent, const QString& title, const QString& label) = 0;
+
+    // The real dialogs.
+    static UserDialogs& standard();
+};
+
+} // namespace morvandell

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "control/userdialogs.h"
+#include "serial/portdirectory.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace morvandell::test {
+
+// Answers the windows' modal questions from a script and records every message box.
+class ScriptedDialogs : public UserDialogs
+{
+public:
+    struct Message
+    {
+        QString title;
+        QString text;
+        Icon icon;
+    };
+    struct FileRequest
+    {
+        QString title;
+        QString folder;
+        QString filter;
+    };
+
+    void message(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
+    std::optional<QString> openFileName(QWidget* parent, const QString& title, const QString& folder,
+                                        const QString& filter) override;
+    std::optional<QString> textPrompt(QWidget* parent, const QString& title, const QString& label) override;
+
+    QList<Message> messages;
+    QList<FileRequest> fileRequests;
+    QList<std::optional<QString>> fileAnswers;   // consumed in order; empty list answers Cancel
+    QList<std::optional<QString>> promptAnswers; // consumed in order; empty list answers Cancel
+    QStringList prompts;                         // "title|label" of every prompt shown
+    // Runs while a message box would be open (the box is modal: events still run under it).
+    std::function<void(const Message&)> onMessage;
+
+    bool hasMessage(const QString& text) const;
+    QString allMessages() const;
+};
+
+// A port directory with the given numbers mapped to devices.
+std::shared_ptr<const PortDirectory> directoryOf(const QMap<int, QString>& devices);
+
+// Processes events until pred() holds or ms run out.
+bool waitUntil(const std::function<bool()>& pred, int ms);
+
+// Writes bytes into a fresh file in a temporary folder that lives as long as the test process.
+QString writeTempFile(const QString& name, const QByteArray& bytes);
+
+} // namespace morvandell::test
