@@ -4,7 +4,14 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace morvandell::test {
 
@@ -46,6 +53,58 @@ QString ScriptedDialogs::allMessages() const
     for (const auto& m : messages)
         all << QStringLiteral("[%1] %2").arg(m.title, m.text);
     return all.join(QLatin1String(" | "));
+}
+
+PtyPair::PtyPair()
+{
+    char name[256] = {};
+    if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+        m_master = m_slave = -1;
+        return;
+    }
+    termios tio{};
+    ::tcgetattr(m_slave, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(m_slave, TCSANOW, &tio);
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    m_slavePath = QString::fromLocal8Bit(name);
+}
+
+PtyPair::~PtyPair()
+{
+    closeMaster();
+}
+
+void PtyPair::closeMaster()
+{
+    if (m_master >= 0)
+        ::close(m_master);
+    if (m_slave >= 0)
+        ::close(m_slave);
+    m_master = m_slave = -1;
+}
+
+QByteArray PtyPair::readMaster(int ms, int atLeast)
+{
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    while (m_master >= 0 && clock.elapsed() < ms && (atLeast < 0 || out.size() < atLeast)) {
+        QCoreApplication::processEvents();
+        pollfd p{m_master, POLLIN, 0};
+        if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) {
+            char buf[4096];
+            const ssize_t n = ::read(m_master, buf, sizeof buf);
+            if (n > 0)
+                out.append(buf, n);
+        }
+    }
+    return out;
+}
+
+bool PtyPair::writeMaster(const QByteArray& bytes)
+{
+    return m_master >= 0 && ::write(m_master, bytes.constData(), bytes.size()) == bytes.size();
 }
 
 std::shared_ptr<const PortDirectory> directoryOf(const QMap<int, QString>& devices)

@@ -47,6 +47,25 @@ public:
     QString allMessages() const;
 };
 
+// A bare pseudo-terminal pair: the test holds the master, the code under test opens slavePath().
+class PtyPair
+{
+public:
+    PtyPair();
+    ~PtyPair();
+    bool isValid() const { return m_master >= 0; }
+    QString slavePath() const { return m_slavePath; }
+    // Reads what arrived at the master within ms (stops early once `atLeast` bytes are there).
+    QByteArray readMaster(int ms, int atLeast = -1);
+    bool writeMaster(const QByteArray& bytes);
+    void closeMaster();
+
+private:
+    int m_master = -1;
+    int m_slave = -1; // kept open so the tool's closes never hang up the master
+    QString m_slavePath;
+};
+
 // A port directory with the given numbers mapped to devices.
 std::shared_ptr<const PortDirectory> directoryOf(const QMap<int, QString>& devices);
 

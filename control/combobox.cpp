@@ -1,0 +1,65 @@
+#include "control/combobox.h"
+
+#include <QLineEdit>
+#include <QSignalBlocker>
+
+namespace morvandell {
+
+ComboBox::ComboBox(QWidget* parent)
+    : QComboBox(parent)
+{
+    setEditable(true);
+    setInsertPolicy(QComboBox::NoInsert);
+    setMaxVisibleItems(20);
+    connect(this, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        m_listIndex = index;
+        emit clicked();
+    });
+    connect(lineEdit(), &QLineEdit::textEdited, this, [this] { m_listIndex = -1; });
+}
+
+void ComboBox::appendItem(const QString& text, const QVariant& data)
+{
+    const QString shown = lineEdit()->text();
+    const QSignalBlocker block(this);
+    addItem(text, data);
+    // Adding to an empty list makes it current; keep the selection and the edit field as they were.
+    if (m_listIndex < 0) {
+        setCurrentIndex(-1);
+        lineEdit()->setText(shown);
+    }
+}
+
+void ComboBox::clearList()
+{
+    const QSignalBlocker block(this);
+    clear();
+    lineEdit()->clear();
+    m_listIndex = -1;
+}
+
+void ComboBox::setListIndex(int index)
+{
+    const QSignalBlocker block(this);
+    if (index < 0 || index >= count()) {
+        setCurrentIndex(-1);
+        m_listIndex = -1;
+        return;
+    }
+    setCurrentIndex(index);
+    m_listIndex = index;
+}
+
+QString ComboBox::text() const
+{
+    return lineEdit()->text();
+}
+
+void ComboBox::setText(const QString& text)
+{
+    const QSignalBlocker block(this);
+    lineEdit()->setText(text);
+    m_listIndex = -1;
+}
+
+} // namespace morvandell

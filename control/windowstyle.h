@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QFont>
+#include <QPushButton>
+
+namespace morvandell {
+
+// 15 twips make one device-independent pixel.
+constexpr int twips(int value)
+{
+    return value / 15;
+}
+
+// The windows' font: "MS Sans Serif" 8.25 pt where it exists, a metric-compatible sans serif elsewhere.
+QFont windowFont(bool bold = false);
+
+// A push button whose caption wraps onto several lines when it does not fit on one.
+class WrapButton : public QPushButton
+{
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+} // namespace morvandell

@@ -1,0 +1,238 @@
+#include "serial/serialservice.h"
+
+#include <QFileInfo>
+#include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <grp.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace morvandell {
+
+namespace {
+
+#ifdef Q_OS_UNIX
+// The group that owns the device: membership in it grants access (dialout on Debian, uucp on Arch).
+QString owningGroup(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QString();
+    if (const group* g = ::getgrgid(st.st_gid))
+        return QString::fromLocal8Bit(g->gr_name);
+    return QString::number(st.st_gid);
+}
+#endif
+
+} // namespace
+
+SerialService::SerialService(std::shared_ptr<const PortDirectory> directory, QObject* parent)
+    : QObject(parent)
+    , m_directory(std::move(directory))
+    , m_port(new QSerialPort(this))
+{
+    if (!m_directory)
+        m_directory = std::make_shared<const PortDirectory>();
+    connect(m_port, &QSerialPort::readyRead, this, &SerialService::received);
+    connect(m_port, &QSerialPort::errorOccurred, this, &SerialService::onErrorOccurred);
+}
+
+SerialService::~SerialService()
+{
+    close();
+}
+
+void SerialService::setCommPort(int number)
+{
+    if (number == m_commPort)
+        return;
+    close();
+    m_commPort = number;
+}
+
+bool SerialService::setSettings(const QString& text)
+{
+    QString why;
+    const auto parsed = LineSettings::parse(text, &why);
+    if (!parsed) {
+        fail(SerialError::InvalidSettings, why);
+        return false;
+    }
+    m_settings = *parsed;
+    return true;
+}
+
+QString SerialService::devicePath() const
+{
+    return m_directory->entry(m_commPort).device;
+}
+
+bool SerialService::isOpen() const
+{
+    return m_port->isOpen();
+}
+
+void SerialService::fail(int number, const QString& text, Cause cause)
+{
+    m_lastError = number;
+    m_lastErrorText = text;
+    m_lastCause = cause;
+}
+
+bool SerialService::open()
+{
+    if (m_port->isOpen()) {
+        fail(SerialError::AlreadyOpen, QStringLiteral("Port ist bereits geöffnet"));
+        return false;
+    }
+    if (!m_directory->contains(m_commPort)) {
+        fail(SerialError::NoDevice, QStringLiteral("kein Gerät für diese Portnummer"), Cause::Missing);
+        return false;
+    }
+    const QString path = devicePath();
+#ifdef Q_OS_UNIX
+    if (!QFileInfo::exists(path)) {
+        fail(SerialError::NoDevice, QStringLiteral("%1 existiert nicht").arg(path), Cause::Missing);
+        return false;
+    }
+#endif
+    m_port->setPortName(path);
+    m_port->clearError();
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        const auto error = m_port->error();
+        const QString text = m_port->errorString();
+        m_port->clearError();
+        if (error == QSerialPort::DeviceNotFoundError) {
+            fail(SerialError::NoDevice, text, Cause::Missing);
+        } else if (error == QSerialPort::PermissionError) {
+            // This Qt reports "in use" and "no permission" alike; ask the file system which it is.
+#ifdef Q_OS_UNIX
+            const bool permitted = ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
+#else
+            const bool permitted = true;
+#endif
+            fail(SerialError::Unavailable, text, permitted ? Cause::Busy : Cause::NoPermission);
+        } else {
+            fail(SerialError::OpenFailed, text);
+        }
+        return false;
+    }
+    // Modem-line and flow-control calls fail on some devices (pseudo-terminals); only the line format matters.
+    const bool configured = m_port->setBaudRate(m_settings.baudRate) && m_port->setParity(m_settings.parity)
+                            && m_port->setDataBits(m_settings.dataBits)
+                            && m_port->setStopBits(m_settings.stopBits);
+    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!configured) {
+        const QString text = m_port->errorString();
+        m_port->close();
+        m_port->clearError();
+        fail(SerialError::OpenFailed, QStringLiteral("Einstellungen %1 nicht möglich: %2").arg(m_settings.toString(), text));
+        return false;
+    }
+    m_port->clear();
+    m_port->clearError();
+    m_lost = false;
+    return true;
+}
+
+bool SerialService::drain()
+{
+    if (!m_port->isOpen())
+        return false;
+    while (m_port->bytesToWrite() > 0) {
+        if (!m_port->waitForBytesWritten(2000))
+            break;
+    }
+#ifdef Q_OS_UNIX
+    if (m_port->handle() >= 0)
+        ::tcdrain(m_port->handle());
+#endif
+    return m_port->bytesToWrite() == 0;
+}
+
+void SerialService::close()
+{
+    if (!m_port->isOpen())
+        return;
+    if (!m_lost)
+        drain();
+    m_port->close();
+    m_port->clearError();
+}
+
+bool SerialService::output(const QByteArray& bytes)
+{
+    if (!m_port->isOpen()) {
+        fail(SerialError::NotOpen, m_lost ? QStringLiteral("Gerät getrennt") : QStringLiteral("Port ist nicht geöffnet"));
+        return false;
+    }
+    const qint64 written = m_port->write(bytes);
+    if (written != bytes.size()) {
+        fail(SerialError::WriteFailed, m_port->errorString());
+        return false;
+    }
+    // Hand the bytes to the driver now rather than at the next event-loop pass.
+    m_port->flush();
+    if (!m_port->isOpen() || m_lost) {
+        fail(SerialError::WriteFailed, m_lastErrorText.isEmpty() ? QStringLiteral("Schreibfehler") : m_lastErrorText);
+        return false;
+    }
+    return true;
+}
+
+QByteArray SerialService::input()
+{
+    if (!m_port->isOpen())
+        return {};
+    return m_port->readAll();
+}
+
+void SerialService::onErrorOccurred(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError && error != QSerialPort::WriteError)
+        return;
+    if (!m_port->isOpen() || m_lost)
+        return;
+    // A vanished device shows up here as a storm of read errors while the port stays open.
+    // Take the first one: remember it, and close the port outside the port's own signal.
+    m_lost = true;
+    const QString reason = m_port->errorString();
+    fail(SerialError::DeviceGone, reason);
+    QTimer::singleShot(0, this, [this, reason] {
+        if (m_port->isOpen())
+            m_port->close();
+        m_port->clearError();
+        emit deviceLost(reason);
+    });
+}
+
+QString SerialService::describeLastError() const
+{
+    const QString port = QStringLiteral("Com #%1").arg(m_commPort);
+    const QString device = devicePath();
+    const QString where = device.isEmpty() ? port : QStringLiteral("%1 (%2)").arg(port, device);
+    switch (m_lastCause) {
+    case Cause::Missing:
+        return QStringLiteral("%1: kein Gerät gefunden (%2).").arg(where, m_lastErrorText);
+    case Cause::Busy:
+        return QStringLiteral("%1 ist belegt: ein anderes Programm benutzt den Port (%2).").arg(where, m_lastErrorText);
+    case Cause::NoPermission: {
+#ifdef Q_OS_UNIX
+        const QString group = owningGroup(device);
+        return QStringLiteral("%1: keine Berechtigung. Zugriff erhalten Mitglieder der Gruppe \"%2\" "
+                              "(z. B. sudo usermod -aG %2 $USER, danach neu anmelden).")
+            .arg(where, group.isEmpty() ? QStringLiteral("dialout") : group);
+#else
+        return QStringLiteral("%1: keine Berechtigung (%2).").arg(where, m_lastErrorText);
+#endif
+    }
+    default:
+        break;
+    }
+    return QStringLiteral("%1: %2 (Fehler %3).").arg(where, m_lastErrorText).arg(m_lastError);
+}
+
+} // namespace morvandell
