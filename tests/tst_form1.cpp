@@ -1,0 +1,502 @@
+// The control window end to end: a real pseudo-terminal with the display simulator on the other side.
+#include "control/combobox.h"
+#include "control/form1.h"
+#include "serial/serialservice.h"
+#include "simulator/displaysimulator.h"
+#include "testsupport.h"
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTest>
+#include <QTimer>
+
+using namespace morvandell;
+using namespace morvandell::test;
+using morvandell::sim::SimulatorConfig;
+using morvandell::sim::SimulatorThread;
+
+namespace {
+
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+QByteArray identification(const QByteArray& firmware)
+{
+    QByteArray m("\x55\xFD\x00\x00", 4);
+    m += firmware.leftJustified(16, '\0', true);
+    m += "\r\n";
+    return m;
+}
+
+void pick(ComboBox* list, int position)
+{
+    // What a user's pick does: the entry becomes current, then activated is raised.
+    list->setCurrentIndex(position);
+    emit list->activated(position);
+}
+
+QStringList items(const ComboBox* list)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->itemText(i);
+    return out;
+}
+
+// A window wired to a simulator at port 3, already connected and identified.
+struct Rig
+{
+    explicit Rig(SimulatorConfig config = {})
+        : sim(config)
+    {
+        if (!sim.start())
+            qFatal("simulator did not start");
+        form = std::make_unique<Form1>(directoryOf({{3, sim.devicePath()}}), &dialogs);
+    }
+    bool connect()
+    {
+        const int index = form->Combo5->findText(QStringLiteral("Com #3"));
+        if (index < 0)
+            return false;
+        pick(form->Combo5, index);
+        form->Command3->click();
+        return waitUntil([&] { return form->deviceFound == 1; }, 3000);
+    }
+    ScriptedDialogs dialogs;
+    SimulatorThread sim;
+    std::unique_ptr<Form1> form;
+};
+
+const char* const LogDefinition =
+    "<?xml version=\"1.0\"?>\r\n"
+    "<channels>\r\n"                                              // takes index 1, no name
+    "\t<channel name=\"RPM\" channel = \"12\" unit=\"rpm\" divider=\"1\" storage=\"u16\"/>\r\n" // 2
+    "\t<channel name=\"Oil_P\" channel=\"13\" unit=\"bar\" divider=\"10\" storage=\"s16\"/>\r\n" // 3
+    "<!-- channel comment -->\r\n"                                 // 4, no name
+    "\t<channel name=\"Coolant_Temperature\" channel=\"85\" unit=\"degC\" divider=\"2.5\"/>\r\n" // 5
+    "\t<channel name=\"Batt\" channel=\"7\" unit=\"V\" divider=\"100\"/>\r\n"                  // 6
+    "\t<channel name=\"MAP\" channel=\"200\" unit=\"kPa\" divider=\"1\"/>\r\n"                 // 7
+    "\t<channel name=\"\xC4" "GT\" channel=\"33\" unit=\"\xB0" "C\" divider=\"1\"/>\r\n"       // 8
+    "\t<channel name=\"Lambda\" channel=\"55\" unit=\"l\" divider=\"100\"/>\r\n"               // 9
+    "\t<channel name=\"Speed\" channel=\"90\" unit=\"kmh\" divider=\"3\"/>\r\n"                // 10
+    "</channels>\r\n";
+
+} // namespace
+
+class TestForm1 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void startUpFillsTheLists();
+    void portScanJudgesEachPortByItself_data();
+    void portScanJudgesEachPortByItself();
+    void choosingAPortLogsItAtTheEnd();
+    void connectIdentifiesTheDisplay();
+    void connectWithoutAPortAsksForOne();
+    void connectToABusyPortSaysSo();
+    void commandsNeedAnIdentifiedDisplay_data();
+    void commandsNeedAnIdentifiedDisplay();
+    void configuresTheDisplayEndToEnd();
+    void settingsWriteSendsTheDefaultView_data();
+    void settingsWriteSendsTheDefaultView();
+    void resetSendsItsFrameAndWaits();
+    void silentDisplayTimesOutAndStopsTheWrite();
+    void deviceGoneDuringWriteEndsItAtOnce();
+    void closingTheWindowEndsAWait();
+    void readerKeepsTheListsWhenNothingIsRead();
+    void readerReportsAnUnreadableFile();
+};
+
+void TestForm1::startUpFillsTheLists()
+{
+    ScriptedDialogs dialogs;
+    Form1 form(directoryOf({}), &dialogs);
+    QCOMPARE(form.windowTitle(), QStringLiteral("Morvandell:"));
+    QCOMPARE(form.Combo5->count(), 0);
+    QCOMPARE(form.Combo5->text(), QStringLiteral("Port"));
+    QCOMPARE(items(form.Combo10), QStringList({"Seite #1 : 1-4", "Seite #2 : 5-8", "Seite #3 : 1-8"}));
+    QCOMPARE(form.Combo10->text(), QStringLiteral("Seite #1 : 1-4"));
+    QCOMPARE(form.Combo10->listIndex(), 0);
+    QCOMPARE(items(form.Combo12), QStringList({"na", "=>", "<="}));
+    QCOMPARE(form.Combo12->text(), QStringLiteral("na"));
+    QCOMPARE(form.Text17->text(), QStringLiteral("0"));
+    QCOMPARE(form.Combo11->text(), QStringLiteral("Warnung"));
+    QVERIFY(!form.Combo11->isEnabled() && !form.Combo12->isEnabled() && !form.Text17->isEnabled());
+    QCOMPARE(form.Combo1->text(), QStringLiteral("Bitte wählen...."));
+    QVERIFY(!form.weiter && !form.deviceFound && !form.comport);
+    // Slot 5 is Text16/Text12, slot 8 Text13/Text9.
+    QCOMPARE(form.slotRows[5].name->objectName(), QStringLiteral("Text16"));
+    QCOMPARE(form.slotRows[5].unit->objectName(), QStringLiteral("Text12"));
+    QCOMPARE(form.slotRows[8].name->objectName(), QStringLiteral("Text13"));
+    QCOMPARE(form.slotRows[8].unit->objectName(), QStringLiteral("Text9"));
+    QCOMPARE(form.Text1->maxLength(), 8);
+    QCOMPARE(form.Text5->maxLength(), 3);
+    QVERIFY(dialogs.messages.isEmpty());
+}
+
+void TestForm1::portScanJudgesEachPortByItself_data()
+{
+    // One letter per port 1, 2, 3...: f free, m missing, b busy. A port above 16 is never scanned.
+    QTest::addColumn<QString>("ports");
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("free after missing") << "mf" << QStringList{"Com #2"};
+    QTest::newRow("missing after busy") << "bmf" << QStringList{"Com #1", "Com #3"};
+    QTest::newRow("free ports only") << "ff" << QStringList{"Com #1", "Com #2"};
+    QTest::newRow("busy first") << "bf" << QStringList{"Com #1", "Com #2"};
+    QTest::newRow("nothing there") << "mm" << QStringList{};
+}
+
+void TestForm1::portScanJudgesEachPortByItself()
+{
+    QFETCH(QString, ports);
+    QFETCH(QStringList, listed);
+    std::vector<std::unique_ptr<PtyPair>> ptys;
+    std::vector<std::unique_ptr<QSerialPort>> holders;
+    QMap<int, PortDirectory::Entry> entries;
+    for (int i = 0; i < ports.size(); ++i) {
+        ptys.push_back(std::make_unique<PtyPair>());
+        const QString device =
+            ports[i] == 'm' ? QStringLiteral("/dev/morvandell-missing-%1").arg(i) : ptys.back()->slavePath();
+        if (ports[i] == 'b') {
+            holders.push_back(std::make_unique<QSerialPort>(device));
+            QVERIFY(holders.back()->open(QIODevice::ReadWrite));
+        }
+        entries.insert(i + 1, {device, QStringLiteral("adapter %1").arg(i + 1)});
+    }
+    PtyPair beyond;
+    entries.insert(17, {beyond.slavePath(), QString()});
+    ScriptedDialogs dialogs;
+    Form1 form(std::make_shared<const PortDirectory>(entries), &dialogs);
+    QCOMPARE(items(form.Combo5), listed);
+    QCOMPARE(form.Combo5->text(), QStringLiteral("Port"));
+    QCOMPARE(form.Combo5->listIndex(), -1);
+    QVERIFY(!form.serialPort().isOpen());
+    for (int i = 0; i < form.Combo5->count(); ++i) {
+        const int n = form.Combo5->itemData(i).toInt();
+        QVERIFY(form.Combo5->itemData(i, Qt::ToolTipRole).toString().contains(entries[n].device));
+    }
+    QVERIFY(dialogs.messages.isEmpty());
+}
+
+void TestForm1::choosingAPortLogsItAtTheEnd()
+{
+    std::vector<std::unique_ptr<PtyPair>> ptys(12);
+    QMap<int, QString> devices;
+    for (int i = 0; i < 12; ++i) {
+        ptys[i] = std::make_unique<PtyPair>();
+        devices.insert(i + 1, ptys[i]->slavePath());
+    }
+    ScriptedDialogs dialogs;
+    Form1 form(directoryOf(devices), &dialogs);
+    form.List1->addItem(QStringLiteral("receiver line"));
+    pick(form.Combo5, form.Combo5->findText(QStringLiteral("Com #12")));
+    QCOMPARE(form.serialPort().commPort(), 12);
+    QCOMPARE(form.List1->item(form.List1->count() - 1)->text(), QStringLiteral("Commport: 12"));
+    QCOMPARE(form.List1->item(0)->text(), QStringLiteral("receiver line"));
+    QVERIFY(!form.serialPort().isOpen());
+}
+
+void TestForm1::connectIdentifiesTheDisplay()
+{
+    SimulatorConfig config;
+    config.firmware = "V2.34";
+    Rig rig(config);
+    QVERIFY(rig.connect());
+    QCOMPARE(rig.form->windowTitle(), QStringLiteral("Morvandell: V2.34"));
+    QVERIFY(rig.form->List1->item(0)->text().endsWith(QLatin1String("->  online Firmware: V2.34")));
+    QCOMPARE(rig.form->comport, std::optional<qint16>(3));
+    QVERIFY(rig.form->serialPort().isOpen());
+    QCOMPARE(rig.sim.simulator()->rawReceived(), hex("55 05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D"));
+    QVERIFY(!rig.form->weiter); // identification does not release a writer
+    QVERIFY(rig.dialogs.messages.isEmpty());
+
+    // Connect again: the open port stays open and a second frame goes out.
+    rig.form->Command3->click();
+    QVERIFY(waitUntil([&] { return rig.sim.simulator()->rawReceived().size() == 44; }, 2000));
+}
+
+void TestForm1::connectWithoutAPortAsksForOne()
+{
+    Rig rig;
+    rig.form->Combo5->setText(QStringLiteral("Com #3")); // typed, not picked
+    rig.form->Command3->click();
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    QCOMPARE(rig.dialogs.messages[0].text, QStringLiteral("Bitte Comport wählen"));
+    QCOMPARE(rig.dialogs.messages[0].icon, UserDialogs::Icon::None);
+    QVERIFY(!rig.form->comport);
+    QVERIFY(!rig.form->serialPort().isOpen());
+}
+
+void TestForm1::connectToABusyPortSaysSo()
+{
+    Rig rig;
+    QSerialPort other(rig.sim.devicePath());
+    QVERIFY(other.open(QIODevice::ReadWrite)); // another program holds the port
+    pick(rig.form->Combo5, 0);
+    rig.form->Command3->click();
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    QCOMPARE(rig.dialogs.messages[0].title, QStringLiteral("Error"));
+    QCOMPARE(rig.dialogs.messages[0].icon, UserDialogs::Icon::Error);
+    QVERIFY2(rig.dialogs.messages[0].text.contains(QLatin1String("Com #3"))
+                 && rig.dialogs.messages[0].text.contains(QLatin1String("belegt")),
+             qPrintable(rig.dialogs.messages[0].text));
+    QVERIFY(!rig.form->comport);
+    QVERIFY(!rig.form->serialPort().isOpen());
+}
+
+void TestForm1::commandsNeedAnIdentifiedDisplay_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("Daten schreiben") << "Command2";
+    QTest::newRow("Einstellungen schreiben") << "Command6";
+    QTest::newRow("Reset") << "Command5";
+}
+
+void TestForm1::commandsNeedAnIdentifiedDisplay()
+{
+    QFETCH(QString, button);
+    SimulatorConfig config;
+    config.firmware.clear();
+    Rig rig(config);
+    pick(rig.form->Combo5, 0);
+    QVERIFY(rig.form->serialPort().open());
+    rig.form->findChild<QPushButton*>(button)->click();
+    QTest::qWait(200);
+    QVERIFY(rig.sim.simulator()->rawReceived().isEmpty());
+    QVERIFY(rig.dialogs.messages.isEmpty());
+}
+
+void TestForm1::configuresTheDisplayEndToEnd()
+{
+    SimulatorConfig config;
+    config.answerDelayMs = 30; // a display that takes its time: the next frame must wait for the answer
+    Rig rig(config);
+    QVERIFY(rig.connect());
+    Form1& f = *rig.form;
+
+    const QString file = writeTempFile(QStringLiteral("Version_1.xml"), LogDefinition);
+    rig.dialogs.fileAnswers = {file};
+    f.Command1->click();
+    QCOMPARE(rig.dialogs.fileRequests.size(), 1);
+    QCOMPARE(rig.dialogs.fileRequests[0].title, QStringLiteral("Open"));
+    QCOMPARE(rig.dialogs.fileRequests[0].filter, QStringLiteral("XML Files (*.XML)"));
+    QCOMPARE(rig.dialogs.fileRequests[0].folder, QDir::homePath()); // the Windows folder does not exist here
+    QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
+
+    const QStringList names{"RPM", "Oil_P", "Coolant_Temperature", "Batt", "MAP", QString::fromUtf8("ÄGT"),
+                            "Lambda", "Speed"};
+    for (ComboBox* list : {f.Combo1, f.Combo2, f.Combo3, f.Combo4, f.Combo6, f.Combo7, f.Combo8, f.Combo9}) {
+        QCOMPARE(items(list), names);
+        QCOMPARE(list->text(), QStringLiteral("Bitte wählen..."));
+    }
+    QCOMPARE(items(f.Combo11), names);
+
+    // Slot k gets the channel at list position 8 - k: every slot differs, and positions no longer
+    // equal catalogue index - 1 (two lines without a name take indices).
+    for (int k = 1; k <= 8; ++k)
+        pick(f.slotRows[k].list, 8 - k);
+    QCOMPARE(f.Text1->text(), QStringLiteral("Speed"));
+    QCOMPARE(f.Text5->text(), QStringLiteral("kmh"));
+    QCOMPARE(f.Text16->text(), QStringLiteral("Batt")); // slot 5
+    QCOMPARE(f.Text12->text(), QStringLiteral("V"));
+    QCOMPARE(f.Text13->text(), QStringLiteral("RPM")); // slot 8
+    QCOMPARE(f.Text9->text(), QStringLiteral("rpm"));
+    QCOMPARE(f.Text14->text(), QStringLiteral("Oil_P")); // slot 7
+    QCOMPARE(f.slotChannel[7], 13);
+    QCOMPARE(f.slotDivider[7], 10);
+    QCOMPARE(f.Text15->text(), QStringLiteral("Coolant_")); // slot 6: cut to 8
+    QCOMPARE(f.Text11->text(), QStringLiteral("deg"));
+    QCOMPARE(f.slotDivider[6], 2); // 2.5 rounds half to even
+
+    f.Text16->setText(QStringLiteral("Akku")); // the user's own label for slot 5
+
+    f.Command2->click();
+    QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
+    auto* sim = rig.sim.simulator();
+    const QList<QByteArray> frames = sim->receivedFrames();
+    QCOMPARE(frames.size(), 10); // connect + nine writes
+    QCOMPARE(sim->framesBeforeAnswer(), 0);
+    const QList<QByteArray> expected{
+        hex("55 01 00 10") + "Speed   " + hex("00 5A 03") + "kmh" + hex("00 00 00 0D"),
+        hex("55 01 00 20") + "Lambda  " + hex("00 37 64") + "l  " + hex("00 00 00 0D"),
+        hex("55 01 00 30") + "\xC4GT     " + hex("00 21 01") + "\xB0" "C " + hex("00 00 00 0D"),
+        hex("55 01 00 40") + "MAP     " + hex("00 C8 01") + "kPa" + hex("00 00 00 0D"),
+        hex("55 01 00 50") + "Akku    " + hex("00 07 64") + "V  " + hex("00 00 00 0D"),
+        hex("55 01 00 60") + "Coolant_" + hex("00 55 02") + "deg" + hex("00 00 00 0D"),
+        hex("55 01 00 70") + "Oil_P   " + hex("00 0D 0A") + "bar" + hex("00 00 00 0D"),
+        hex("55 01 00 80") + "RPM     " + hex("00 0C 01") + "rpm" + hex("00 00 00 0D"),
+        hex("55 01 00 90 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D"),
+    };
+    for (int i = 0; i < 9; ++i) {
+        QCOMPARE(frames[i + 1].toHex(' '), expected[i].toHex(' '));
+        QCOMPARE(sim->records().value(0x10 * (i + 1)), expected[i].mid(4, 16));
+    }
+    QCOMPARE(f.List1->count(), 1 + 9 + 1); // identification, nine answers, "Commport: 3"
+    QVERIFY(f.List1->item(0)->text().endsWith(QLatin1String(" -> OK")));
+    QCOMPARE(f.weiter, std::optional<qint16>(1));
+    QCOMPARE(f.frameName, QByteArray("RPM     "));
+    QVERIFY(f.Command2->isEnabled() && f.Command3->isEnabled());
+}
+
+void TestForm1::settingsWriteSendsTheDefaultView_data()
+{
+    QTest::addColumn<int>("position");
+    QTest::addColumn<int>("byte");
+    QTest::newRow("as loaded") << -2 << 1;
+    QTest::newRow("page 2") << 1 << 2;
+    QTest::newRow("page 3") << 2 << 3;
+    QTest::newRow("typed, nothing selected") << -1 << 0;
+}
+
+void TestForm1::settingsWriteSendsTheDefaultView()
+{
+    QFETCH(int, position);
+    QFETCH(int, byte);
+    Rig rig;
+    QVERIFY(rig.connect());
+    if (position >= 0)
+        pick(rig.form->Combo10, position);
+    else if (position == -1)
+        rig.form->Combo10->setText(QStringLiteral("2"));
+    rig.form->Command6->click();
+    const auto frames = rig.sim.simulator()->receivedFrames();
+    QCOMPARE(frames.size(), 2);
+    QByteArray expected = hex("55 01 00 90 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D");
+    expected[4] = static_cast<char>(byte);
+    QCOMPARE(frames[1].toHex(' '), expected.toHex(' '));
+    QVERIFY(rig.dialogs.messages.isEmpty());
+}
+
+void TestForm1::resetSendsItsFrameAndWaits()
+{
+    SimulatorConfig config;
+    config.resetText = "Neustart";
+    Rig rig(config);
+    QVERIFY(rig.connect());
+    rig.form->Command5->click();
+    const auto frames = rig.sim.simulator()->receivedFrames();
+    QCOMPARE(frames.size(), 2);
+    QCOMPARE(frames[1].toHex(' '), hex("55 FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D").toHex(' '));
+    QVERIFY(rig.form->List1->item(0)->text().endsWith(QLatin1String(" -> Neustart")));
+    QCOMPARE(rig.form->weiter, std::optional<qint16>(1));
+}
+
+void TestForm1::silentDisplayTimesOutAndStopsTheWrite()
+{
+    SimulatorConfig config;
+    config.silent = true;
+    Rig rig(config);
+    pick(rig.form->Combo5, 0);
+    rig.form->Command3->click();
+    rig.sim.sendRaw(identification("V1")); // it identifies itself, then never answers again
+    QVERIFY(waitUntil([&] { return rig.form->deviceFound == 1; }, 2000));
+
+    bool disabledDuringWait = false;
+    bool othersUsable = false;
+    QTimer::singleShot(1000, [&] {
+        disabledDuringWait = !rig.form->Command2->isEnabled() && !rig.form->Command3->isEnabled()
+                             && !rig.form->Command5->isEnabled() && !rig.form->Command6->isEnabled();
+        othersUsable = rig.form->Command1->isEnabled() && rig.form->Command4->isEnabled() && rig.form->Combo1->isEnabled();
+        rig.form->Command2->click(); // disabled: a second write must not interleave
+    });
+    QElapsedTimer clock;
+    clock.start();
+    rig.form->Command2->click();
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 2900 && elapsed < 4500, qPrintable(QString::number(elapsed)));
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    QCOMPARE(rig.dialogs.messages[0].text, QStringLiteral("Timeout"));
+    QCOMPARE(rig.dialogs.messages[0].title, QStringLiteral("Error"));
+    QCOMPARE(rig.dialogs.messages[0].icon, UserDialogs::Icon::Error);
+    QTest::qWait(200);
+    QCOMPARE(rig.sim.simulator()->receivedFrames().size(), 2); // connect and the first slot, nothing more
+    QVERIFY(disabledDuringWait);
+    QVERIFY(othersUsable);
+    QVERIFY(rig.form->Command2->isEnabled());
+    QVERIFY(rig.form->serialPort().isOpen());
+}
+
+void TestForm1::deviceGoneDuringWriteEndsItAtOnce()
+{
+    SimulatorConfig config;
+    config.closeAfterFrames = 5; // connect + four slot frames, then the cable is pulled
+    Rig rig(config);
+    QVERIFY(rig.connect());
+    QElapsedTimer clock;
+    clock.start();
+    rig.form->Command2->click();
+    QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(rig.sim.simulator()->receivedFrames().size(), 5);
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    QVERIFY2(rig.dialogs.messages[0].text.contains(QLatin1String("Verbindung")), qPrintable(rig.dialogs.allMessages()));
+    QVERIFY(!rig.dialogs.hasMessage(QStringLiteral("Timeout")));
+    QVERIFY(!rig.form->serialPort().isOpen());
+    QVERIFY(rig.form->Command2->isEnabled());
+    QCOMPARE(rig.form->deviceFound, std::optional<qint16>(1)); // nothing resets it
+}
+
+void TestForm1::closingTheWindowEndsAWait()
+{
+    SimulatorConfig config;
+    config.silent = true;
+    Rig rig(config);
+    pick(rig.form->Combo5, 0);
+    rig.form->Command3->click();
+    rig.sim.sendRaw(identification("V1"));
+    QVERIFY(waitUntil([&] { return rig.form->deviceFound == 1; }, 2000));
+    rig.form->show();
+    QTimer::singleShot(300, rig.form.get(), [&] { rig.form->close(); });
+    QElapsedTimer clock;
+    clock.start();
+    rig.form->Command5->click();
+    QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(rig.dialogs.messages.isEmpty());
+    QVERIFY(!rig.form->serialPort().isOpen());
+}
+
+void TestForm1::readerKeepsTheListsWhenNothingIsRead()
+{
+    ScriptedDialogs dialogs;
+    Form1 form(directoryOf({}), &dialogs);
+    form.Command1->click(); // Cancel before any file was chosen
+    QCOMPARE(form.Combo1->count(), 0);
+    QVERIFY(dialogs.messages.isEmpty());
+
+    const QString lf = writeTempFile(QStringLiteral("lf.xml"), QByteArray(LogDefinition).replace("\r\n", "\n"));
+    dialogs.fileAnswers = {lf};
+    form.Command1->click();
+    QCOMPARE(form.Combo1->count(), 8); // LF line ends read as lines
+    QCOMPARE(form.catalogueNumber[3], 13);
+
+    // Cancel now reads the remembered file again: same lists, Combo11 grows.
+    form.Command1->click();
+    QCOMPARE(form.Combo1->count(), 8);
+    QCOMPARE(form.Combo11->count(), 16);
+}
+
+void TestForm1::readerReportsAnUnreadableFile()
+{
+    ScriptedDialogs dialogs;
+    Form1 form(directoryOf({}), &dialogs);
+    dialogs.fileAnswers = {writeTempFile(QStringLiteral("first.xml"), LogDefinition)};
+    form.Command1->click();
+    pick(form.Combo2, 0);
+    QCOMPARE(form.slotChannel[2], 12);
+
+    dialogs.fileAnswers = {QStringLiteral("/nonexistent/morvandell/Version.xml")};
+    form.Command1->click();
+    QCOMPARE(dialogs.messages.size(), 1);
+    QCOMPARE(dialogs.messages[0].icon, UserDialogs::Icon::Error);
+    QVERIFY(dialogs.messages[0].text.contains(QLatin1String("Version.xml")));
+    QCOMPARE(form.catalogueName[2], QStringLiteral("RPM")); // catalogue kept
+    QCOMPARE(items(form.Combo2).size(), 8);                 // lists given back
+    QCOMPARE(form.slotChannel[2], 12);
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
