@@ -2,36 +2,12 @@
 
 #include <QApplication>
 #include <QFileDialog>
-#include <QFileSystemModel>
 #include <QInputDialog>
 #include <QMessageBox>
-#include <QRegularExpression>
 
 namespace morvandell {
 
 namespace {
-
-// Name filters match case-insensitively here, also on case-sensitive file systems:
-// "XML Files (*.XML)" shows a.xml as well as B.XML.
-QString caseInsensitiveFilter(const QString& filter)
-{
-    static const QRegularExpression patterns(QStringLiteral("\\(([^)]*)\\)"));
-    const auto match = patterns.match(filter);
-    if (!match.hasMatch())
-        return filter;
-    QStringList out;
-    for (const QString& pattern : match.captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        QString ci;
-        for (QChar c : pattern) {
-            if (c.isLetter() && c.toLower() != c.toUpper())
-                ci += QStringLiteral("[%1%2]").arg(c.toLower(), c.toUpper());
-            else
-                ci += c;
-        }
-        out << ci;
-    }
-    return out.join(QLatin1Char(' '));
-}
 
 class StandardDialogs : public UserDialogs
 {
@@ -59,9 +35,8 @@ public:
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
         dialog.setNameFilter(filter);
-        // The caption keeps the filter's own text; matching ignores letter case.
-        if (auto* model = dialog.findChild<QFileSystemModel*>())
-            model->setNameFilters(caseInsensitiveFilter(filter).split(QLatin1Char(' ')));
+        // Qt's own dialog matches name filters regardless of letter case, also on case-sensitive file
+        // systems: "*.XML" shows a.xml. The native dialogs may not, so they are not used.
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return std::nullopt;
         return dialog.selectedFiles().constFirst();
