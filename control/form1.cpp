@@ -21,10 +21,13 @@
 #include <QPushButton>
 #include <QTime>
 
+#include <algorithm>
+
 namespace morvandell {
 
 namespace {
 
+constexpr qsizetype MaxListEntries = 1024;
 constexpr auto LogDefinitionFolder = "C:\\Program Files (x86)\\Ecumaster\\EMU\\XML\\log\\";
 
 template<typename W>
@@ -444,14 +447,23 @@ void Form1::Command1_Click()
         return;
     }
 
-    for (const CatalogueEntry& entry : std::as_const(report.entries)) {
+    // A channel line carries one name; a file that repeats names on its lines could otherwise put
+    // millions of entries into nine lists.
+    const qsizetype shown = std::min<qsizetype>(report.entries.size(), MaxListEntries);
+    for (qsizetype i = 0; i < shown; ++i) {
+        const CatalogueEntry& entry = report.entries.at(i);
         for (int k = 1; k <= SlotCount; ++k)
             slotRows[k].list->appendItem(entry.name, entry.index);
         Combo11->appendItem(entry.name, entry.index);
     }
     if (!ok)
         m_dialogs->message(this, QStringLiteral("Error"), error, UserDialogs::Icon::Error);
-    const QString warning = report.warningText();
+    QString warning = report.warningText();
+    if (report.entries.size() > shown)
+        warning += QStringLiteral("%1%2 weitere Namen wurden nicht in die Listen aufgenommen (höchstens %3).")
+                       .arg(warning.isEmpty() ? QString() : QStringLiteral("\n"))
+                       .arg(report.entries.size() - shown)
+                       .arg(MaxListEntries);
     if (!warning.isEmpty())
         m_dialogs->message(this, QStringLiteral("Warnung"), warning, UserDialogs::Icon::Warning);
 }

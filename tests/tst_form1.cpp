@@ -110,6 +110,7 @@ private slots:
     void closingTheWindowEndsAWait();
     void readerKeepsTheListsWhenNothingIsRead();
     void readerReportsAnUnreadableFile();
+    void readerBoundsTheListsAndWarns();
 };
 
 void TestForm1::startUpFillsTheLists()
@@ -496,6 +497,31 @@ void TestForm1::readerReportsAnUnreadableFile()
     QCOMPARE(form.catalogueName[2], QStringLiteral("RPM")); // catalogue kept
     QCOMPARE(items(form.Combo2).size(), 8);                 // lists given back
     QCOMPARE(form.slotChannel[2], 12);
+}
+
+void TestForm1::readerBoundsTheListsAndWarns()
+{
+    // 300 channels, one with a divider out of range, and one line that repeats its name 2000 times.
+    QByteArray file;
+    for (int i = 1; i <= 300; ++i)
+        file += "<channel name=\"C" + QByteArray::number(i) + "\" channel=\"" + QByteArray::number(i % 256)
+                + "\" divider=\"" + (i == 7 ? "300" : "1") + "\"/>\n";
+    QByteArray repeated = "<channel";
+    for (int i = 0; i < 2000; ++i)
+        repeated += " name=\"R" + QByteArray::number(i) + "\"";
+    file = repeated + "\n" + file;
+    ScriptedDialogs dialogs;
+    Form1 form(directoryOf({}), &dialogs);
+    dialogs.fileAnswers = {writeTempFile(QStringLiteral("big.xml"), file)};
+    form.Command1->click();
+    QCOMPARE(form.Combo1->count(), 1024);
+    QCOMPARE(form.Combo11->count(), 1024);
+    QCOMPARE(dialogs.messages.size(), 1);
+    QCOMPARE(dialogs.messages[0].icon, UserDialogs::Icon::Warning);
+    const QString text = dialogs.messages[0].text;
+    QVERIFY2(text.contains(QLatin1String("45")) && text.contains(QLatin1String("C7: divider = 300")), qPrintable(text));
+    QCOMPARE(form.catalogueName[256], QStringLiteral("C255"));
+    QCOMPARE(form.catalogueDivider[8], 0); // C7 at index 8: divider 300 stored as 0, not 44
 }
 
 QTEST_MAIN(TestForm1)
