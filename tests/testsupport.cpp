@@ -1,5 +1,8 @@
 #include "testsupport.h"
 
+#include "control/combobox.h"
+#include <QPushButton>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -129,6 +132,44 @@ QString writeTempFile(const QString& name, const QByteArray& bytes)
         qFatal("cannot write %s", qPrintable(path));
     file.write(bytes);
     return path;
+}
+
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+QByteArray identification(const QByteArray& firmware)
+{
+    QByteArray m("\x55\xFD\x00\x00", 4);
+    m += firmware.leftJustified(16, '\0', true);
+    m += "\r\n";
+    return m;
+}
+
+void pick(ComboBox* list, int position)
+{
+    list->setCurrentIndex(position);
+    emit list->activated(position);
+}
+
+ControlRig::ControlRig(sim::SimulatorConfig config)
+    : sim(std::move(config))
+{
+    QString error;
+    if (!sim.start(&error))
+        qFatal("simulator did not start: %s", qPrintable(error));
+    form = std::make_unique<Form1>(directoryOf({{3, sim.devicePath()}}), &dialogs);
+}
+
+bool ControlRig::connect()
+{
+    const int index = form->Combo5->findText(QStringLiteral("Com #3"));
+    if (index < 0)
+        return false;
+    pick(form->Combo5, index);
+    form->Command3->click();
+    return waitUntil([&] { return form->deviceFound == 1; }, 6000);
 }
 
 } // namespace morvandell::test

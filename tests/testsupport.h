@@ -1,6 +1,8 @@
 #pragma once
 
+#include "control/form1.h"
 #include "control/userdialogs.h"
+#include "simulator/displaysimulator.h"
 #include "serial/portdirectory.h"
 
 #include <QList>
@@ -74,5 +76,27 @@ bool waitUntil(const std::function<bool()>& pred, int ms);
 
 // Writes bytes into a fresh file in a temporary folder that lives as long as the test process.
 QString writeTempFile(const QString& name, const QByteArray& bytes);
+
+// Hex text ("55 01 00") to bytes.
+QByteArray hex(const char* text);
+
+// A display's identification message with the given firmware text.
+QByteArray identification(const QByteArray& firmware);
+
+// What a user's pick in a drop-down list does: the entry becomes current, then activated is raised.
+void pick(ComboBox* list, int position);
+
+// A control window wired to a simulated display at port 3 (the simulator runs in its own thread).
+struct ControlRig
+{
+    explicit ControlRig(sim::SimulatorConfig config = {});
+    // Picks "Com #3", presses Connect and waits for the identification.
+    bool connect();
+    sim::DisplaySimulator& display() const { return *sim.simulator(); }
+
+    ScriptedDialogs dialogs;
+    sim::SimulatorThread sim;
+    std::unique_ptr<Form1> form;
+};
 
 } // namespace morvandell::test

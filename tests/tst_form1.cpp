@@ -20,26 +20,6 @@ using morvandell::sim::SimulatorThread;
 
 namespace {
 
-QByteArray hex(const char* text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
-}
-
-QByteArray identification(const QByteArray& firmware)
-{
-    QByteArray m("\x55\xFD\x00\x00", 4);
-    m += firmware.leftJustified(16, '\0', true);
-    m += "\r\n";
-    return m;
-}
-
-void pick(ComboBox* list, int position)
-{
-    // What a user's pick does: the entry becomes current, then activated is raised.
-    list->setCurrentIndex(position);
-    emit list->activated(position);
-}
-
 QStringList items(const ComboBox* list)
 {
     QStringList out;
@@ -48,29 +28,7 @@ QStringList items(const ComboBox* list)
     return out;
 }
 
-// A window wired to a simulator at port 3, already connected and identified.
-struct Rig
-{
-    explicit Rig(SimulatorConfig config = {})
-        : sim(config)
-    {
-        if (!sim.start())
-            qFatal("simulator did not start");
-        form = std::make_unique<Form1>(directoryOf({{3, sim.devicePath()}}), &dialogs);
-    }
-    bool connect()
-    {
-        const int index = form->Combo5->findText(QStringLiteral("Com #3"));
-        if (index < 0)
-            return false;
-        pick(form->Combo5, index);
-        form->Command3->click();
-        return waitUntil([&] { return form->deviceFound == 1; }, 3000);
-    }
-    ScriptedDialogs dialogs;
-    SimulatorThread sim;
-    std::unique_ptr<Form1> form;
-};
+using Rig = ControlRig;
 
 const char* const LogDefinition =
     "<?xml version=\"1.0\"?>\r\n"
