@@ -159,11 +159,13 @@ void Form1::buildControls()
     // Group captions bold, their contents regular.
     for (QGroupBox* frame : {Frame1, Frame2, Frame3, Frame4}) {
         frame->setFont(bold);
-        for (QWidget* child : frame->findChildren<QWidget*>())
+        for (QWidget* child : frame->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
             if (child != List1)
                 child->setFont(regular);
     }
     List1->setFont(bold);
+    // "Com #16" must fit the narrow port list beside its arrow.
+    Combo5->setFont(narrowWindowFont());
 }
 
 void Form1::connectHandlers()

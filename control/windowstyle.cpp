@@ -7,16 +7,23 @@ namespace morvandell {
 
 QFont windowFont(bool bold)
 {
-    static const bool substituted = [] {
-        QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                                   {QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
-                                    QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
-        return true;
-    }();
-    Q_UNUSED(substituted);
-    QFont font(QStringLiteral("MS Sans Serif"));
+    // Families in order of preference; the first one installed is used.
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
     font.setPointSizeF(8.25);
     font.setWeight(bold ? QFont::Bold : QFont::Normal);
+    return font;
+}
+
+QFont narrowWindowFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("Arial Narrow"), QStringLiteral("Liberation Sans Narrow"),
+                      QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("MS Sans Serif"),
+                      QStringLiteral("Liberation Sans")});
+    font.setPointSizeF(8.25);
+    font.setWeight(QFont::Normal);
     return font;
 }
 

@@ -13,6 +13,8 @@ constexpr int twips(int value)
 
 // The windows' font: "MS Sans Serif" 8.25 pt where it exists, a metric-compatible sans serif elsewhere.
 QFont windowFont(bool bold = false);
+// The same size in a narrow cut, for fields whose whole text must fit a small width.
+QFont narrowWindowFont();
 
 // A push button whose caption wraps onto several lines when it does not fit on one.
 class WrapButton : public QPushButton
