@@ -1,0 +1,383 @@
+#include "updater/form2.h"
+
+#include "control/form1.h"
+#include "control/userdialogs.h"
+#include "control/windowstyle.h"
+#include "serial/portdirectory.h"
+#include "serial/serialservice.h"
+#include "updater/firmwareimage.h"
+#include "updater/updatetransfer.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+namespace morvandell {
+
+namespace {
+
+constexpr auto Caption = "Firmwareupdate";
+constexpr int PortOpenNumber = 14;
+constexpr int ProgressMaximum = 130050;
+const QColor Green(0x00, 0xFF, 0x00); // 65280
+
+template<typename W> W* place(QWidget* parent, const char* name, int left, int top, int width, int height)
+{
+    auto* w = new W(parent);
+    w->setObjectName(QLatin1String(name));
+    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
+    return w;
+}
+
+} // namespace
+
+Form2::Form2(Form1& owner)
+    : QWidget(nullptr)
+    , m_owner(&owner)
+    , m_dialogs(&owner.dialogs())
+{
+    setObjectName(QStringLiteral("Form2"));
+    setFont(windowFont());
+    // Port Open lies beyond the right edge; the window can be widened to reach it.
+    resize(twips(3960), twips(1905));
+    setMinimumSize(size());
+
+    MSComm1 = new SerialService(owner.ports(), this);
+    MSComm1->setObjectName(QStringLiteral("MSComm1"));
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(UpdateTransfer::ReadyTimeout);
+    Timer1->setSingleShot(true);
+    m_transfer = new UpdateTransfer(*MSComm1, *Timer1, this);
+
+    buildControls();
+    resetControls();
+
+    connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form2::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form2::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &Form2::Command4_Click);
+    connect(Command5, &QPushButton::clicked, this, &Form2::Command5_Click);
+    connect(MSComm1, &SerialService::received, this, &Form2::MSComm1_OnComm);
+    connect(MSComm1, &SerialService::deviceLost, this, &Form2::onDeviceLost);
+    connect(m_transfer, &UpdateTransfer::progress, this, &Form2::onProgress);
+}
+
+Form2::~Form2()
+{
+    m_transfer->cancel();
+    MSComm1->close();
+}
+
+void Form2::buildControls()
+{
+    Command1 = place<QPushButton>(this, "Command1", 120, 120, 1815, 375);
+    Command3 = place<QPushButton>(this, "Command3", 2040, 120, 1815, 375);
+    Command4 = place<QPushButton>(this, "Command4", 4320, 120, 1815, 375);
+    Command2 = place<QPushButton>(this, "Command2", 120, 600, 1815, 375);
+    Command5 = place<QPushButton>(this, "Command5", 2040, 600, 1815, 375);
+    Label1 = place<QLabel>(this, "Label1", 120, 1080, 1815, 255);
+    ProgressBar1 = place<QProgressBar>(this, "ProgressBar1", 120, 1440, 3735, 375);
+
+    Command1->setText(QStringLiteral("Load File"));
+    Command3->setText(QStringLiteral("Close"));
+    Command4->setText(QStringLiteral("Port Open"));
+    Command2->setText(QStringLiteral("Update - Normal"));
+    Command5->setText(QStringLiteral("Update - Recovery"));
+    Label1->setAccessibleName(QStringLiteral("Status"));
+    ProgressBar1->setAccessibleName(QStringLiteral("Fortschritt"));
+    ProgressBar1->setRange(0, ProgressMaximum);
+    ProgressBar1->setTextVisible(true);
+    ProgressBar1->setAlignment(Qt::AlignCenter);
+
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Command3);
+    setTabOrder(Command3, Command4);
+    setTabOrder(Command4, Command5);
+    setTabOrder(Command5, Label1);
+    setTabOrder(Label1, ProgressBar1);
+}
+
+// The controls and the window state as the window is created; every load starts from here.
+void Form2::resetControls()
+{
+    setWindowTitle(QString::fromLatin1(Caption));
+    Command1->setEnabled(true);
+    Command3->setEnabled(true);
+    Command4->setEnabled(true);
+    Command2->setEnabled(false);
+    Command5->setEnabled(false);
+    Label1->setText(QStringLiteral("Status"));
+    Label1->setAutoFillBackground(false);
+    Label1->setPalette(QPalette());
+    ProgressBar1->setValue(0);
+    ProgressBar1->setFormat(QString());
+    Timer1->stop();
+    imagePath.clear();
+    imageLength.reset();
+    MSComm1->close();
+    MSComm1->setSettings(LineSettings().toString());
+}
+
+bool Form2::isTransferring() const
+{
+    return m_transfer->isRunning();
+}
+
+QString Form2::statusText() const
+{
+    return Label1->text();
+}
+
+bool Form2::statusIsGreen() const
+{
+    return Label1->autoFillBackground() && Label1->palette().color(QPalette::Window) == Green;
+}
+
+void Form2::setStatus(const QString& text)
+{
+    Label1->setText(text);
+}
+
+void Form2::setStatusGreen()
+{
+    QPalette palette = Label1->palette();
+    palette.setColor(QPalette::Window, Green);
+    Label1->setPalette(palette);
+    Label1->setAutoFillBackground(true);
+}
+
+void Form2::showError(const QString& text)
+{
+    m_dialogs->message(this, QStringLiteral("Error"), text, UserDialogs::Icon::Error);
+}
+
+bool Form2::openPortOrReport()
+{
+    if (MSComm1->open())
+        return true;
+    showError(QStringLiteral("Der Port kann nicht geöffnet werden.\n%1").arg(MSComm1->describeLastError()));
+    return false;
+}
+
+// --- loading and unloading -------------------------------------------------------------------------
+
+void Form2::loadAndShow()
+{
+    if (!m_loaded)
+        Form_Load();
+    const bool wasVisible = isVisible();
+    show();
+    if (wasVisible) {
+        // Already open somewhere behind or minimised: bring it forward.
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        raise();
+    }
+    activateWindow();
+}
+
+void Form2::Form_Load()
+{
+    resetControls();
+    m_loaded = true;
+
+    const std::optional<qint16> comport = m_owner ? m_owner->comport : std::nullopt;
+    if (comport && *comport > 0) {
+        // Take over the control window's port.
+        MSComm1->setCommPort(*comport);
+        m_owner->serialPort().close();
+        setWindowTitle(QStringLiteral("%1 Com:%2").arg(QLatin1String(Caption)).arg(*comport));
+        openPortOrReport();
+        return;
+    }
+
+    const std::optional<QString> answer =
+        m_dialogs->textPrompt(this, QStringLiteral("Hinweis"), QStringLiteral("Comport:"));
+    const QString text = answer.value_or(QString()).trimmed();
+    if (text.isEmpty()) {
+        Command1->setEnabled(false);
+        return;
+    }
+    bool whole = false;
+    const int number = text.toInt(&whole);
+    if (!whole || number < PortDirectory::FirstPort || number > PortDirectory::LastPort) {
+        showError(QStringLiteral("„%1“ ist keine Portnummer. Erlaubt sind die ganzen Zahlen %2 bis %3; "
+                                 "der Port bleibt geschlossen.")
+                      .arg(text)
+                      .arg(PortDirectory::FirstPort)
+                      .arg(PortDirectory::LastPort));
+        return;
+    }
+    MSComm1->setCommPort(number);
+    setWindowTitle(QStringLiteral("%1 Com:%2").arg(QLatin1String(Caption)).arg(MSComm1->commPort()));
+    MSComm1->setSettings(QString::fromLatin1(UpdateProtocol::UpdateSettings));
+    openPortOrReport();
+}
+
+void Form2::Form_Unload()
+{
+    if (!m_loaded || m_unloading)
+        return;
+    m_unloading = true;
+    // A running transfer ends at its current wait; its file closes as it unwinds.
+    m_transfer->cancel();
+    Timer1->stop();
+    MSComm1->close();
+    m_loaded = false;
+    m_dialogs->message(this, QStringLiteral("Hinweis"), QStringLiteral("Please restart."),
+                       UserDialogs::Icon::None);
+    m_unloading = false;
+}
+
+void Form2::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void Form2::Command3_Click()
+{
+    close();
+}
+
+// --- port ------------------------------------------------------------------------------------------
+
+void Form2::Command4_Click()
+{
+    if (isTransferring())
+        return;
+    MSComm1->setCommPort(PortOpenNumber);
+    if (!MSComm1->isOpen() && !openPortOrReport())
+        return;
+    Command2->setEnabled(true);
+    Command5->setEnabled(true);
+    setStatus(QStringLiteral("Warte...."));
+}
+
+void Form2::onDeviceLost(const QString& reason)
+{
+    if (isTransferring()) {
+        m_transfer->noteDeviceLost(reason);
+        return;
+    }
+    if (!m_loaded)
+        return;
+    showError(QStringLiteral("Die Verbindung zu Com #%1 ist abgebrochen (%2). Der Port ist geschlossen.")
+                  .arg(MSComm1->commPort())
+                  .arg(reason));
+}
+
+// The receiver: the display's one-byte answers, taken in the order they came.
+void Form2::MSComm1_OnComm()
+{
+    const QByteArray chunk = MSComm1->input();
+    for (const UpdateProtocol::Answer answer : UpdateProtocol::answersIn(chunk)) {
+        if (answer == UpdateProtocol::Answer::Complete)
+            setStatusGreen();
+        setStatus(UpdateProtocol::statusText(answer));
+        if (answer == UpdateProtocol::Answer::Complete)
+            MSComm1->close();
+        m_transfer->take(answer);
+    }
+}
+
+// --- image file --------------------------------------------------------------------------------------
+
+void Form2::Command1_Click()
+{
+    if (isTransferring())
+        return;
+    const std::optional<QString> name =
+        m_dialogs->openFileName(this, QStringLiteral("Open"), QCoreApplication::applicationDirPath(),
+                                QStringLiteral("Binary Files (*.bin)"));
+    if (!name || name->isEmpty())
+        return; // Cancel keeps the previous choice
+    QString error;
+    const std::optional<qint64> length = FirmwareImage::measure(*name, &error);
+    if (!length) {
+        showError(error);
+        return;
+    }
+    imagePath = *name;
+    imageLength = *length;
+    if (FirmwareImage::isTooLarge(*length))
+        m_dialogs->message(this, QStringLiteral("Error"), QStringLiteral("Datei zu groß!"),
+                           UserDialogs::Icon::Error);
+    Command2->setEnabled(true);
+    Command5->setEnabled(true);
+}
+
+// --- transfers ---------------------------------------------------------------------------------------
+
+void Form2::Command2_Click()
+{
+    if (isTransferring())
+        return;
+    if (!imageLength) {
+        showError(
+            QStringLiteral("Es ist keine Firmware-Datei geladen. Bitte zuerst mit „Load File“ eine Datei "
+                           "wählen."));
+        return;
+    }
+    if (!MSComm1->isOpen()) {
+        showError(QStringLiteral("Der Port Com #%1 ist nicht geöffnet; der Update-Befehl kann nicht gesendet "
+                                 "werden.\nEin Display, das schon im Update-Modus wartet, erreicht "
+                                 "„Update - Recovery“.")
+                      .arg(MSComm1->commPort()));
+        return;
+    }
+    runTransfer(UpdateProtocol::Mode::Normal);
+}
+
+void Form2::Command5_Click()
+{
+    if (isTransferring())
+        return;
+    if (!imageLength) {
+        showError(
+            QStringLiteral("Es ist keine Firmware-Datei geladen. Bitte zuerst mit „Load File“ eine Datei "
+                           "wählen."));
+        return;
+    }
+    runTransfer(UpdateProtocol::Mode::Recovery);
+}
+
+void Form2::runTransfer(UpdateProtocol::Mode mode)
+{
+    const bool loadWasEnabled = Command1->isEnabled();
+    const bool portOpenWasEnabled = Command4->isEnabled();
+    for (QPushButton* button : {Command1, Command2, Command4, Command5})
+        button->setEnabled(false);
+
+    const UpdateTransfer::Outcome outcome = m_transfer->run(mode, imagePath, *imageLength);
+    if (outcome.result == UpdateTransfer::Result::Cancelled)
+        return; // the window was closed under the transfer and is unloaded now
+
+    Command1->setEnabled(loadWasEnabled);
+    Command4->setEnabled(portOpenWasEnabled);
+    Command2->setEnabled(true);
+    Command5->setEnabled(true);
+
+    if (outcome.result != UpdateTransfer::Result::Finished) {
+        showError(outcome.message);
+        return;
+    }
+    // A completion byte that already came ("Fertig.") says more than "Fertig"; keep it.
+    if (m_transfer->protocol().completed)
+        return;
+    if (mode == UpdateProtocol::Mode::Normal)
+        setStatusGreen();
+    setStatus(QStringLiteral("Fertig"));
+}
+
+void Form2::onProgress(int blocksSent, int imagePos, const QString& text)
+{
+    Q_UNUSED(blocksSent);
+    ProgressBar1->setValue(imagePos);
+    ProgressBar1->setFormat(text);
+}
+
+} // namespace morvandell

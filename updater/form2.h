@@ -1,0 +1,90 @@
+#pragma once
+
+#include "updater/updateprotocol.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace morvandell {
+
+class Form1;
+class SerialService;
+class UpdateTransfer;
+class UserDialogs;
+
+// The firmware update window: takes over the control window's port, loads an image file and sends it
+// to the display in its normal or recovery form. Top-level, not modal; hidden (not deleted) when closed.
+class Form2 : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Form2(Form1& owner);
+    ~Form2() override;
+
+    // Loads the window if it is not loaded (start-up runs), then shows and raises it.
+    void loadAndShow();
+    bool isLoaded() const { return m_loaded; }
+    bool isTransferring() const;
+
+    SerialService& serialPort() { return *MSComm1; }
+
+    // Event handlers, one per control event.
+    void Form_Load();
+    void Form_Unload();
+    void Command1_Click(); // Load File
+    void Command2_Click(); // Update - Normal
+    void Command3_Click(); // Close
+    void Command4_Click(); // Port Open
+    void Command5_Click(); // Update - Recovery
+    void MSComm1_OnComm();
+
+    // Window state.
+    QString imagePath;                 // the chosen image file, as the dialog returned it
+    std::optional<qint64> imageLength; // its length when it was loaded
+
+    // Controls, named as on the window.
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* Command3 = nullptr;
+    QPushButton* Command4 = nullptr;
+    QPushButton* Command5 = nullptr;
+    QLabel* Label1 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QTimer* Timer1 = nullptr;
+    SerialService* MSComm1 = nullptr;
+
+    // Status line helpers (the label's caption and whether its background is green).
+    QString statusText() const;
+    bool statusIsGreen() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void resetControls();
+    void runTransfer(UpdateProtocol::Mode mode);
+    void onDeviceLost(const QString& reason);
+    void onProgress(int blocksSent, int imagePos, const QString& text);
+    void setStatus(const QString& text);
+    void setStatusGreen();
+    void showError(const QString& text);
+    bool openPortOrReport();
+
+    QPointer<Form1> m_owner;
+    UserDialogs* m_dialogs = nullptr;
+    UpdateTransfer* m_transfer = nullptr;
+    bool m_loaded = false;
+    bool m_unloading = false;
+};
+
+} // namespace morvandell

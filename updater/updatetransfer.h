@@ -1,0 +1,87 @@
+#pragma once
+
+#include "serial/eventwait.h"
+#include "updater/updateprotocol.h"
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <optional>
+
+class QTimer;
+
+namespace morvandell {
+
+class SerialService;
+
+// One firmware transfer over the update window's port: the update command frame (normal update), the
+// switch to 9600 baud, the ready wait and the 1016 blocks with their acknowledgement waits. Waits sleep
+// in EventWait; the window's receiver hands every answer to take(). No widgets: the window shows the
+// outcome and the progress.
+class UpdateTransfer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds ReadyTimeout{5000}; // Timer1's interval
+    static constexpr std::chrono::milliseconds AckTimeout{5000};
+    // How long a failed write waits for the port to report the vanished device.
+    static constexpr std::chrono::milliseconds LossGrace{250};
+
+    enum class Result {
+        Finished,
+        FileFailed,   // the image file cannot be opened or read as loaded
+        PortFailed,   // the port cannot be reopened or refused bytes
+        ReadyTimeout, // no ready byte within ReadyTimeout
+        AckTimeout,   // a block was not acknowledged within AckTimeout
+        DeviceLost,   // the device vanished
+        EndedEarly,   // completion byte (or a closed port) before the last block
+        Cancelled,    // the window closed under the transfer
+    };
+    struct Outcome
+    {
+        Result result = Result::Finished;
+        QString message; // German, for the message box; empty when Finished or Cancelled
+        int blocksSent = 0;
+        int blocksAcknowledged = 0;
+    };
+
+    // readyTimer is the window's Timer1: its tick ends the ready wait.
+    UpdateTransfer(SerialService& port, QTimer& readyTimer, QObject* parent = nullptr);
+
+    Outcome run(UpdateProtocol::Mode mode, const QString& imagePath, qint64 imageLength);
+    bool isRunning() const { return m_running; }
+
+    // Ends a running transfer at its current wait; run() then returns Cancelled.
+    void cancel();
+    // An answer the receiver recognised (also outside a transfer).
+    void take(UpdateProtocol::Answer answer);
+    // The port reported that the device vanished.
+    void noteDeviceLost(const QString& reason);
+
+    const UpdateProtocol& protocol() const { return m_protocol; }
+    int imagePos() const { return m_imagePos; }
+
+signals:
+    // After each block has gone to the port, and once with 0 blocks when sending begins.
+    void progress(int blocksSent, int imagePos, const QString& text);
+
+private:
+    Outcome finish(Result result, const QString& message = QString());
+    Outcome writeFailed(const QString& what);
+    QString blocksSentText() const;
+    bool interrupted() const { return m_cancelled || m_lostReason.has_value(); }
+
+    SerialService& m_port;
+    QTimer& m_readyTimer;
+    EventWait m_wait;
+    UpdateProtocol m_protocol;
+    bool m_running = false;
+    bool m_cancelled = false;
+    std::optional<QString> m_lostReason;
+    int m_imagePos = 0;
+    int m_blocksSent = 0;
+    int m_blocksAcknowledged = 0;
+};
+
+} // namespace morvandell
