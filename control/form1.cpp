@@ -5,10 +5,7 @@
 #include "control/userdialogs.h"
 #include "control/windowstyle.h"
 #include "serial/serialservice.h"
-#if __has_include("updater/form2.h")
 #include "updater/form2.h"
-#define MORVANDELL_HAVE_FORM2 1
-#endif
 #include "writer/framebuilder.h"
 
 #include <QApplication>
@@ -60,9 +57,7 @@ Form1::Form1(std::shared_ptr<const PortDirectory> ports, UserDialogs* dialogs, Q
 Form1::~Form1()
 {
     replyWait.abort();
-#ifdef MORVANDELL_HAVE_FORM2
     delete m_form2;
-#endif
 }
 
 void Form1::buildControls()
@@ -253,11 +248,9 @@ void Form1::Command3_Click()
 
 void Form1::Command4_Click()
 {
-#ifdef MORVANDELL_HAVE_FORM2
     if (!m_form2)
         m_form2 = new Form2(*this);
     m_form2->loadAndShow();
-#endif
 }
 
 // --- device messages ------------------------------------------------------------------------------------
