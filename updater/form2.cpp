@@ -51,6 +51,7 @@ Form2::Form2(Form1& owner)
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(UpdateTransfer::ReadyTimeout);
     Timer1->setSingleShot(true);
+    Timer1->setTimerType(Qt::PreciseTimer); // a coarse timer may tick up to 5 % early
     m_transfer = new UpdateTransfer(*MSComm1, *Timer1, this);
 
     buildControls();
@@ -87,7 +88,6 @@ void Form2::buildControls()
     Command4->setText(QStringLiteral("Port Open"));
     Command2->setText(QStringLiteral("Update - Normal"));
     Command5->setText(QStringLiteral("Update - Recovery"));
-    Label1->setAccessibleName(QStringLiteral("Status"));
     ProgressBar1->setAccessibleName(QStringLiteral("Fortschritt"));
     ProgressBar1->setRange(0, ProgressMaximum);
     ProgressBar1->setTextVisible(true);
@@ -257,17 +257,17 @@ void Form2::Command4_Click()
     setStatus(QStringLiteral("Warte...."));
 }
 
-void Form2::onDeviceLost(const QString& reason)
+void Form2::onDeviceLost()
 {
     if (isTransferring()) {
-        m_transfer->noteDeviceLost(reason);
+        m_transfer->noteDeviceLost();
         return;
     }
     if (!m_loaded)
         return;
-    showError(QStringLiteral("Die Verbindung zu Com #%1 ist abgebrochen (%2). Der Port ist geschlossen.")
-                  .arg(MSComm1->commPort())
-                  .arg(reason));
+    showError(QStringLiteral(
+                  "Die Verbindung zu Com #%1 ist abgebrochen (Gerät getrennt?). Der Port ist geschlossen.")
+                  .arg(MSComm1->commPort()));
 }
 
 // The receiver: the display's one-byte answers, taken in the order they came.
@@ -362,6 +362,8 @@ void Form2::runTransfer(UpdateProtocol::Mode mode)
     Command5->setEnabled(true);
 
     if (outcome.result != UpdateTransfer::Result::Finished) {
+        ProgressBar1->setFormat(UpdateProtocol::progressText(outcome.blocksSent, std::nullopt) +
+                                QStringLiteral(" · abgebrochen"));
         showError(outcome.message);
         return;
     }

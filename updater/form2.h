@@ -73,7 +73,7 @@ private:
     void buildControls();
     void resetControls();
     void runTransfer(UpdateProtocol::Mode mode);
-    void onDeviceLost(const QString& reason);
+    void onDeviceLost();
     void onProgress(int blocksSent, int imagePos, const QString& text);
     void setStatus(const QString& text);
     void setStatusGreen();

@@ -37,11 +37,11 @@ void UpdateTransfer::take(UpdateProtocol::Answer answer)
     m_wait.wake();
 }
 
-void UpdateTransfer::noteDeviceLost(const QString& reason)
+void UpdateTransfer::noteDeviceLost()
 {
     if (!m_running)
         return;
-    m_lostReason = reason;
+    m_lost = true;
     m_wait.wake();
 }
 
@@ -60,12 +60,17 @@ UpdateTransfer::Outcome UpdateTransfer::finish(Result result, const QString& mes
     outcome.blocksSent = m_blocksSent;
     outcome.blocksAcknowledged = m_blocksAcknowledged;
     if (result == Result::DeviceLost) {
-        outcome.message = QStringLiteral("Die Verbindung zum Display ist abgebrochen (%1).\n%2\n"
-                                         "Die Firmware ist unvollständig: Gerät wieder anschließen und "
-                                         "„Update - Recovery“ starten.")
-                              .arg(m_lostReason.value_or(QStringLiteral("Gerät getrennt")), blocksSentText());
+        outcome.message =
+            QStringLiteral("Die Verbindung zum Display an Com #%1 ist abgebrochen (Gerät getrennt?).\n"
+                           "%2\nDie Firmware ist unvollständig: Gerät wieder anschließen und "
+                           "„Update - Recovery“ starten.")
+                .arg(m_port.commPort())
+                .arg(blocksSentText());
     } else {
         outcome.message = message;
+        if (result != Result::Finished && result != Result::Cancelled && m_blocksSent > 0)
+            outcome.message += QStringLiteral("\nDie Firmware im Display ist möglicherweise unvollständig; "
+                                              "„Update - Recovery“ sendet sie erneut.");
     }
     return outcome;
 }
@@ -73,11 +78,11 @@ UpdateTransfer::Outcome UpdateTransfer::finish(Result result, const QString& mes
 UpdateTransfer::Outcome UpdateTransfer::writeFailed(const QString& what)
 {
     // A vanished device shows first as a refused write; the port reports the loss right after.
-    if (!m_lostReason)
+    if (!m_lost)
         m_wait.waitUntil([this] { return interrupted(); }, LossGrace);
     if (m_cancelled)
         return finish(Result::Cancelled);
-    if (m_lostReason)
+    if (m_lost)
         return finish(Result::DeviceLost);
     return finish(Result::PortFailed,
                   QStringLiteral("%1: %2\n%3").arg(what, m_port.describeLastError(), blocksSentText()));
@@ -87,7 +92,7 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const QString& imagePath,
 {
     m_running = true;
     m_cancelled = false;
-    m_lostReason.reset();
+    m_lost = false;
     m_blocksSent = 0;
     m_blocksAcknowledged = 0;
     m_protocol.beginTransfer();
@@ -128,7 +133,7 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const QString& imagePath,
         m_readyTimer.stop();
         if (m_cancelled || waited == EventWait::Result::Aborted)
             return finish(Result::Cancelled);
-        if (m_lostReason)
+        if (m_lost)
             return finish(Result::DeviceLost);
         if (waited == EventWait::Result::TimedOut)
             m_protocol.noteTimeout();
@@ -168,7 +173,7 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const QString& imagePath,
             AckTimeout);
         if (m_cancelled || waited == EventWait::Result::Aborted)
             return finish(Result::Cancelled);
-        if (m_lostReason)
+        if (m_lost)
             return finish(Result::DeviceLost);
         switch (m_protocol.ackState(block)) {
         case UpdateProtocol::AckState::Acknowledged:

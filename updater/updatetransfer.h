@@ -7,7 +7,6 @@
 #include <QString>
 
 #include <chrono>
-#include <optional>
 
 class QTimer;
 
@@ -57,7 +56,7 @@ public:
     // An answer the receiver recognised (also outside a transfer).
     void take(UpdateProtocol::Answer answer);
     // The port reported that the device vanished.
-    void noteDeviceLost(const QString& reason);
+    void noteDeviceLost();
 
     const UpdateProtocol& protocol() const { return m_protocol; }
     int imagePos() const { return m_imagePos; }
@@ -70,7 +69,7 @@ private:
     Outcome finish(Result result, const QString& message = QString());
     Outcome writeFailed(const QString& what);
     QString blocksSentText() const;
-    bool interrupted() const { return m_cancelled || m_lostReason.has_value(); }
+    bool interrupted() const { return m_cancelled || m_lost; }
 
     SerialService& m_port;
     QTimer& m_readyTimer;
@@ -78,7 +77,7 @@ private:
     UpdateProtocol m_protocol;
     bool m_running = false;
     bool m_cancelled = false;
-    std::optional<QString> m_lostReason;
+    bool m_lost = false;
     int m_imagePos = 0;
     int m_blocksSent = 0;
     int m_blocksAcknowledged = 0;
