@@ -38,8 +38,12 @@ EventWait::Result EventWait::waitUntil(const std::function<bool()>& condition, s
 
     // The first test comes after one pass of event processing, as with a polled wait.
     loop.processEvents(QEventLoop::AllEvents);
-    while (!active.aborted && !condition() && !timedOut)
-        loop.exec(QEventLoop::AllEvents); // sleeps until some event arrives; wake() quits it to re-test
+    while (!active.aborted && !condition() && !timedOut) {
+        // Sleeps until some event arrives; wake() quits it to re-test. A loop that cannot run at all
+        // (the application is quitting) ends the wait instead of spinning.
+        if (loop.exec(QEventLoop::AllEvents) == -1)
+            active.aborted = true;
+    }
 
     timer.stop();
     m_loops.erase(std::remove(m_loops.begin(), m_loops.end(), &active), m_loops.end());
