@@ -13,6 +13,8 @@ QFont windowFont(bool bold)
                       QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
     font.setPointSizeF(8.25);
     font.setWeight(bold ? QFont::Bold : QFont::Normal);
+    // Hinting at this size pulls the dots of Ä, Ö, Ü onto the letter ("Übertragen." reads "Obertragen.").
+    font.setHintingPreference(QFont::PreferNoHinting);
     return font;
 }
 
@@ -24,6 +26,7 @@ QFont narrowWindowFont()
                       QStringLiteral("Liberation Sans")});
     font.setPointSizeF(8.25);
     font.setWeight(QFont::Normal);
+    font.setHintingPreference(QFont::PreferNoHinting);
     return font;
 }
 
