@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (tests/fuzz/fuzz_*.cpp) with clang into build-fuzz/ and runs each for the
+# given number of seconds on a scratch copy of its seed corpus (tests/fuzz/corpus/<target>/), so runs
+# never add to the repository. Prints per target the executions and executions per second. Exits
+# non-zero when a target crashes, leaks or reports a property failure; the failing input is kept
+# under build-fuzz/findings/<target>/ with the command that replays it.
+# Usage: tools/fuzz.sh [seconds] [target...]      (default: 30 seconds, every target)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-30}
+[ $# -gt 0 ] && shift
+if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
+    echo "usage: tools/fuzz.sh [seconds >= 1] [target...]" >&2
+    exit 2
+fi
+
+# clang with its sanitizer and libFuzzer runtimes (libclang-rt-14-dev is only recommended by clang,
+# so it is named), plus what the sources under test need.
+packages=(clang libclang-rt-14-dev cmake make pkg-config qt6-base-dev qt6-serialport-dev)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    sudo_cmd=""
+    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+    $sudo_cmd apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+if [ $# -gt 0 ]; then
+    targets=("$@")
+else
+    targets=()
+    for src in tests/fuzz/fuzz_*.cpp; do
+        targets+=("$(basename "$src" .cpp)")
+    done
+fi
+for t in "${targets[@]}"; do
+    [ -f "tests/fuzz/$t.cpp" ] || { echo "No fuzz target $t (tests/fuzz/$t.cpp)" >&2; exit 2; }
+done
+
+cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANDELL_FUZZ=ON \
+      -DBUILD_TESTING=OFF >/dev/null
+cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]}" | grep -v -E '^\[ *[0-9]+%\] (Built target|Automatic)' || true
+for t in "${targets[@]}"; do
+    [ -x "build-fuzz/tests/fuzz/$t" ] || { echo "Fuzz target $t was not built." >&2; exit 1; }
+done
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/morvandell-fuzz.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+
+echo "Fuzzing ${#targets[@]} target(s) for $seconds s each:"
+failed=0
+for t in "${targets[@]}"; do
+    mkdir -p "$scratch/$t/corpus" "$scratch/$t/artifacts"
+    [ -d "tests/fuzz/corpus/$t" ] && cp -r "tests/fuzz/corpus/$t/." "$scratch/$t/corpus/"
+    log="$scratch/$t/log"
+    rc=0
+    "build-fuzz/tests/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 -timeout=20 -rss_limit_mb=2560 \
+        -artifact_prefix="$scratch/$t/artifacts/" "$scratch/$t/corpus" >"$log" 2>&1 || rc=$?
+    execs=$(awk '/^stat::number_of_executed_units:/ {print $2}' "$log" | tail -n 1)
+    rate=$(awk '/^stat::average_exec_per_sec:/ {print $2}' "$log" | tail -n 1)
+    if [ "$rc" -eq 0 ]; then
+        printf '  %-24s %12s executions %8s exec/s  ok\n' "$t" "${execs:-?}" "${rate:-?}"
+    else
+        failed=1
+        printf '  %-24s %12s executions %8s exec/s  FAILED (exit %s)\n' "$t" "${execs:-?}" "${rate:-?}" "$rc"
+        findings="build-fuzz/findings/$t"
+        rm -rf "$findings"
+        mkdir -p "$findings"
+        cp "$log" "$findings/log"
+        cp "$scratch/$t/artifacts/"* "$findings/" 2>/dev/null || true
+        # What went wrong: the property message, else the sanitizer's or libFuzzer's report.
+        if grep -q '^\*\*\* property violated' "$log"; then
+            grep -A2 '^\*\*\* property violated' "$log" | head -n 3 | sed 's/^/      /'
+        else
+            grep -E -A8 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:' "$log" \
+                | head -n 12 | sed 's/^/      /'
+        fi
+        grep -E '^(SUMMARY|Base64):' "$log" | sed 's/^/      /' || true
+        for input in "$findings"/crash-* "$findings"/leak-* "$findings"/timeout-* "$findings"/oom-*; do
+            [ -e "$input" ] && echo "      replay: build-fuzz/tests/fuzz/$t $input"
+        done
+    fi
+done
+if [ "$failed" -ne 0 ]; then
+    echo "Fuzzing found failures (inputs and logs in build-fuzz/findings/)."
+fi
+exit "$failed"
