@@ -534,7 +534,8 @@ void DisplaySimulator::Private::completeBlock(int block, const QByteArray& data)
     const bool acknowledge = cfg.stopAckAfterBlock < 0 || block <= cfg.stopAckAfterBlock;
     if (!acknowledge && block == cfg.stopAckAfterBlock + 1)
         log(QStringLiteral("   no more acknowledgements from block %1 on").arg(block));
-    const qint64 delay = qint64(cfg.ackDelayMs) * MsNs;
+    const bool delayed = cfg.ackDelayBlock < 1 || block == cfg.ackDelayBlock;
+    const qint64 delay = delayed ? qint64(cfg.ackDelayMs) * MsNs : 0;
     if (block < BlockCount) {
         if (acknowledge)
             send(QByteArray(1, AckByte), delay, false, false);

@@ -37,6 +37,7 @@ struct SimulatorConfig
     int closeAfterBlock = -1;   // close the device after receiving block k
     bool pace9600 = false;      // take bytes at the 9600-baud byte time (about 1.04 ms each)
     int ackDelayMs = 0;         // extra delay before each acknowledgement
+    int ackDelayBlock = -1;     // with k >= 1: the extra delay applies to block k's acknowledgement only
     QString imageOut;           // write the received image here when the transfer completes
 };
 

@@ -117,6 +117,9 @@ int main(int argc, char* argv[])
     const QCommandLineOption ackDelay(QStringLiteral("ack-delay"),
                                       QStringLiteral("Extra delay before each block acknowledgement."),
                                       QStringLiteral("MS"));
+    const QCommandLineOption ackDelayBlock(
+        QStringLiteral("ack-delay-block"),
+        QStringLiteral("Apply --ack-delay to block K's acknowledgement only."), QStringLiteral("K"));
     const QCommandLineOption imageOut(
         QStringLiteral("image-out"),
         QStringLiteral("Write the received image to FILE when a transfer completes."),
@@ -127,7 +130,7 @@ int main(int argc, char* argv[])
         QStringLiteral("PATH"));
     parser.addOptions({firmware, answer, resetText, eeprom, silent, delay, split, noise, closeAfterFrames,
                        recovery, readyDelay, noReady, stopAck, coalesce, closeAfterBlock, pace, ackDelay,
-                       imageOut, link});
+                       ackDelayBlock, imageOut, link});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         err(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().constFirst()));
@@ -160,7 +163,8 @@ int main(int argc, char* argv[])
         !parseInt(parser, readyDelay, 0, &cfg.readyDelayMs) ||
         !parseInt(parser, stopAck, 0, &cfg.stopAckAfterBlock) ||
         !parseInt(parser, closeAfterBlock, 1, &cfg.closeAfterBlock) ||
-        !parseInt(parser, ackDelay, 0, &cfg.ackDelayMs))
+        !parseInt(parser, ackDelay, 0, &cfg.ackDelayMs) ||
+        !parseInt(parser, ackDelayBlock, 1, &cfg.ackDelayBlock))
         return 2;
 
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
