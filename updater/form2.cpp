@@ -312,16 +312,20 @@ void Form2::Command1_Click()
 
 // --- transfers ---------------------------------------------------------------------------------------
 
+bool Form2::imageLoadedOrReport()
+{
+    if (imageLength)
+        return true;
+    showError(QStringLiteral("Es ist keine Firmware-Datei geladen. Bitte zuerst mit „Load File“ eine Datei wählen."));
+    return false;
+}
+
 void Form2::Command2_Click()
 {
     if (isTransferring())
         return;
-    if (!imageLength) {
-        showError(
-            QStringLiteral("Es ist keine Firmware-Datei geladen. Bitte zuerst mit „Load File“ eine Datei "
-                           "wählen."));
+    if (!imageLoadedOrReport())
         return;
-    }
     if (!MSComm1->isOpen()) {
         showError(QStringLiteral("Der Port Com #%1 ist nicht geöffnet; der Update-Befehl kann nicht gesendet "
                                  "werden.\nEin Display, das schon im Update-Modus wartet, erreicht "
@@ -336,12 +340,8 @@ void Form2::Command5_Click()
 {
     if (isTransferring())
         return;
-    if (!imageLength) {
-        showError(
-            QStringLiteral("Es ist keine Firmware-Datei geladen. Bitte zuerst mit „Load File“ eine Datei "
-                           "wählen."));
+    if (!imageLoadedOrReport())
         return;
-    }
     runTransfer(UpdateProtocol::Mode::Recovery);
 }
 

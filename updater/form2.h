@@ -79,6 +79,7 @@ private:
     void setStatusGreen();
     void showError(const QString& text);
     bool openPortOrReport();
+    bool imageLoadedOrReport();
 
     QPointer<Form1> m_owner;
     UserDialogs* m_dialogs = nullptr;
