@@ -80,8 +80,8 @@ void TestControlFaults::lateAnswersAroundTheTimeLimit_data()
 {
     QTest::addColumn<int>("delayMs");
     QTest::addColumn<bool>("timesOut");
-    QTest::newRow("just under the limit") << Form1::ReplyTimeoutMs - 400 << false;
-    QTest::newRow("just over the limit") << Form1::ReplyTimeoutMs + 400 << true;
+    QTest::newRow("just under the limit") << Form1::ReplyTimeoutMs - 600 << false;
+    QTest::newRow("just over the limit") << Form1::ReplyTimeoutMs + 600 << true;
 }
 
 void TestControlFaults::lateAnswersAroundTheTimeLimit()

@@ -81,10 +81,10 @@ void TestUpdateFaults::answersAroundTheTimeLimits_data()
     QTest::addColumn<bool>("ready"); // the ready byte is late, else one acknowledgement
     QTest::addColumn<int>("delayMs");
     QTest::addColumn<bool>("timesOut");
-    QTest::newRow("ready byte just under 5 s") << true << 4500 << false;
-    QTest::newRow("ready byte just over 5 s") << true << 5600 << true;
-    QTest::newRow("acknowledgement just under 5 s") << false << 4500 << false;
-    QTest::newRow("acknowledgement just over 5 s") << false << 5600 << true;
+    QTest::newRow("ready byte just under 5 s") << true << 4000 << false;
+    QTest::newRow("ready byte just over 5 s") << true << 6000 << true;
+    QTest::newRow("acknowledgement just under 5 s") << false << 4000 << false;
+    QTest::newRow("acknowledgement just over 5 s") << false << 6000 << true;
 }
 
 void TestUpdateFaults::answersAroundTheTimeLimits()
