@@ -59,10 +59,14 @@ for t in "${targets[@]}"; do
     [ -d "tests/fuzz/corpus/$t" ] && cp -r "tests/fuzz/corpus/$t/." "$scratch/$t/corpus/"
     log="$scratch/$t/log"
     rc=0
+    started=$SECONDS
     "build-fuzz/tests/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 -timeout=20 -rss_limit_mb=2560 \
         -artifact_prefix="$scratch/$t/artifacts/" "$scratch/$t/corpus" >"$log" 2>&1 || rc=$?
     execs=$(awk '/^stat::number_of_executed_units:/ {print $2}' "$log" | tail -n 1)
     rate=$(awk '/^stat::average_exec_per_sec:/ {print $2}' "$log" | tail -n 1)
+    if [ "${rate:-0}" = 0 ] && [ -n "$execs" ]; then # libFuzzer says 0 when it stopped within a second
+        rate=$(( execs / (SECONDS - started > 0 ? SECONDS - started : 1) ))
+    fi
     if [ "$rc" -eq 0 ]; then
         printf '  %-24s %12s executions %8s exec/s  ok\n' "$t" "${execs:-?}" "${rate:-?}"
     else
