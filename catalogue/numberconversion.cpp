@@ -1,7 +1,6 @@
 #include "numberconversion.h"
 
-#include <charconv>
-#include <cmath>
+#include <algorithm>
 #include <limits>
 #include <string>
 
@@ -124,22 +123,42 @@ ConvertedNumber convertNumber(QStringView text)
     if (magnitude < -MagnitudeLimit)
         return {0, true};
 
-    // Now a double holds it without overflow or underflow. from_chars is locale-independent
-    // but does not take a leading '+'.
-    std::string ascii;
-    ascii.reserve(std::size_t(length));
-    for (qsizetype k = (number[0] == u'+') ? 1 : 0; k < length; ++k)
-        ascii.push_back(char(number[k].unicode()));
-    double parsed = 0;
-    const auto result = std::from_chars(ascii.data(), ascii.data() + ascii.size(), parsed);
-    if (result.ec != std::errc())
-        return {0, true}; // cannot happen for a text that passed the scan above
-
-    const double rounded = std::nearbyint(parsed); // default rounding mode: half to even
-    if (std::fabs(rounded) >= 9.0e18) {
-        return {rounded < 0 ? std::numeric_limits<qint64>::min() : std::numeric_limits<qint64>::max(), false};
+    // Round on the decimal digits themselves: going through a double first can land a value such as
+    // 2.50000000000000001 exactly on a half and round it the wrong way.
+    std::string digits; // every mantissa digit, integer part first
+    qint64 integerDigits = -1;
+    for (qsizetype k = i; k < mantissaEnd; ++k) {
+        if (number[k] == u'.')
+            integerDigits = qint64(digits.size());
+        else
+            digits.push_back(char(number[k].unicode()));
     }
-    const qint64 value = qint64(rounded);
+    if (integerDigits < 0) // no point: every digit is a whole digit
+        integerDigits = qint64(digits.size());
+    const qint64 point = integerDigits + exponent; // digits before the decimal point
+    const qint64 count = qint64(digits.size());
+
+    // Whole part: the digits before the point, with zeros appended when the point lies beyond them.
+    qint64 whole = 0;
+    int significant = 0;
+    for (qint64 k = 0; k < point; ++k) {
+        const int d = k < count ? digits[std::size_t(k)] - '0' : 0;
+        if (significant > 0 || d != 0)
+            ++significant;
+        if (significant > 18)
+            return {negative ? std::numeric_limits<qint64>::min() : std::numeric_limits<qint64>::max(), false};
+        whole = whole * 10 + d;
+    }
+    // The first digit after the point decides (a zero when the point lies before every digit), the rest
+    // only whether a 5 is exactly half.
+    const int first = (point >= 0 && point < count) ? digits[std::size_t(point)] - '0' : 0;
+    bool restNonZero = false;
+    for (qint64 k = std::max<qint64>(point + 1, 0); k < count && !restNonZero; ++k)
+        restNonZero = digits[std::size_t(k)] != '0';
+    if (first > 5 || (first == 5 && (restNonZero || whole % 2 == 1)))
+        ++whole;
+
+    const qint64 value = negative ? -whole : whole;
     return {value, value >= 0 && value <= 255};
 }
 

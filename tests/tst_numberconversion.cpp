@@ -41,6 +41,13 @@ void TestNumberConversion::convert_data()
     QTest::newRow("3.5") << "3.5" << qint64(4) << true;
     QTest::newRow("254.5") << "254.5" << qint64(254) << true;
     QTest::newRow("-0.5 is zero") << "-0.5" << qint64(0) << true;
+    // More digits than a double holds: a hair above or below a half still decides.
+    QTest::newRow("hair above 2.5") << "2.50000000000000001" << qint64(3) << true;
+    QTest::newRow("hair below 255.5") << "255.49999999999999999" << qint64(255) << true;
+    QTest::newRow("hair below -0.5") << "-0.50000000000000001" << qint64(-1) << false;
+    QTest::newRow("hair below 49.5") << "49.49999999999999999" << qint64(49) << true;
+    QTest::newRow("half after a shifted point") << "25e-1" << qint64(2) << true;
+    QTest::newRow("zeros before the digits") << "000.0000049e6" << qint64(5) << true;
     // Exponents.
     QTest::newRow("exponent") << "1e2" << qint64(100) << true;
     QTest::newRow("negative exponent half") << "15e-1" << qint64(2) << true;
