@@ -39,6 +39,8 @@ private slots:
     void lateAnswersAroundTheTimeLimit_data();
     void lateAnswersAroundTheTimeLimit();
     void noiseFloodKeepsMemoryBounded();
+    void badLogDefinitionFiles_data();
+    void badLogDefinitionFiles();
 };
 
 void TestControlFaults::writeSurvivesAwkwardDelivery_data()
@@ -124,6 +126,74 @@ void TestControlFaults::noiseFloodKeepsMemoryBounded()
     rig.form->Command6->click();
     QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
     QCOMPARE(rig.display().receivedFrames().size(), 2);
+}
+
+void TestControlFaults::badLogDefinitionFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("listed");
+    QTest::addColumn<QString>("warning"); // part of the one warning box, empty: no box
+    QTest::newRow("binary junk") << "junk" << 0 << QString();
+    QTest::newRow("100 MB without a line end") << "huge" << 0 << "nur ihr Anfang wurde gelesen";
+    QTest::newRow("10,000 channels") << "many" << 256 << "9744";
+    QTest::newRow("every value out of range") << "range" << 20 << "40 Werte";
+}
+
+void TestControlFaults::badLogDefinitionFiles()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, listed);
+    QFETCH(QString, warning);
+    QString path;
+    if (kind == "junk") {
+        QByteArray junk(1 << 20, '\0');
+        quint32 x = 12345;
+        for (char& c : junk) {
+            x = x * 1103515245u + 12345u;
+            c = char(x >> 24);
+        }
+        path = writeTempFile(QStringLiteral("junk.xml"), junk);
+    } else if (kind == "huge") {
+        path = writeTempFile(QStringLiteral("huge.xml"), QByteArray());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const QByteArray block(1 << 20, 'j');
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(file.write(block), qint64(block.size()));
+    } else {
+        QByteArray text;
+        const int count = kind == "many" ? 10000 : 20;
+        for (int i = 1; i <= count; ++i)
+            text += "<channel name=\"C" + QByteArray::number(i) + "\" channel=\""
+                    + (kind == "range" ? QByteArray::number(-i) : QByteArray::number(i % 256)) + "\" divider=\""
+                    + (kind == "range" ? "300" : "1") + "\"/>\r\n";
+        path = writeTempFile(kind + QStringLiteral(".xml"), text);
+    }
+
+    ScriptedDialogs dialogs;
+    Form1 form(directoryOf({}), &dialogs);
+    dialogs.fileAnswers = {path};
+    form.Command1->click();
+    QCOMPARE(form.Combo1->count(), listed);
+    QCOMPARE(form.Combo11->count(), listed);
+    for (int i = 0; i < form.Combo1->count(); ++i) {
+        const int index = form.Combo1->itemData(i).toInt();
+        QVERIFY(index >= 1 && index <= 256);
+    }
+    QVERIFY(form.catalogueName[0].isEmpty() && form.catalogueNumber[0] == 0 && form.catalogueDivider[0] == 0);
+    if (warning.isEmpty()) {
+        QVERIFY2(dialogs.messages.isEmpty(), qPrintable(dialogs.allMessages()));
+    } else {
+        QCOMPARE(dialogs.messages.size(), 1);
+        QCOMPARE(dialogs.messages[0].icon, UserDialogs::Icon::Warning);
+        QVERIFY2(dialogs.messages[0].text.contains(warning), qPrintable(dialogs.messages[0].text));
+    }
+    if (kind == "range") {
+        for (int i = 1; i <= 20; ++i)
+            QVERIFY(form.catalogueNumber[i] == 0 && form.catalogueDivider[i] == 0);
+        pick(form.Combo3, 4);
+        QCOMPARE(form.slotChannel[3], 0);
+    }
 }
 
 QTEST_MAIN(TestControlFaults)
