@@ -27,15 +27,6 @@ namespace {
 constexpr qsizetype MaxListEntries = 1024;
 constexpr auto LogDefinitionFolder = "C:\\Program Files (x86)\\Ecumaster\\EMU\\XML\\log\\";
 
-template<typename W>
-W* place(QWidget* container, const char* name, int left, int top, int width, int height)
-{
-    auto* w = new W(container);
-    w->setObjectName(QLatin1String(name));
-    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
-    return w;
-}
-
 } // namespace
 
 Form1::Form1(std::shared_ptr<const PortDirectory> ports, UserDialogs* dialogs, QWidget* parent)

@@ -24,14 +24,6 @@ constexpr int PortOpenNumber = 14;
 constexpr int ProgressMaximum = 130050;
 const QColor Green(0x00, 0xFF, 0x00); // 65280
 
-template<typename W> W* place(QWidget* parent, const char* name, int left, int top, int width, int height)
-{
-    auto* w = new W(parent);
-    w->setObjectName(QLatin1String(name));
-    w->setGeometry(twips(left), twips(top), twips(width), twips(height));
-    return w;
-}
-
 } // namespace
 
 Form2::Form2(Form1& owner)
