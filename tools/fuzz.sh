@@ -17,18 +17,7 @@ fi
 
 # clang with its sanitizer and libFuzzer runtimes (libclang-rt-14-dev is only recommended by clang,
 # so it is named), plus what the sources under test need.
-packages=(clang libclang-rt-14-dev cmake make pkg-config qt6-base-dev qt6-serialport-dev)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo_cmd=""
-    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-    $sudo_cmd apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash tools/install-packages.sh clang libclang-rt-14-dev cmake make pkg-config qt6-base-dev qt6-serialport-dev
 
 if [ $# -gt 0 ]; then
     targets=("$@")
