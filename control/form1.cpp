@@ -365,9 +365,7 @@ void Form1::Command2_Click()
         // Boxes are read just before their frame goes out: edits made during earlier waits count.
         frameName = FrameBuilder::fitText(slotRows[k].name->text(), FrameBuilder::NameWidth);
         frameUnit = FrameBuilder::fitText(slotRows[k].unit->text(), FrameBuilder::UnitWidth);
-        const QByteArray frame = FrameBuilder::slotFrame(k, slotRows[k].name->text(), slotChannel[k],
-                                                         slotDivider[k], slotRows[k].unit->text());
-        if (!sendAndWait(frame))
+        if (!sendAndWait(FrameBuilder::slotFrameFitted(k, frameName, slotChannel[k], slotDivider[k], frameUnit)))
             return;
     }
     sendAndWait(FrameBuilder::settingsFrame(defaultViewByte()));

@@ -47,24 +47,25 @@ QByteArray FrameBuilder::fitText(const QString& text, int width)
     return out;
 }
 
-QByteArray FrameBuilder::slotRecord(const QString& name, std::uint8_t channel, std::uint8_t divider,
-                                    const QString& unit)
-{
-    QByteArray r;
-    r.reserve(RecordSize);
-    r.append(fitText(name, NameWidth));
-    r.append('\0');
-    r.append(static_cast<char>(channel));
-    r.append(static_cast<char>(divider));
-    r.append(fitText(unit, UnitWidth));
-    r.append(2, '\0');
-    return r;
-}
-
 QByteArray FrameBuilder::slotFrame(int slot, const QString& name, std::uint8_t channel, std::uint8_t divider,
                                    const QString& unit)
 {
-    return frame(Write, slotAddress(slot), slotRecord(name, channel, divider, unit));
+    return slotFrameFitted(slot, fitText(name, NameWidth), channel, divider, fitText(unit, UnitWidth));
+}
+
+QByteArray FrameBuilder::slotFrameFitted(int slot, const QByteArray& name, std::uint8_t channel, std::uint8_t divider,
+                                         const QByteArray& unit)
+{
+    Q_ASSERT(name.size() == NameWidth && unit.size() == UnitWidth);
+    QByteArray record;
+    record.reserve(RecordSize);
+    record.append(name);
+    record.append('\0');
+    record.append(static_cast<char>(channel));
+    record.append(static_cast<char>(divider));
+    record.append(unit);
+    record.append(2, '\0');
+    return frame(Write, slotAddress(slot), record);
 }
 
 QByteArray FrameBuilder::settingsFrame(std::uint8_t defaultView)

@@ -28,10 +28,11 @@ public:
 
     // Slot k (1..8) lives at address 16 * k.
     static std::uint16_t slotAddress(int slot) { return static_cast<std::uint16_t>(16 * slot); }
-    static QByteArray slotRecord(const QString& name, std::uint8_t channel, std::uint8_t divider,
-                                 const QString& unit);
     static QByteArray slotFrame(int slot, const QString& name, std::uint8_t channel, std::uint8_t divider,
                                 const QString& unit);
+    // The same from a name and unit already fitted to 8 and 3 bytes.
+    static QByteArray slotFrameFitted(int slot, const QByteArray& name, std::uint8_t channel, std::uint8_t divider,
+                                      const QByteArray& unit);
     static QByteArray settingsFrame(std::uint8_t defaultView);
 
     // Text through Windows-1252 ('?' for characters it lacks), cut or padded with blanks to width bytes.
