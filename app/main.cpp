@@ -8,8 +8,8 @@
 int main(int argc, char* argv[])
 {
 #ifdef Q_OS_LINUX
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         std::fputs("morvandell: no graphical session (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
                    "Start it from a desktop session, or under a virtual display: xvfb-run -a morvandell\n",
                    stderr);

@@ -146,7 +146,8 @@ ConvertedNumber convertNumber(QStringView text)
         if (significant > 0 || d != 0)
             ++significant;
         if (significant > 18)
-            return {negative ? std::numeric_limits<qint64>::min() : std::numeric_limits<qint64>::max(), false};
+            return {negative ? std::numeric_limits<qint64>::min() : std::numeric_limits<qint64>::max(),
+                    false};
         whole = whole * 10 + d;
     }
     // The first digit after the point decides (a zero when the point lies before every digit), the rest

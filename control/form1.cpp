@@ -168,7 +168,8 @@ void Form1::connectHandlers()
         connect(slotRows[k].list, &ComboBox::clicked, this, [this, k] { slotList_Click(k); });
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
-    connect(&replyWait, &EventWait::waitingChanged, this, [this](bool waiting) { setSendingEnabled(!waiting); });
+    connect(&replyWait, &EventWait::waitingChanged, this,
+            [this](bool waiting) { setSendingEnabled(!waiting); });
 }
 
 // --- start-up ---------------------------------------------------------------------------------------
@@ -291,12 +292,13 @@ void Form1::onDeviceLost(const QString& reason)
     replyWait.abort();
     if (m_closing)
         return;
-    m_dialogs->message(this, QStringLiteral("Error"),
-                       QStringLiteral("Verbindung zu Com #%1 unterbrochen: das Gerät ist nicht mehr erreichbar (%2). "
-                                      "Der Port wurde geschlossen.")
-                           .arg(MSComm1->commPort())
-                           .arg(reason),
-                       UserDialogs::Icon::Error);
+    m_dialogs->message(
+        this, QStringLiteral("Error"),
+        QStringLiteral("Verbindung zu Com #%1 unterbrochen: das Gerät ist nicht mehr erreichbar (%2). "
+                       "Der Port wurde geschlossen.")
+            .arg(MSComm1->commPort())
+            .arg(reason),
+        UserDialogs::Icon::Error);
 }
 
 // --- frames and the reply wait -----------------------------------------------------------------------
@@ -318,12 +320,14 @@ void Form1::showPortError(const QString& what)
 bool Form1::waitForReply()
 {
     weiter = 0;
-    const auto result = replyWait.waitUntil([this] { return weiter == 1; }, std::chrono::milliseconds(ReplyTimeoutMs));
+    const auto result =
+        replyWait.waitUntil([this] { return weiter == 1; }, std::chrono::milliseconds(ReplyTimeoutMs));
     switch (result) {
     case EventWait::Result::Satisfied:
         return true;
     case EventWait::Result::TimedOut:
-        m_dialogs->message(this, QStringLiteral("Error"), QStringLiteral("Timeout"), UserDialogs::Icon::Error);
+        m_dialogs->message(this, QStringLiteral("Error"), QStringLiteral("Timeout"),
+                           UserDialogs::Icon::Error);
         return false;
     case EventWait::Result::Aborted:
         return false;
@@ -365,7 +369,8 @@ void Form1::Command2_Click()
         // Boxes are read just before their frame goes out: edits made during earlier waits count.
         frameName = FrameBuilder::fitText(slotRows[k].name->text(), FrameBuilder::NameWidth);
         frameUnit = FrameBuilder::fitText(slotRows[k].unit->text(), FrameBuilder::UnitWidth);
-        if (!sendAndWait(FrameBuilder::slotFrameFitted(k, frameName, slotChannel[k], slotDivider[k], frameUnit)))
+        if (!sendAndWait(
+                FrameBuilder::slotFrameFitted(k, frameName, slotChannel[k], slotDivider[k], frameUnit)))
             return;
     }
     sendAndWait(FrameBuilder::settingsFrame(defaultViewByte()));
@@ -411,8 +416,8 @@ void Form1::Command1_Click()
     const QString folder = QDir(QString::fromLatin1(LogDefinitionFolder)).exists()
                                ? QString::fromLatin1(LogDefinitionFolder)
                                : QDir::homePath();
-    const auto chosen = m_dialogs->openFileName(this, QStringLiteral("Open"), folder,
-                                                QStringLiteral("XML Files (*.XML)"));
+    const auto chosen =
+        m_dialogs->openFileName(this, QStringLiteral("Open"), folder, QStringLiteral("XML Files (*.XML)"));
     if (chosen && !chosen->isEmpty())
         m_lastLogDefinition = *chosen;
     if (!m_lastLogDefinition) {

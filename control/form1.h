@@ -133,7 +133,7 @@ private:
     std::shared_ptr<const PortDirectory> m_ports;
     UserDialogs* m_dialogs = nullptr;
     MessageFramer m_framer;
-    Form2* m_form2 = nullptr; // created on first use, owned here
+    Form2* m_form2 = nullptr;                   // created on first use, owned here
     std::optional<QString> m_lastLogDefinition; // the file dialog's remembered name
     bool m_closing = false;
 };

@@ -21,8 +21,8 @@ struct DeviceMessage
     std::uint8_t type() const { return static_cast<std::uint8_t>(bytes.at(1)); }
     std::uint16_t address() const
     {
-        return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes.at(2)) * 256
-                                          + static_cast<std::uint8_t>(bytes.at(3)));
+        return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes.at(2)) * 256 +
+                                          static_cast<std::uint8_t>(bytes.at(3)));
     }
     QByteArray payload() const { return bytes.mid(4, 16); }
     // Payload up to its first zero byte, through Windows-1252.

@@ -24,7 +24,8 @@ public:
                                                 const QString& filter) = 0;
 
     // One-line text prompt. nullopt on Cancel.
-    virtual std::optional<QString> textPrompt(QWidget* parent, const QString& title, const QString& label) = 0;
+    virtual std::optional<QString> textPrompt(QWidget* parent, const QString& title,
+                                              const QString& label) = 0;
 
     // The real dialogs.
     static UserDialogs& standard();

@@ -12,8 +12,7 @@ constexpr int twips(int value)
 }
 
 // Creates a control of kind W named `name` in container, placed by a geometry given in twips.
-template<typename W>
-W* place(QWidget* container, const char* name, int left, int top, int width, int height)
+template<typename W> W* place(QWidget* container, const char* name, int left, int top, int width, int height)
 {
     auto* w = new W(container);
     w->setObjectName(QLatin1String(name));

@@ -9,15 +9,15 @@ namespace morvandell {
 
 EventWait::EventWait(QObject* parent)
     : QObject(parent)
-{
-}
+{}
 
 EventWait::~EventWait()
 {
     abort();
 }
 
-EventWait::Result EventWait::waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit)
+EventWait::Result EventWait::waitUntil(const std::function<bool()>& condition,
+                                       std::chrono::milliseconds limit)
 {
     QEventLoop loop;
     Active active{&loop, false};

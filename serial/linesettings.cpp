@@ -30,8 +30,9 @@ std::optional<LineSettings> LineSettings::parse(QStringView text, QString* error
 
     const auto fields = text.split(QLatin1Char(','));
     if (fields.size() != 4)
-        return reject(QStringLiteral("Einstellungen \"%1\": vier Felder erwartet (Baud,Parität,Datenbits,Stoppbits)")
-                          .arg(text));
+        return reject(
+            QStringLiteral("Einstellungen \"%1\": vier Felder erwartet (Baud,Parität,Datenbits,Stoppbits)")
+                .arg(text));
 
     LineSettings s;
     int baud = 0;
@@ -42,17 +43,29 @@ std::optional<LineSettings> LineSettings::parse(QStringView text, QString* error
     if (fields[1].size() != 1)
         return reject(QStringLiteral("Einstellungen \"%1\": ungültige Parität \"%2\"").arg(text, fields[1]));
     switch (fields[1].front().toLower().unicode()) {
-    case 'n': s.parity = QSerialPort::NoParity; break;
-    case 'e': s.parity = QSerialPort::EvenParity; break;
-    case 'o': s.parity = QSerialPort::OddParity; break;
-    case 'm': s.parity = QSerialPort::MarkParity; break;
-    case 's': s.parity = QSerialPort::SpaceParity; break;
-    default: return reject(QStringLiteral("Einstellungen \"%1\": ungültige Parität \"%2\"").arg(text, fields[1]));
+    case 'n':
+        s.parity = QSerialPort::NoParity;
+        break;
+    case 'e':
+        s.parity = QSerialPort::EvenParity;
+        break;
+    case 'o':
+        s.parity = QSerialPort::OddParity;
+        break;
+    case 'm':
+        s.parity = QSerialPort::MarkParity;
+        break;
+    case 's':
+        s.parity = QSerialPort::SpaceParity;
+        break;
+    default:
+        return reject(QStringLiteral("Einstellungen \"%1\": ungültige Parität \"%2\"").arg(text, fields[1]));
     }
 
     int bits = 0;
     if (!fieldToInt(fields[2], &bits) || bits < 5 || bits > 8)
-        return reject(QStringLiteral("Einstellungen \"%1\": ungültige Datenbits \"%2\"").arg(text, fields[2]));
+        return reject(
+            QStringLiteral("Einstellungen \"%1\": ungültige Datenbits \"%2\"").arg(text, fields[2]));
     s.dataBits = static_cast<QSerialPort::DataBits>(bits);
 
     if (fields[3] == QLatin1String("1"))
@@ -62,7 +75,8 @@ std::optional<LineSettings> LineSettings::parse(QStringView text, QString* error
     else if (fields[3] == QLatin1String("2"))
         s.stopBits = QSerialPort::TwoStop;
     else
-        return reject(QStringLiteral("Einstellungen \"%1\": ungültige Stoppbits \"%2\"").arg(text, fields[3]));
+        return reject(
+            QStringLiteral("Einstellungen \"%1\": ungültige Stoppbits \"%2\"").arg(text, fields[3]));
     return s;
 }
 
@@ -70,11 +84,20 @@ QString LineSettings::toString() const
 {
     QChar parityChar = QLatin1Char('n');
     switch (parity) {
-    case QSerialPort::EvenParity: parityChar = QLatin1Char('e'); break;
-    case QSerialPort::OddParity: parityChar = QLatin1Char('o'); break;
-    case QSerialPort::MarkParity: parityChar = QLatin1Char('m'); break;
-    case QSerialPort::SpaceParity: parityChar = QLatin1Char('s'); break;
-    default: break;
+    case QSerialPort::EvenParity:
+        parityChar = QLatin1Char('e');
+        break;
+    case QSerialPort::OddParity:
+        parityChar = QLatin1Char('o');
+        break;
+    case QSerialPort::MarkParity:
+        parityChar = QLatin1Char('m');
+        break;
+    case QSerialPort::SpaceParity:
+        parityChar = QLatin1Char('s');
+        break;
+    default:
+        break;
     }
     QString stop = QStringLiteral("1");
     if (stopBits == QSerialPort::OneAndHalfStop)

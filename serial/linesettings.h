@@ -21,8 +21,8 @@ struct LineSettings
 
     friend bool operator==(const LineSettings& a, const LineSettings& b)
     {
-        return a.baudRate == b.baudRate && a.parity == b.parity && a.dataBits == b.dataBits
-               && a.stopBits == b.stopBits;
+        return a.baudRate == b.baudRate && a.parity == b.parity && a.dataBits == b.dataBits &&
+               a.stopBits == b.stopBits;
     }
 };
 

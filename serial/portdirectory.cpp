@@ -10,8 +10,7 @@ namespace morvandell {
 
 PortDirectory::PortDirectory(QMap<int, Entry> entries)
     : m_entries(std::move(entries))
-{
-}
+{}
 
 QMap<int, PortDirectory::Entry> PortDirectory::parseExplicit(const QString& text, QString* error)
 {
@@ -31,8 +30,9 @@ QMap<int, PortDirectory::Entry> PortDirectory::parseExplicit(const QString& text
         result.insert(number, {device, QStringLiteral("MORVANDELL_PORTS")});
     }
     if (error)
-        *error = problems.isEmpty() ? QString()
-                                    : QStringLiteral("MORVANDELL_PORTS: ignoriert: %1").arg(problems.join(", "));
+        *error = problems.isEmpty()
+                     ? QString()
+                     : QStringLiteral("MORVANDELL_PORTS: ignoriert: %1").arg(problems.join(", "));
     return result;
 }
 

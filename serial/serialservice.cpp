@@ -18,7 +18,9 @@ namespace {
 // The group that owns the device: membership in it grants access (dialout on Debian, uucp on Arch).
 QString owningGroup(const QString& path)
 {
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return QString();
     if (const group* g = ::getgrgid(st.st_gid))
@@ -120,16 +122,18 @@ bool SerialService::open()
         }
         return false;
     }
-    // Modem-line and flow-control calls fail on some devices (pseudo-terminals); only the line format matters.
-    const bool configured = m_port->setBaudRate(m_settings.baudRate) && m_port->setParity(m_settings.parity)
-                            && m_port->setDataBits(m_settings.dataBits)
-                            && m_port->setStopBits(m_settings.stopBits);
+    // Modem-line and flow-control calls fail on some devices (pseudo-terminals); only the line format
+    // matters.
+    const bool configured =
+        m_port->setBaudRate(m_settings.baudRate) && m_port->setParity(m_settings.parity) &&
+        m_port->setDataBits(m_settings.dataBits) && m_port->setStopBits(m_settings.stopBits);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
     if (!configured) {
         const QString text = m_port->errorString();
         m_port->close();
         m_port->clearError();
-        fail(SerialError::OpenFailed, QStringLiteral("Einstellungen %1 nicht möglich: %2").arg(m_settings.toString(), text));
+        fail(SerialError::OpenFailed,
+             QStringLiteral("Einstellungen %1 nicht möglich: %2").arg(m_settings.toString(), text));
         return false;
     }
     m_port->clear();
@@ -166,7 +170,8 @@ void SerialService::close()
 bool SerialService::output(const QByteArray& bytes)
 {
     if (!m_port->isOpen()) {
-        fail(SerialError::NotOpen, m_lost ? QStringLiteral("Gerät getrennt") : QStringLiteral("Port ist nicht geöffnet"));
+        fail(SerialError::NotOpen,
+             m_lost ? QStringLiteral("Gerät getrennt") : QStringLiteral("Port ist nicht geöffnet"));
         return false;
     }
     const qint64 written = m_port->write(bytes);
@@ -177,7 +182,8 @@ bool SerialService::output(const QByteArray& bytes)
     // Hand the bytes to the driver now rather than at the next event-loop pass.
     m_port->flush();
     if (!m_port->isOpen() || m_lost) {
-        fail(SerialError::WriteFailed, m_lastErrorText.isEmpty() ? QStringLiteral("Schreibfehler") : m_lastErrorText);
+        fail(SerialError::WriteFailed,
+             m_lastErrorText.isEmpty() ? QStringLiteral("Schreibfehler") : m_lastErrorText);
         return false;
     }
     return true;
@@ -192,7 +198,8 @@ QByteArray SerialService::input()
 
 void SerialService::onErrorOccurred(QSerialPort::SerialPortError error)
 {
-    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError && error != QSerialPort::WriteError)
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError &&
+        error != QSerialPort::WriteError)
         return;
     if (!m_port->isOpen() || m_lost)
         return;
@@ -218,7 +225,8 @@ QString SerialService::describeLastError() const
     case Cause::Missing:
         return QStringLiteral("%1: kein Gerät gefunden (%2).").arg(where, m_lastErrorText);
     case Cause::Busy:
-        return QStringLiteral("%1 ist belegt: ein anderes Programm benutzt den Port (%2).").arg(where, m_lastErrorText);
+        return QStringLiteral("%1 ist belegt: ein anderes Programm benutzt den Port (%2).")
+            .arg(where, m_lastErrorText);
     case Cause::NoPermission: {
 #ifdef Q_OS_UNIX
         const QString group = owningGroup(device);

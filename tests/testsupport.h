@@ -2,8 +2,8 @@
 
 #include "control/form1.h"
 #include "control/userdialogs.h"
-#include "simulator/displaysimulator.h"
 #include "serial/portdirectory.h"
+#include "simulator/displaysimulator.h"
 
 #include <QList>
 #include <QString>

@@ -49,7 +49,8 @@ void TestControlFaults::writeSurvivesAwkwardDelivery_data()
     QTest::addColumn<QByteArray>("noise");
     QTest::addColumn<bool>("eeprom");
     QTest::newRow("every message byte by byte") << true << QByteArray() << false;
-    QTest::newRow("noise before every message") << false << QByteArray("\x55\x00garbage\r\n\x55", 12) << false;
+    QTest::newRow("noise before every message")
+        << false << QByteArray("\x55\x00garbage\r\n\x55", 12) << false;
     QTest::newRow("noise and single bytes") << true << QByteArray("zz\r\nU") << false;
     QTest::newRow("answers are EEPROM read reports") << false << QByteArray() << true;
 }
@@ -98,7 +99,8 @@ void TestControlFaults::lateAnswersAroundTheTimeLimit()
     QCOMPARE(rig.dialogs.hasMessage(QStringLiteral("Timeout")), timesOut);
     QCOMPARE(rig.dialogs.messages.size(), timesOut ? 1 : 0);
     // The answer that comes too late is still logged, and nothing else goes out.
-    QVERIFY(waitUntil([&] { return rig.form->List1->item(0)->text().endsWith(QLatin1String(" -> OK")); }, 2000));
+    QVERIFY(
+        waitUntil([&] { return rig.form->List1->item(0)->text().endsWith(QLatin1String(" -> OK")); }, 2000));
     QCOMPARE(rig.display().receivedFrames().size(), 2);
 }
 
@@ -115,7 +117,8 @@ void TestControlFaults::noiseFloodKeepsMemoryBounded()
         QTest::qWait(20);
         QVERIFY(rig.form->rxBuffer.size() < 22);
     }
-    QVERIFY(waitUntil([&] { return rig.display().rawReceived().size() == 22; }, 100)); // the tool sent nothing more
+    QVERIFY(waitUntil([&] { return rig.display().rawReceived().size() == 22; },
+                      100)); // the tool sent nothing more
     QTest::qWait(500);
     const qint64 growth = peakRssKiB() - before;
     qInfo("peak memory grew by %lld KiB over a 10 MB noise flood", growth);
@@ -164,9 +167,9 @@ void TestControlFaults::badLogDefinitionFiles()
         QByteArray text;
         const int count = kind == "many" ? 10000 : 20;
         for (int i = 1; i <= count; ++i)
-            text += "<channel name=\"C" + QByteArray::number(i) + "\" channel=\""
-                    + (kind == "range" ? QByteArray::number(-i) : QByteArray::number(i % 256)) + "\" divider=\""
-                    + (kind == "range" ? "300" : "1") + "\"/>\r\n";
+            text += "<channel name=\"C" + QByteArray::number(i) + "\" channel=\"" +
+                    (kind == "range" ? QByteArray::number(-i) : QByteArray::number(i % 256)) +
+                    "\" divider=\"" + (kind == "range" ? "300" : "1") + "\"/>\r\n";
         path = writeTempFile(kind + QStringLiteral(".xml"), text);
     }
 

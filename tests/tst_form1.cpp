@@ -32,16 +32,18 @@ using Rig = ControlRig;
 
 const char* const LogDefinition =
     "<?xml version=\"1.0\"?>\r\n"
-    "<channels>\r\n"                                              // takes index 1, no name
-    "\t<channel name=\"RPM\" channel = \"12\" unit=\"rpm\" divider=\"1\" storage=\"u16\"/>\r\n" // 2
+    "<channels>\r\n" // takes index 1, no name
+    "\t<channel name=\"RPM\" channel = \"12\" unit=\"rpm\" divider=\"1\" storage=\"u16\"/>\r\n"  // 2
     "\t<channel name=\"Oil_P\" channel=\"13\" unit=\"bar\" divider=\"10\" storage=\"s16\"/>\r\n" // 3
-    "<!-- channel comment -->\r\n"                                 // 4, no name
+    "<!-- channel comment -->\r\n"                                                               // 4, no name
     "\t<channel name=\"Coolant_Temperature\" channel=\"85\" unit=\"degC\" divider=\"2.5\"/>\r\n" // 5
-    "\t<channel name=\"Batt\" channel=\"7\" unit=\"V\" divider=\"100\"/>\r\n"                  // 6
-    "\t<channel name=\"MAP\" channel=\"200\" unit=\"kPa\" divider=\"1\"/>\r\n"                 // 7
-    "\t<channel name=\"\xC4" "GT\" channel=\"33\" unit=\"\xB0" "C\" divider=\"1\"/>\r\n"       // 8
-    "\t<channel name=\"Lambda\" channel=\"55\" unit=\"l\" divider=\"100\"/>\r\n"               // 9
-    "\t<channel name=\"Speed\" channel=\"90\" unit=\"kmh\" divider=\"3\"/>\r\n"                // 10
+    "\t<channel name=\"Batt\" channel=\"7\" unit=\"V\" divider=\"100\"/>\r\n"                    // 6
+    "\t<channel name=\"MAP\" channel=\"200\" unit=\"kPa\" divider=\"1\"/>\r\n"                   // 7
+    "\t<channel name=\"\xC4"
+    "GT\" channel=\"33\" unit=\"\xB0"
+    "C\" divider=\"1\"/>\r\n"                                                    // 8
+    "\t<channel name=\"Lambda\" channel=\"55\" unit=\"l\" divider=\"100\"/>\r\n" // 9
+    "\t<channel name=\"Speed\" channel=\"90\" unit=\"kmh\" divider=\"3\"/>\r\n"  // 10
     "</channels>\r\n";
 
 } // namespace
@@ -170,7 +172,8 @@ void TestForm1::connectIdentifiesTheDisplay()
     QVERIFY(rig.form->List1->item(0)->text().endsWith(QLatin1String("->  online Firmware: V2.34")));
     QCOMPARE(rig.form->comport, std::optional<qint16>(3));
     QVERIFY(rig.form->serialPort().isOpen());
-    QCOMPARE(rig.sim.simulator()->rawReceived(), hex("55 05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D"));
+    QCOMPARE(rig.sim.simulator()->rawReceived(),
+             hex("55 05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D"));
     QVERIFY(!rig.form->weiter); // identification does not release a writer
     QVERIFY(rig.dialogs.messages.isEmpty());
 
@@ -201,8 +204,8 @@ void TestForm1::connectToABusyPortSaysSo()
     QCOMPARE(rig.dialogs.messages.size(), 1);
     QCOMPARE(rig.dialogs.messages[0].title, QStringLiteral("Error"));
     QCOMPARE(rig.dialogs.messages[0].icon, UserDialogs::Icon::Error);
-    QVERIFY2(rig.dialogs.messages[0].text.contains(QLatin1String("Com #3"))
-                 && rig.dialogs.messages[0].text.contains(QLatin1String("belegt")),
+    QVERIFY2(rig.dialogs.messages[0].text.contains(QLatin1String("Com #3")) &&
+                 rig.dialogs.messages[0].text.contains(QLatin1String("belegt")),
              qPrintable(rig.dialogs.messages[0].text));
     QVERIFY(!rig.form->comport);
     QVERIFY(!rig.form->serialPort().isOpen());
@@ -247,7 +250,7 @@ void TestForm1::configuresTheDisplayEndToEnd()
     QCOMPARE(rig.dialogs.fileRequests[0].folder, QDir::homePath()); // the Windows folder does not exist here
     QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
 
-    const QStringList names{"RPM", "Oil_P", "Coolant_Temperature", "Batt", "MAP", QString::fromUtf8("ÄGT"),
+    const QStringList names{"RPM",    "Oil_P", "Coolant_Temperature", "Batt", "MAP", QString::fromUtf8("ÄGT"),
                             "Lambda", "Speed"};
     for (ComboBox* list : {f.Combo1, f.Combo2, f.Combo3, f.Combo4, f.Combo6, f.Combo7, f.Combo8, f.Combo9}) {
         QCOMPARE(items(list), names);
@@ -283,7 +286,10 @@ void TestForm1::configuresTheDisplayEndToEnd()
     const QList<QByteArray> expected{
         hex("55 01 00 10") + "Speed   " + hex("00 5A 03") + "kmh" + hex("00 00 00 0D"),
         hex("55 01 00 20") + "Lambda  " + hex("00 37 64") + "l  " + hex("00 00 00 0D"),
-        hex("55 01 00 30") + "\xC4GT     " + hex("00 21 01") + "\xB0" "C " + hex("00 00 00 0D"),
+        hex("55 01 00 30") + "\xC4GT     " + hex("00 21 01") +
+            "\xB0"
+            "C " +
+            hex("00 00 00 0D"),
         hex("55 01 00 40") + "MAP     " + hex("00 C8 01") + "kPa" + hex("00 00 00 0D"),
         hex("55 01 00 50") + "Akku    " + hex("00 07 64") + "V  " + hex("00 00 00 0D"),
         hex("55 01 00 60") + "Coolant_" + hex("00 55 02") + "deg" + hex("00 00 00 0D"),
@@ -340,7 +346,8 @@ void TestForm1::resetSendsItsFrameAndWaits()
     rig.form->Command5->click();
     const auto frames = rig.sim.simulator()->receivedFrames();
     QCOMPARE(frames.size(), 2);
-    QCOMPARE(frames[1].toHex(' '), hex("55 FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D").toHex(' '));
+    QCOMPARE(frames[1].toHex(' '),
+             hex("55 FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D").toHex(' '));
     QVERIFY(rig.form->List1->item(0)->text().endsWith(QLatin1String(" -> Neustart")));
     QCOMPARE(rig.form->weiter, std::optional<qint16>(1));
 }
@@ -358,9 +365,10 @@ void TestForm1::silentDisplayTimesOutAndStopsTheWrite()
     bool disabledDuringWait = false;
     bool othersUsable = false;
     QTimer::singleShot(1000, [&] {
-        disabledDuringWait = !rig.form->Command2->isEnabled() && !rig.form->Command3->isEnabled()
-                             && !rig.form->Command5->isEnabled() && !rig.form->Command6->isEnabled();
-        othersUsable = rig.form->Command1->isEnabled() && rig.form->Command4->isEnabled() && rig.form->Combo1->isEnabled();
+        disabledDuringWait = !rig.form->Command2->isEnabled() && !rig.form->Command3->isEnabled() &&
+                             !rig.form->Command5->isEnabled() && !rig.form->Command6->isEnabled();
+        othersUsable = rig.form->Command1->isEnabled() && rig.form->Command4->isEnabled() &&
+                       rig.form->Combo1->isEnabled();
         rig.form->Command2->click(); // disabled: a second write must not interleave
     });
     QElapsedTimer clock;
@@ -392,7 +400,8 @@ void TestForm1::deviceGoneDuringWriteEndsItAtOnce()
     QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(rig.sim.simulator()->receivedFrames().size(), 5);
     QCOMPARE(rig.dialogs.messages.size(), 1);
-    QVERIFY2(rig.dialogs.messages[0].text.contains(QLatin1String("Verbindung")), qPrintable(rig.dialogs.allMessages()));
+    QVERIFY2(rig.dialogs.messages[0].text.contains(QLatin1String("Verbindung")),
+             qPrintable(rig.dialogs.allMessages()));
     QVERIFY(!rig.dialogs.hasMessage(QStringLiteral("Timeout")));
     QVERIFY(!rig.form->serialPort().isOpen());
     QVERIFY(rig.form->Command2->isEnabled());
@@ -426,7 +435,8 @@ void TestForm1::readerKeepsTheListsWhenNothingIsRead()
     QCOMPARE(form.Combo1->count(), 0);
     QVERIFY(dialogs.messages.isEmpty());
 
-    const QString lf = writeTempFile(QStringLiteral("lf.xml"), QByteArray(LogDefinition).replace("\r\n", "\n"));
+    const QString lf =
+        writeTempFile(QStringLiteral("lf.xml"), QByteArray(LogDefinition).replace("\r\n", "\n"));
     dialogs.fileAnswers = {lf};
     form.Command1->click();
     QCOMPARE(form.Combo1->count(), 8); // LF line ends read as lines
@@ -462,8 +472,8 @@ void TestForm1::readerBoundsTheListsAndWarns()
     // 300 channels, one with a divider out of range, and one line that repeats its name 2000 times.
     QByteArray file;
     for (int i = 1; i <= 300; ++i)
-        file += "<channel name=\"C" + QByteArray::number(i) + "\" channel=\"" + QByteArray::number(i % 256)
-                + "\" divider=\"" + (i == 7 ? "300" : "1") + "\"/>\n";
+        file += "<channel name=\"C" + QByteArray::number(i) + "\" channel=\"" + QByteArray::number(i % 256) +
+                "\" divider=\"" + (i == 7 ? "300" : "1") + "\"/>\n";
     QByteArray repeated = "<channel";
     for (int i = 0; i < 2000; ++i)
         repeated += " name=\"R" + QByteArray::number(i) + "\"";
@@ -477,7 +487,8 @@ void TestForm1::readerBoundsTheListsAndWarns()
     QCOMPARE(dialogs.messages.size(), 1);
     QCOMPARE(dialogs.messages[0].icon, UserDialogs::Icon::Warning);
     const QString text = dialogs.messages[0].text;
-    QVERIFY2(text.contains(QLatin1String("45")) && text.contains(QLatin1String("C7: divider = 300")), qPrintable(text));
+    QVERIFY2(text.contains(QLatin1String("45")) && text.contains(QLatin1String("C7: divider = 300")),
+             qPrintable(text));
     QCOMPARE(form.catalogueName[256], QStringLiteral("C255"));
     QCOMPARE(form.catalogueDivider[8], 0); // C7 at index 8: divider 300 stored as 0, not 44
 }

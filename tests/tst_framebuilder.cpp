@@ -36,12 +36,15 @@ void TestFrameBuilder::framesAreExact_data()
     QTest::newRow("channel 13 and divider 0x55 travel unescaped")
         << FrameBuilder::slotFrame(1, "Oil_P", 13, 0x55, "bar")
         << hex("55 01 00 10 4F 69 6C 5F 50 20 20 20 00 0D 55 62 61 72 00 00 00 0D");
-    QTest::newRow("settings as loaded") << FrameBuilder::settingsFrame(1)
-                                        << hex("55 01 00 90 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D");
-    QTest::newRow("settings page 3") << FrameBuilder::settingsFrame(3)
-                                     << hex("55 01 00 90 03 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D");
+    QTest::newRow("settings as loaded")
+        << FrameBuilder::settingsFrame(1)
+        << hex("55 01 00 90 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D");
+    QTest::newRow("settings page 3")
+        << FrameBuilder::settingsFrame(3)
+        << hex("55 01 00 90 03 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D");
     QTest::newRow("settings nothing selected")
-        << FrameBuilder::settingsFrame(0) << hex("55 01 00 90 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D");
+        << FrameBuilder::settingsFrame(0)
+        << hex("55 01 00 90 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D");
     QTest::newRow("connect") << FrameBuilder::connectFrame()
                              << hex("55 05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D");
     QTest::newRow("reset") << FrameBuilder::resetFrame()
@@ -68,12 +71,14 @@ void TestFrameBuilder::textIsFittedToItsField_data()
     QTest::newRow("blanks kept, not trimmed") << " a " << 8 << QByteArray(" a      ");
     QTest::newRow("unit V") << "V" << 3 << QByteArray("V  ");
     QTest::newRow("empty unit") << "" << 3 << QByteArray("   ");
-    QTest::newRow("umlaut through windows-1252") << QString::fromUtf8("Öl°C") << 8 << QByteArray("\xD6l\xB0" "C    ");
+    QTest::newRow("umlaut through windows-1252") << QString::fromUtf8("Öl°C") << 8
+                                                 << QByteArray("\xD6l\xB0"
+                                                               "C    ");
     QTest::newRow("euro sign") << QString::fromUtf8("€") << 3 << QByteArray("\x80  ");
     QTest::newRow("missing character becomes ?") << QString::fromUtf8("Ωk") << 3 << QByteArray("?k ");
     QTest::newRow("character outside the BMP is one ?") << QString::fromUtf8("a😀b") << 3 << QByteArray("a?b");
-    QTest::newRow("cut after conversion keeps the width") << QString::fromUtf8("ΩΩΩΩΩΩΩΩΩΩ") << 8
-                                                           << QByteArray("????????");
+    QTest::newRow("cut after conversion keeps the width")
+        << QString::fromUtf8("ΩΩΩΩΩΩΩΩΩΩ") << 8 << QByteArray("????????");
 }
 
 void TestFrameBuilder::textIsFittedToItsField()

@@ -51,15 +51,19 @@ void TestMessageFramer::decodesEachMessageType_data()
     QTest::addColumn<QString>("line");
     QTest::newRow("text") << message(0, "OK") << "14:03:22 -> OK";
     QTest::newRow("empty text") << message(0, "") << "14:03:22 -> ";
-    QTest::newRow("sixteen characters, no zero") << message(0, "ABCDEFGHIJKLMNOP") << "14:03:22 -> ABCDEFGHIJKLMNOP";
+    QTest::newRow("sixteen characters, no zero")
+        << message(0, "ABCDEFGHIJKLMNOP") << "14:03:22 -> ABCDEFGHIJKLMNOP";
     QTest::newRow("text ends at first zero") << message(0, QByteArray("AB\0CD", 5)) << "14:03:22 -> AB";
     QTest::newRow("write sdram") << message(0, "Write SDram") << "14:03:22 -> Write SDram @ 0x0";
     QTest::newRow("write sdram is case-sensitive") << message(0, "write sdram") << "14:03:22 -> write sdram";
-    QTest::newRow("eeprom report") << message(2, "xxxxxxxxxxxxxxxx", 0x01, 0x30) << "14:03:22->  ReadEEProm @ 0x130";
+    QTest::newRow("eeprom report") << message(2, "xxxxxxxxxxxxxxxx", 0x01, 0x30)
+                                   << "14:03:22->  ReadEEProm @ 0x130";
     QTest::newRow("eeprom report at 0") << message(2, "", 0, 0) << "14:03:22->  ReadEEProm @ 0x0";
-    QTest::newRow("eeprom report upper hex") << message(2, "", 0xAB, 0xCD) << "14:03:22->  ReadEEProm @ 0xABCD";
+    QTest::newRow("eeprom report upper hex")
+        << message(2, "", 0xAB, 0xCD) << "14:03:22->  ReadEEProm @ 0xABCD";
     QTest::newRow("identification") << message(253, "V1.2") << "14:03:22->  online Firmware: V1.2";
-    QTest::newRow("windows-1252 payload") << message(0, "\xD6l \x80") << QString::fromUtf8("14:03:22 -> Öl €");
+    QTest::newRow("windows-1252 payload")
+        << message(0, "\xD6l \x80") << QString::fromUtf8("14:03:22 -> Öl €");
     QTest::newRow("unknown type") << message(7, "X") << QString();
 }
 
@@ -87,18 +91,19 @@ void TestMessageFramer::framesEveryMessageInArrivalOrder_data()
     QTest::newRow("two messages in one read") << QList<QByteArray>{a + b} << both << 0;
     QTest::newRow("message followed by start of next")
         << QList<QByteArray>{a + b.left(5), b.mid(5)} << both << 0;
-    QTest::newRow("cr and lf in different reads") << QList<QByteArray>{a.left(21), a.mid(21)}
-                                                  << QStringList{"14:03:22 -> first"} << 0;
-    QTest::newRow("noise before a message") << QList<QByteArray>{QByteArray("garbage\r\n") + a}
-                                            << QStringList{"14:03:22 -> first"} << 0;
+    QTest::newRow("cr and lf in different reads")
+        << QList<QByteArray>{a.left(21), a.mid(21)} << QStringList{"14:03:22 -> first"} << 0;
+    QTest::newRow("noise before a message")
+        << QList<QByteArray>{QByteArray("garbage\r\n") + a} << QStringList{"14:03:22 -> first"} << 0;
     QTest::newRow("noise containing U between messages")
         << QList<QByteArray>{a + QByteArray("xUUx\x55zz") + b} << both << 0;
     QTest::newRow("short CR LF line before a message")
         << QList<QByteArray>{QByteArray("OK\r\n"), a} << QStringList{"14:03:22 -> first"} << 0;
     QTest::newRow("payload CR LF inside a message")
-        << QList<QByteArray>{message(0, QByteArray("ab\r\ncd", 6))} << QStringList{"14:03:22 -> ab\r\ncd"} << 0;
-    QTest::newRow("incomplete tail waits") << QList<QByteArray>{a + b.left(10)} << QStringList{"14:03:22 -> first"}
-                                           << 10;
+        << QList<QByteArray>{message(0, QByteArray("ab\r\ncd", 6))} << QStringList{"14:03:22 -> ab\r\ncd"}
+        << 0;
+    QTest::newRow("incomplete tail waits")
+        << QList<QByteArray>{a + b.left(10)} << QStringList{"14:03:22 -> first"} << 10;
     QTest::newRow("U without CR LF at 21-22 is dropped")
         << QList<QByteArray>{QByteArray(22, '\x55') + a} << QStringList{"14:03:22 -> first"} << 0;
     QTest::newRow("empty read") << QList<QByteArray>{QByteArray()} << QStringList{} << 0;
@@ -163,7 +168,8 @@ void TestMessageFramer::bufferStaysBoundedUnderEndlessNoise()
 void TestMessageFramer::longTimeHasNoTimeZone()
 {
     const QString text = longTimeText(QTime(14, 3, 22));
-    QVERIFY2(text.startsWith(QLatin1String("14:03:22")) || text.contains(QLatin1String("2:03:22")), qPrintable(text));
+    QVERIFY2(text.startsWith(QLatin1String("14:03:22")) || text.contains(QLatin1String("2:03:22")),
+             qPrintable(text));
     QVERIFY2(!text.contains(QLatin1String("UTC")) && !text.endsWith(QLatin1Char(' ')), qPrintable(text));
 }
 

@@ -74,13 +74,20 @@ void TestSerialService::explicitPortNumbers_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("mapped"); // "n=device;..."
     QTest::addColumn<bool>("problems");
-    QTest::newRow("two ports") << "1=/dev/pts/3,5=/dev/ttyUSB0" << "1=/dev/pts/3;5=/dev/ttyUSB0" << false;
-    QTest::newRow("blanks tolerated") << " 2 = /dev/ttyS1 " << "2=/dev/ttyS1" << false;
-    QTest::newRow("number above 16 skipped") << "17=/dev/x,3=/dev/y" << "3=/dev/y" << true;
-    QTest::newRow("zero skipped") << "0=/dev/x" << "" << true;
-    QTest::newRow("no device skipped") << "4=" << "" << true;
-    QTest::newRow("not a number skipped") << "a=/dev/x" << "" << true;
-    QTest::newRow("empty") << "" << "" << false;
+    QTest::newRow("two ports") << "1=/dev/pts/3,5=/dev/ttyUSB0"
+                               << "1=/dev/pts/3;5=/dev/ttyUSB0" << false;
+    QTest::newRow("blanks tolerated") << " 2 = /dev/ttyS1 "
+                                      << "2=/dev/ttyS1" << false;
+    QTest::newRow("number above 16 skipped") << "17=/dev/x,3=/dev/y"
+                                             << "3=/dev/y" << true;
+    QTest::newRow("zero skipped") << "0=/dev/x"
+                                  << "" << true;
+    QTest::newRow("no device skipped") << "4="
+                                       << "" << true;
+    QTest::newRow("not a number skipped") << "a=/dev/x"
+                                          << "" << true;
+    QTest::newRow("empty") << ""
+                           << "" << false;
 }
 
 void TestSerialService::explicitPortNumbers()
@@ -101,7 +108,8 @@ void TestSerialService::systemPortsSortAdaptersFirst()
 {
     const QStringList sorted = PortDirectory::sortedSystemPorts(
         {"ttyS10", "ttyS2", "ttyACM1", "ttyUSB10", "rfcomm0", "ttyUSB2", "ttyACM0", "ttyS0"});
-    QCOMPARE(sorted, QStringList({"ttyUSB2", "ttyUSB10", "ttyACM0", "ttyACM1", "rfcomm0", "ttyS0", "ttyS2", "ttyS10"}));
+    QCOMPARE(sorted, QStringList({"ttyUSB2", "ttyUSB10", "ttyACM0", "ttyACM1", "rfcomm0", "ttyS0", "ttyS2",
+                                  "ttyS10"}));
 }
 
 void TestSerialService::openFailuresCarryTheirNumber_data()
@@ -120,7 +128,8 @@ void TestSerialService::openFailuresCarryTheirNumber()
     QFETCH(int, error);
     PtyPair pty;
     QVERIFY(pty.isValid());
-    const QString device = kind == "missing" ? QStringLiteral("/dev/morvandell-no-such-device") : pty.slavePath();
+    const QString device =
+        kind == "missing" ? QStringLiteral("/dev/morvandell-no-such-device") : pty.slavePath();
     SerialService service(directoryOf({{3, device}}));
     QSerialPort other;
     if (kind == "busy") {
@@ -135,7 +144,8 @@ void TestSerialService::openFailuresCarryTheirNumber()
     QVERIFY(!service.describeLastError().isEmpty());
     if (kind == "busy") {
         QCOMPARE(service.lastCause(), SerialService::Cause::Busy);
-        QVERIFY2(service.describeLastError().contains(QLatin1String("belegt")), qPrintable(service.describeLastError()));
+        QVERIFY2(service.describeLastError().contains(QLatin1String("belegt")),
+                 qPrintable(service.describeLastError()));
         QVERIFY(!service.isOpen());
     }
 }
@@ -171,7 +181,12 @@ void TestSerialService::staleInputIsDiscardedOnOpen()
     QVERIFY(pty.writeMaster("fresh"));
     QVERIFY(waitUntil([&] { return received.count() > 0; }, 2000));
     QByteArray got;
-    QVERIFY(waitUntil([&] { got += service.input(); return got.size() >= 5; }, 2000));
+    QVERIFY(waitUntil(
+        [&] {
+            got += service.input();
+            return got.size() >= 5;
+        },
+        2000));
     QCOMPARE(got, QByteArray("fresh"));
 }
 

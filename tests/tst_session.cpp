@@ -30,8 +30,9 @@ void TestSession::configureAndUpdate()
 
     QByteArray xml = "<channels>\n";
     for (int i = 1; i <= 40; ++i)
-        xml += "  <channel name=\"Ch" + QByteArray::number(i) + "\" channel=\"" + QByteArray::number(i + 100)
-               + "\" unit=\"u" + QByteArray::number(i % 10) + "\" divider=\"" + QByteArray::number(i) + "\"/>\n";
+        xml += "  <channel name=\"Ch" + QByteArray::number(i) + "\" channel=\"" +
+               QByteArray::number(i + 100) + "\" unit=\"u" + QByteArray::number(i % 10) + "\" divider=\"" +
+               QByteArray::number(i) + "\"/>\n";
     xml += "</channels>\n";
     rig.dialogs.fileAnswers << writeTempFile(QStringLiteral("session.xml"), xml);
     f.Command1->click();

@@ -124,7 +124,8 @@ void TestUpdateFaults::portHeldByAnotherProgramAtStartUp()
     rig.form->Command4_Click();
     Form2* f = rig.form->updateWindow();
     QCOMPARE(rig.dialogs.messages.size(), 1);
-    QVERIFY2(rig.dialogs.messages[0].text.contains(QLatin1String("belegt")), qPrintable(rig.dialogs.allMessages()));
+    QVERIFY2(rig.dialogs.messages[0].text.contains(QLatin1String("belegt")),
+             qPrintable(rig.dialogs.allMessages()));
     QVERIFY(!f->serialPort().isOpen());
 }
 

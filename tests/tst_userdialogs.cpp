@@ -66,7 +66,8 @@ void TestUserDialogs::filterIgnoresLetterCase()
         }
     });
     poll.start(20);
-    const auto answer = UserDialogs::standard().openFileName(nullptr, QStringLiteral("Open"), dir.path(), filter);
+    const auto answer =
+        UserDialogs::standard().openFileName(nullptr, QStringLiteral("Open"), dir.path(), filter);
     QVERIFY(!answer);
     seen.sort(Qt::CaseInsensitive);
     shown.sort(Qt::CaseInsensitive);

@@ -308,7 +308,8 @@ bool Form2::imageLoadedOrReport()
 {
     if (imageLength)
         return true;
-    showError(QStringLiteral("Es ist keine Firmware-Datei geladen. Bitte zuerst mit „Load File“ eine Datei wählen."));
+    showError(QStringLiteral(
+        "Es ist keine Firmware-Datei geladen. Bitte zuerst mit „Load File“ eine Datei wählen."));
     return false;
 }
 

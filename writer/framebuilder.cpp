@@ -53,8 +53,8 @@ QByteArray FrameBuilder::slotFrame(int slot, const QString& name, std::uint8_t c
     return slotFrameFitted(slot, fitText(name, NameWidth), channel, divider, fitText(unit, UnitWidth));
 }
 
-QByteArray FrameBuilder::slotFrameFitted(int slot, const QByteArray& name, std::uint8_t channel, std::uint8_t divider,
-                                         const QByteArray& unit)
+QByteArray FrameBuilder::slotFrameFitted(int slot, const QByteArray& name, std::uint8_t channel,
+                                         std::uint8_t divider, const QByteArray& unit)
 {
     Q_ASSERT(name.size() == NameWidth && unit.size() == UnitWidth);
     QByteArray record;

@@ -31,8 +31,8 @@ public:
     static QByteArray slotFrame(int slot, const QString& name, std::uint8_t channel, std::uint8_t divider,
                                 const QString& unit);
     // The same from a name and unit already fitted to 8 and 3 bytes.
-    static QByteArray slotFrameFitted(int slot, const QByteArray& name, std::uint8_t channel, std::uint8_t divider,
-                                      const QByteArray& unit);
+    static QByteArray slotFrameFitted(int slot, const QByteArray& name, std::uint8_t channel,
+                                      std::uint8_t divider, const QByteArray& unit);
     static QByteArray settingsFrame(std::uint8_t defaultView);
 
     // Text through Windows-1252 ('?' for characters it lacks), cut or padded with blanks to width bytes.

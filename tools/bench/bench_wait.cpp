@@ -24,7 +24,10 @@ public:
     {
         return std::nullopt;
     }
-    std::optional<QString> textPrompt(QWidget*, const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QString> textPrompt(QWidget*, const QString&, const QString&) override
+    {
+        return std::nullopt;
+    }
     QString last;
 };
 
@@ -32,14 +35,16 @@ double cpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     morvandell::sim::SimulatorConfig config;
     config.silent = true;
@@ -62,7 +67,7 @@ int main(int argc, char* argv[])
     form.Command5->click(); // reset frame, then a wait that runs into its time limit
     const double wall = clock.elapsed() / 1000.0;
     const double cpu = cpuSeconds() - cpuBefore;
-    std::printf("unanswered reply wait: %.2f s wall, %.4f s CPU (%.2f %% of one core), ended with \"%s\"\n", wall,
-                cpu, 100.0 * cpu / wall, qPrintable(dialogs.last));
+    std::printf("unanswered reply wait: %.2f s wall, %.4f s CPU (%.2f %% of one core), ended with \"%s\"\n",
+                wall, cpu, 100.0 * cpu / wall, qPrintable(dialogs.last));
     return 0;
 }

@@ -128,9 +128,10 @@ int main(int argc, char* argv[])
         QStringLiteral("link"),
         QStringLiteral("Create a symbolic link PATH to the device (removed on exit)."),
         QStringLiteral("PATH"));
-    parser.addOptions({firmware, answer, resetText, eeprom, silent, delay, split, noise, closeAfterFrames,
-                       recovery, readyDelay, noReady, stopAck, coalesce, closeAfterBlock, pace, ackDelay,
-                       ackDelayBlock, imageOut, link});
+    parser.addOptions({firmware,   answer,   resetText,     eeprom,           silent,
+                       delay,      split,    noise,         closeAfterFrames, recovery,
+                       readyDelay, noReady,  stopAck,       coalesce,         closeAfterBlock,
+                       pace,       ackDelay, ackDelayBlock, imageOut,         link});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         err(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().constFirst()));
