@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace morvandell {
+
+// One display slot as it goes into its frame.
+struct SlotSetting
+{
+    QString channel;         // catalogue name that was picked (informational; not sent)
+    std::uint8_t number = 0; // channel number sent in the frame
+    std::uint8_t divider = 0;
+    QString name; // name box text, at most 8 characters
+    QString unit; // unit box text, at most 3 characters
+
+    friend bool operator==(const SlotSetting& a, const SlotSetting& b)
+    {
+        return a.channel == b.channel && a.number == b.number && a.divider == b.divider && a.name == b.name &&
+               a.unit == b.unit;
+    }
+    friend bool operator!=(const SlotSetting& a, const SlotSetting& b) { return !(a == b); }
+};
+
+// Everything one "Daten schreiben" puts into the display: eight slots and the settings byte.
+// Shared by the control window, the command-line tool and profiles.
+struct DisplayConfiguration
+{
+    static constexpr int SlotCount = 8;
+
+    QString logDefinition;        // the log-definition file the channels came from (may be empty)
+    std::uint8_t defaultView = 1; // settings byte: 1..3 for the default-view list's entries, 0 for none
+    // Display slots 1..8 (element 0 unused). Empty: a slot never picked, sent with channel 0, divider 0
+    // and blank name and unit, as after start-up.
+    std::array<std::optional<SlotSetting>, SlotCount + 1> slots{};
+
+    SlotSetting slotOrBlank(int slot) const { return slots.at(slot).value_or(SlotSetting{}); }
+
+    friend bool operator==(const DisplayConfiguration& a, const DisplayConfiguration& b)
+    {
+        return a.logDefinition == b.logDefinition && a.defaultView == b.defaultView && a.slots == b.slots;
+    }
+    friend bool operator!=(const DisplayConfiguration& a, const DisplayConfiguration& b) { return !(a == b); }
+};
+
+} // namespace morvandell
