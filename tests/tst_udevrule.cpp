@@ -45,8 +45,8 @@ bool isMatch(const QString& op)
 // One rule line: comma-separated KEY{attr}OP"value" items, at least one match and one assignment.
 bool parseRule(const QString& line, QList<RuleItem>* items, QString* error)
 {
-    static const QRegularExpression item(
-        QStringLiteral("\\s*([A-Z_]+)(?:\\{([A-Za-z0-9_]+)\\})?(==|!=|\\+=|-=|:=|=)\"([^\"\\\\]*)\"\\s*(,|$)"));
+    static const QRegularExpression item(QStringLiteral(
+        "\\s*([A-Z_]+)(?:\\{([A-Za-z0-9_]+)\\})?(==|!=|\\+=|-=|:=|=)\"([^\"\\\\]*)\"\\s*(,|$)"));
     items->clear();
     qsizetype pos = 0;
     while (pos < line.size()) {
@@ -82,10 +82,10 @@ bool parseRule(const QString& line, QList<RuleItem>* items, QString* error)
             return false;
         }
     }
-    const bool matches = std::any_of(items->cbegin(), items->cend(), [](const RuleItem& i) {
-        return isMatch(i.op); });
-    const bool assigns = std::any_of(items->cbegin(), items->cend(), [](const RuleItem& i) {
-        return !isMatch(i.op); });
+    const bool matches =
+        std::any_of(items->cbegin(), items->cend(), [](const RuleItem& i) { return isMatch(i.op); });
+    const bool assigns =
+        std::any_of(items->cbegin(), items->cend(), [](const RuleItem& i) { return !isMatch(i.op); });
     if (!matches || !assigns) {
         *error = QStringLiteral("a rule needs a match and an assignment");
         return false;

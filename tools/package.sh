@@ -11,8 +11,15 @@ bash tools/install-packages.sh g++ cmake make pkg-config qt6-base-dev qt6-serial
 dir=build-package
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DMORVANDELL_WERROR=ON "${launcher[@]}" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+# Debian's hardening flags, as a Debian build uses them (fortified functions, immediate binding).
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+ldflags=$(dpkg-buildflags --get LDFLAGS)
+# Only what gets installed is built (no benchmarks): cpack's install step then builds nothing more.
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DMORVANDELL_WERROR=ON \
+    -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
+    -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON "${launcher[@]}" >/dev/null
+cmake --build "$dir" -j"$(nproc)" --target morvandell_installed
 rm -f "$dir"/morvandell_*.deb
 (cd "$dir" && cpack -G DEB >/dev/null)
 deb=$(ls "$dir"/morvandell_*_amd64.deb 2>/dev/null || ls "$dir"/morvandell_*.deb)
@@ -25,7 +32,7 @@ failed=0
 fail() { echo "FAILED: $*"; failed=1; }
 
 echo "== $deb"
-dpkg-deb -I "$deb" | sed -n '/Package:/,$p'
+dpkg-deb -f "$deb"
 dpkg-deb -c "$deb" | awk '{print $1, $6}'
 
 echo "== Installed files"
@@ -37,6 +44,9 @@ for f in usr/bin/morvandell usr/bin/morvandell-sim usr/share/applications/$id.de
          usr/share/doc/morvandell/copyright usr/share/doc/morvandell/changelog.gz; do
     [ -f "$root/$f" ] || fail "$f is missing"
 done
+# The command-line tool's folder is added before packaging/ in CMakeLists.txt, or it is left out.
+[ ! -d cli ] || [ -f "$root/usr/bin/morvandell-cli" ] \
+    || fail "usr/bin/morvandell-cli is missing (add_subdirectory(packaging) must come after add_subdirectory(cli))"
 for program in "$root"/usr/bin/*; do
     name=$(basename "$program")
     case "$name" in morvandell | morvandell-sim | morvandell-cli) ;; *) fail "usr/bin/$name is not a program of ours" ;; esac
