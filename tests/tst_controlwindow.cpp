@@ -111,7 +111,7 @@ void TestControlWindow::theWindowStartsAsDescribedWithReadableCaptions()
 
 void TestControlWindow::aListChangesOnlyByChoosing_data()
 {
-    // Steps: "type:<text>", "key:<Tab|Return|Down>", "wheel", "focusElsewhere", "popup" (open the list),
+    // Steps: "type:<text>" (replacing the field's text), "key:<Tab|Return|Down>", "wheel", "focusElsewhere", "popup" (open the list),
     // "popupKey:<Down|Return>", "connect" (mouse click on Connect).
     QTest::addColumn<QString>("list");
     QTest::addColumn<QString>("steps");
@@ -164,8 +164,10 @@ void TestControlWindow::aListChangesOnlyByChoosing()
         {"Tab", Qt::Key_Tab}, {"Return", Qt::Key_Return}, {"Down", Qt::Key_Down}};
     for (const QString& step : steps.split(QLatin1Char('|'))) {
         const QString arg = step.section(QLatin1Char(':'), 1);
-        if (step.startsWith(QLatin1String("type:")))
+        if (step.startsWith(QLatin1String("type:"))) {
+            QTest::keyClick(combo, Qt::Key_A, Qt::ControlModifier); // over the whole field
             QTest::keyClicks(combo, arg);
+        }
         else if (step.startsWith(QLatin1String("key:")))
             QTest::keyClick(combo, keys.value(arg));
         else if (step == QLatin1String("wheel"))
@@ -181,6 +183,9 @@ void TestControlWindow::aListChangesOnlyByChoosing()
         QTest::qWait(20);
     }
 
+    const QString typed = steps.section(QLatin1String("type:"), 1).section(QLatin1Char('|'), 0, 0);
+    if (!typed.isEmpty())
+        QCOMPARE(combo->text(), typed); // nothing completed
     QCOMPARE(clicks, picked ? 1 : 0);
     QCOMPARE(combo->listIndex() >= 0, picked);
     if (list == QLatin1String("Combo1")) {
