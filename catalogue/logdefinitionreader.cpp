@@ -185,20 +185,22 @@ void LogDefinitionReader::storeAttributes(int n)
         QString number;
     };
     QList<Rejected> rejected;
-    QString lineName;
+    std::string_view lastName; // the line's last name wins; decoded once, below
     bool hasName = false;
 
     forEachAttribute(m_clean, [&](Key key, std::string_view raw) {
+        if (key == Key::Name) {
+            if (m_report.entries.size() < MaxEntries)
+                m_report.entries.append({decode(raw, true), n});
+            else
+                ++m_report.entriesLeftOut;
+            lastName = raw;
+            hasName = true;
+            return true;
+        }
         const QString value = decode(raw, true);
         switch (key) {
         case Key::Name:
-            m_catalogue.name[n] = value;
-            if (m_report.entries.size() < MaxEntries)
-                m_report.entries.append({value, n});
-            else
-                ++m_report.entriesLeftOut;
-            lineName = value;
-            hasName = true;
             break;
         case Key::Unit:
             m_catalogue.unit[n] = value;
@@ -222,8 +224,10 @@ void LogDefinitionReader::storeAttributes(int n)
         return true;
     });
 
+    if (hasName)
+        m_catalogue.name[n] = decode(lastName, true);
     // Named after the whole line is read: the name may stand after the number.
-    const QString label = hasName ? lineName : QStringLiteral("Kanal %1").arg(n);
+    const QString label = hasName ? m_catalogue.name[n] : QStringLiteral("Kanal %1").arg(n);
     for (const Rejected& r : rejected)
         m_report.outOfRange << QStringLiteral("%1: %2 = %3").arg(label, QLatin1String(r.key), r.number);
 }

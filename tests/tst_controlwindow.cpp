@@ -111,8 +111,8 @@ void TestControlWindow::theWindowStartsAsDescribedWithReadableCaptions()
 
 void TestControlWindow::aListChangesOnlyByChoosing_data()
 {
-    // Steps: "type:<text>" (replacing the field's text), "key:<Tab|Return|Down>", "wheel", "focusElsewhere", "popup" (open the list),
-    // "popupKey:<Down|Return>", "connect" (mouse click on Connect).
+    // Steps: "type:<text>" (replacing the field's text), "key:<Tab|Return|Down>", "wheel", "focusElsewhere",
+    // "popup" (open the list), "popupKey:<Down|Return>", "connect" (mouse click on Connect).
     QTest::addColumn<QString>("list");
     QTest::addColumn<QString>("steps");
     QTest::addColumn<bool>("picked");
@@ -167,8 +167,7 @@ void TestControlWindow::aListChangesOnlyByChoosing()
         if (step.startsWith(QLatin1String("type:"))) {
             QTest::keyClick(combo, Qt::Key_A, Qt::ControlModifier); // over the whole field
             QTest::keyClicks(combo, arg);
-        }
-        else if (step.startsWith(QLatin1String("key:")))
+        } else if (step.startsWith(QLatin1String("key:")))
             QTest::keyClick(combo, keys.value(arg));
         else if (step == QLatin1String("wheel"))
             wheelDown(combo);

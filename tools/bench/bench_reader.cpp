@@ -163,8 +163,8 @@ void print(const char* label, const QString& path, const Result& r)
     std::printf("%-28s %8.2f MiB  %10.3f ms  %8.0f MiB/s  channel lines %d, entries %lld (+%lld not listed), "
                 "left out %d, overlong %d, peak RSS %ld KiB\n",
                 label, mb, r.ms, mb / (r.ms / 1000.0), r.report.channelLines,
-                qlonglong(r.report.entries.size()), qlonglong(r.report.entriesLeftOut), r.report.channelsLeftOut,
-                r.report.overlongLines, peakRssKiB());
+                qlonglong(r.report.entries.size()), qlonglong(r.report.entriesLeftOut),
+                r.report.channelsLeftOut, r.report.overlongLines, peakRssKiB());
 }
 
 } // namespace
