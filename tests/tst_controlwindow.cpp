@@ -117,28 +117,22 @@ void TestControlWindow::aListChangesOnlyByChoosing_data()
     QTest::addColumn<QString>("steps");
     QTest::addColumn<bool>("picked");
 
-    QTest::newRow("slot list: type, Tab") << "Combo1"
-                                          << "type:r|key:Tab" << false;
-    QTest::newRow("slot list: type an entry's name, Enter") << "Combo1"
-                                                            << "type:RPM|key:Return" << false;
-    QTest::newRow("slot list: type, click elsewhere") << "Combo1"
-                                                      << "type:oil|connect" << false;
-    QTest::newRow("slot list: wheel without focus") << "Combo1"
-                                                    << "focusElsewhere|wheel" << false;
-    QTest::newRow("slot list: wheel with focus") << "Combo1"
-                                                 << "wheel" << true;
-    QTest::newRow("slot list: arrow key") << "Combo1"
-                                          << "key:Down" << true;
-    QTest::newRow("slot list: opened list, keys") << "Combo1"
-                                                  << "popup|popupKey:Down|popupKey:Return" << true;
-    QTest::newRow("port list: type, Enter, Connect") << "Combo5"
-                                                     << "type:Com #3|key:Return|connect" << false;
-    QTest::newRow("port list: type, Connect") << "Combo5"
-                                              << "type:Com #3|connect" << false;
-    QTest::newRow("port list: wheel without focus") << "Combo5"
-                                                    << "focusElsewhere|wheel|connect" << false;
-    QTest::newRow("port list: arrow key, Connect") << "Combo5"
-                                                   << "key:Down|connect" << true;
+    const auto row = [](const char* name, const char* list, const char* steps, bool picked) {
+        QTest::newRow(name) << QString::fromLatin1(list) << QString::fromLatin1(steps) << picked;
+    };
+    row("slot list: type, Tab", "Combo1", "type:r|key:Tab", false);
+    row("slot list: type an entry's name, Enter", "Combo1", "type:RPM|key:Return", false);
+    row("slot list: type, click elsewhere", "Combo1", "type:oil|connect", false);
+    row("slot list: wheel without focus", "Combo1", "focusElsewhere|wheel", false);
+    row("slot list: wheel with focus", "Combo1", "wheel", true);
+    row("slot list: arrow key", "Combo1", "key:Down", true);
+    row("slot list: opened list, keys", "Combo1", "popup|popupKey:Down|popupKey:Return", true);
+    row("port list: type, Enter, Connect", "Combo5", "type:Com #3|key:Return|connect", false);
+    row("port list: type, Connect", "Combo5", "type:Com #3|connect", false);
+    row("port list: type, Tab, Connect", "Combo5", "type:com|key:Tab|connect", false);
+    row("port list: wheel without focus", "Combo5", "focusElsewhere|wheel|connect", false);
+    row("port list: wheel with focus, Connect", "Combo5", "wheel|connect", true);
+    row("port list: arrow key, Connect", "Combo5", "key:Down|connect", true);
 }
 
 void TestControlWindow::aListChangesOnlyByChoosing()
