@@ -466,6 +466,12 @@ int CliTool::flash()
     if (status != ExitStatus::Done) {
         m_transfer = nullptr;
         QString message = outcome.message;
+        if (outcome.result == UpdateTransfer::Result::ReadyTimeout)
+            message +=
+                QStringLiteral(": das Display an Com #%1 hat sich nicht innerhalb von %2 ms zum Update "
+                               "bereit gemeldet. Wartet es schon im Update-Modus, hilft --recovery.")
+                    .arg(m_number)
+                    .arg(UpdateTransfer::ReadyTimeout.count());
         message.replace(
             QStringLiteral("„Update - Recovery“"),
             QStringLiteral("„morvandell-cli flash --port %1 --recovery %2“").arg(m_inv.port, m_inv.image));

@@ -119,6 +119,12 @@ void TestCli::commandsAgainstTheDisplay_data()
     QTest::newRow("profile") << "" << QStringList{"configure", "--port", p, "--profile", "x.profile"} << 5
                              << ""
                              << "noch nicht unterstützt";
+    const QString fw = test::writeTempFile(QStringLiteral("small.bin"), QByteArray(300, 'f'));
+    QTest::newRow("flash: no ready byte") << "noready" << QStringList{"flash", "--port", p, fw} << 3 << ""
+                                          << "--recovery";
+    QTest::newRow("flash: device gone at block 5")
+        << "gone" << QStringList{"flash", "--port", p, fw} << 4 << ""
+        << "5 von 1016 Blöcken";
     QTest::newRow("image too large") << "" << QStringList{"flash", "--port", p, img} << 5 << ""
                                      << "Datei zu groß!";
 }
@@ -132,8 +138,12 @@ void TestCli::commandsAgainstTheDisplay()
     QFETCH(QString, errHas);
     sim::SimulatorConfig config;
     config.silent = fault == QLatin1String("silent");
-    if (fault == QLatin1String("gone"))
+    config.noReady = fault == QLatin1String("noready");
+    config.readyDelayMs = 20;
+    if (fault == QLatin1String("gone")) {
         config.closeAfterFrames = 4; // connect frame and two slot frames answered
+        config.closeAfterBlock = 5;
+    }
     sim::SimulatorThread sim(config);
     QVERIFY(sim.start());
     args.replaceInStrings(QStringLiteral("PORT"), sim.devicePath());
