@@ -1,9 +1,10 @@
 #pragma once
 
 #include "control/controlstate.h"
-#include "control/messageframer.h"
 #include "serial/eventwait.h"
 #include "serial/portdirectory.h"
+#include "serial/tracerecorder.h"
+#include "writer/displaywriter.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -58,9 +59,13 @@ public:
     void slotList_Click(int slot);
     void Command2_Click();
     void Command6_Click();
+    // The log's context menu: writes the connection trace of this session to a file the user picks.
+    void saveTrace();
+    TraceRecorder& trace() { return m_trace; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
@@ -68,6 +73,8 @@ private:
     void onDeviceLost(const QString& reason);
     void setSendingEnabled(bool enabled);
     bool writeFrame(const QByteArray& frame);
+    bool reportReply(DisplayWriter::Result result);
+    void showLogMenu(const QPoint& position);
     void showPortError(const QString& what);
     void logAtTop(const QString& line);
     quint8 defaultViewByte() const;
@@ -132,7 +139,8 @@ public:
 private:
     std::shared_ptr<const PortDirectory> m_ports;
     UserDialogs* m_dialogs = nullptr;
-    MessageFramer m_framer;
+    TraceRecorder m_trace;              // every byte of this session (both windows), the last 10 MB
+    DisplayWriter* m_writer = nullptr;
     Form2* m_form2 = nullptr;                   // created on first use, owned here
     std::optional<QString> m_lastLogDefinition; // the file dialog's remembered name
     bool m_closing = false;

@@ -50,6 +50,20 @@ public:
         return dialog.selectedFiles().constFirst();
     }
 
+    std::optional<QString> saveFileName(QWidget* parent, const QString& title, const QString& path,
+                                        const QString& filter) override
+    {
+        QFileDialog dialog(parent, title, path);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+        dialog.setNameFilter(filter);
+        dialog.selectFile(path);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        return dialog.selectedFiles().constFirst();
+    }
+
     std::optional<QString> textPrompt(QWidget* parent, const QString& title, const QString& label) override
     {
         bool ok = false;
@@ -61,6 +75,11 @@ public:
 };
 
 } // namespace
+
+std::optional<QString> UserDialogs::saveFileName(QWidget*, const QString&, const QString&, const QString&)
+{
+    return std::nullopt;
+}
 
 UserDialogs& UserDialogs::standard()
 {

@@ -23,6 +23,10 @@ public:
     virtual std::optional<QString> openFileName(QWidget* parent, const QString& title, const QString& folder,
                                                 const QString& filter) = 0;
 
+    // File-save dialog (asks before replacing a file). nullopt on Cancel; the default answers Cancel.
+    virtual std::optional<QString> saveFileName(QWidget* parent, const QString& title, const QString& path,
+                                                const QString& filter);
+
     // One-line text prompt. nullopt on Cancel.
     virtual std::optional<QString> textPrompt(QWidget* parent, const QString& title,
                                               const QString& label) = 0;

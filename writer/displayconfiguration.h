@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <optional>
 
+// Qt defines "slots" as a keyword macro; the member of that name must not be swallowed by it.
+#pragma push_macro("slots")
+#undef slots
+
 namespace morvandell {
 
 // One display slot as it goes into its frame.
@@ -47,3 +51,5 @@ struct DisplayConfiguration
 };
 
 } // namespace morvandell
+
+#pragma pop_macro("slots")
