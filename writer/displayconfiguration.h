@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <optional>
 
+// "slots" is one of Qt's keyword macros; the member below needs the plain word.
+#pragma push_macro("slots")
+#undef slots
+
 namespace morvandell {
 
 // One display slot as it goes into its frame.
@@ -47,3 +51,5 @@ struct DisplayConfiguration
 };
 
 } // namespace morvandell
+
+#pragma pop_macro("slots")
