@@ -42,6 +42,7 @@ Form1::Form1(std::shared_ptr<const PortDirectory> ports, UserDialogs* dialogs, Q
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
     buildControls();
     connectHandlers();
+    setUpProfiles();
     Form_Load();
 }
 

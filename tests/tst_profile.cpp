@@ -1,9 +1,18 @@
 // Profiles: the strict reader, the atomic save, and loading and saving through the control window.
 #include "testsupport.h"
+#include "ui/combobox.h"
 #include "writer/profile.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -39,6 +48,44 @@ QByteArray replaced(const char* before, const QByteArray& after)
     return bytes.replace(before, after);
 }
 
+const QByteArray LogDefinition = "<channels>\r\n"
+                                 "<channel name=\"RPM\" channel=\"12\" unit=\"rpm\" divider=\"1\"/>\r\n"
+                                 "<channel name=\"Oil_P\" channel=\"13\" unit=\"bar\" divider=\"10\"/>\r\n"
+                                 "<channel name=\"Batt\" channel=\"7\" unit=\"V\" divider=\"100\"/>\r\n"
+                                 "<channel name=\"MAP\" channel=\"200\" unit=\"kPa\" divider=\"1\"/>\r\n"
+                                 "</channels>\r\n";
+
+// Everything a profile load could change, as text.
+QString windowState(const Form1& f)
+{
+    QStringList parts;
+    for (int k = 1; k <= 8; ++k) {
+        const auto& row = f.slotRows[k];
+        parts << QStringLiteral("%1:%2/%3/%4/%5/%6/%7/%8")
+                     .arg(k)
+                     .arg(row.list->count())
+                     .arg(row.list->listIndex())
+                     .arg(row.list->text(), row.name->text(), row.unit->text())
+                     .arg(f.slotChannel[k])
+                     .arg(f.slotDivider[k]);
+    }
+    parts << f.Combo10->text() << QString::number(f.Combo10->listIndex()) << QString::number(f.List1->count())
+          << f.windowTitle() << QString::fromUtf8(Profile::toJson(f.profileConfiguration()));
+    return parts.join(QLatin1Char('|'));
+}
+
+// A window without a port that has read the log-definition file and has slots 1 and 2 picked.
+std::unique_ptr<Form1> windowWithChoices(ScriptedDialogs& dialogs, const QString& logDefinition)
+{
+    auto f = std::make_unique<Form1>(directoryOf({}), &dialogs);
+    dialogs.fileAnswers = {logDefinition};
+    f->Command1->click();
+    pick(f->Combo1, 0);
+    pick(f->Combo2, 3);
+    f->Text2->setText(QStringLiteral("Ladedr"));
+    return f;
+}
+
 QByteArray readAll(const QString& path)
 {
     QFile f(path);
@@ -57,6 +104,10 @@ private slots:
     void readsAndWritesBackEqual();
     void failedSaveKeepsTheOldProfile_data();
     void failedSaveKeepsTheOldProfile();
+    void windowRoundTripSendsTheSameFrames();
+    void loadingMatchesChannelsByName_data();
+    void loadingMatchesChannelsByName();
+    void contextMenuOffersTheProfileCommands();
 };
 
 void TestProfile::refusesABadProfile_data()
@@ -115,6 +166,17 @@ void TestProfile::refusesABadProfile()
     QString error;
     QVERIFY(!Profile::load(path, &error));
     QVERIFY2(error.contains(message) && error.contains(path), qPrintable(error));
+
+    // The window shows that one message and changes nothing.
+    ScriptedDialogs dialogs;
+    const auto form = windowWithChoices(dialogs, writeTempFile(QStringLiteral("V1.xml"), LogDefinition));
+    const QString before = windowState(*form);
+    dialogs.messages.clear();
+    QVERIFY(!form->loadProfile(path));
+    QCOMPARE(dialogs.messages.size(), 1);
+    QCOMPARE(dialogs.messages[0].text, error);
+    QCOMPARE(dialogs.messages[0].icon, UserDialogs::Icon::Error);
+    QCOMPARE(windowState(*form), before);
 }
 
 void TestProfile::readsAndWritesBackEqual_data()
@@ -200,6 +262,161 @@ void TestProfile::failedSaveKeepsTheOldProfile()
     // No temporary file is left behind.
     QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
     QCOMPARE(left, QStringList{QStringLiteral("car.morvandell.json")});
+}
+
+void TestProfile::windowRoundTripSendsTheSameFrames()
+{
+    const QString logDefinition = writeTempFile(QStringLiteral("V3.xml"), LogDefinition);
+    const QString path = QDir::temp().filePath(QStringLiteral("car-%1.morvandell.json").arg(getpid()));
+    QList<QByteArray> sent[2];
+    for (int run = 0; run < 2; ++run) {
+        ControlRig rig;
+        QVERIFY(rig.connect());
+        Form1& f = *rig.form;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        rig.dialogs.fileAnswers = {logDefinition};
+        f.Command1->click();
+        if (run == 0) {
+            pick(f.Combo4, 1);
+            pick(f.Combo1, 0);
+            pick(f.Combo2, 3);
+            pick(f.Combo6, 2); // slot 5
+            pick(f.Combo9, 0); // slot 8, the same channel as slot 1
+            pick(f.Combo10, 2);
+            f.Text16->setText(QStringLiteral("Akku"));
+            f.Text9->setText(QStringLiteral("U"));
+            pick(f.Combo4, -1); // picked without an entry: number and divider 0, kept as picked
+            rig.dialogs.fileAnswers = {path};
+            QTest::keyClick(&f, Qt::Key_S, Qt::ControlModifier);
+            QVERIFY(rig.dialogs.fileAnswers.isEmpty());
+            QCOMPARE(rig.dialogs.fileRequests.last().title, QStringLiteral("Profil speichern"));
+        } else {
+            pick(f.Combo3, 1); // to be forgotten: the profile leaves slot 3 out
+            rig.dialogs.fileAnswers = {path};
+            QTest::keyClick(&f, Qt::Key_O, Qt::ControlModifier);
+            QVERIFY(rig.dialogs.fileAnswers.isEmpty());
+            QCOMPARE(rig.dialogs.fileRequests.last().title, QStringLiteral("Profil laden"));
+            QCOMPARE(f.List1->item(0)->text(), QFileInfo(path).fileName().prepend("Profil geladen: "));
+        }
+        QCOMPARE(rig.dialogs.fileRequests.last().filter,
+                 QStringLiteral("Morvandell-Profile (*.morvandell.json)"));
+        QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
+        f.Command2->click();
+        sent[run] = rig.display().receivedFrames();
+        QCOMPARE(sent[run].size(), 10);
+    }
+    const auto saved = Profile::load(path);
+    QFile::remove(path);
+    QVERIFY(saved);
+    QCOMPARE(saved->logDefinition, logDefinition);
+    for (int k : {3, 6, 7})
+        QVERIFY(!Profile::slot(*saved, k));
+    QCOMPARE(Profile::slot(*saved, 5)->channel, QStringLiteral("Batt"));
+    QCOMPARE(sent[1], sent[0]);
+    QCOMPARE(sent[1][5].toHex(' '),
+             (hex("55 01 00 50") + "Akku    " + hex("00 07 64") + "V  " + hex("00 00 00 0D")).toHex(' '));
+    QCOMPARE(sent[1][9].toHex(' '),
+             hex("55 01 00 90 03 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D").toHex(' '));
+}
+
+void TestProfile::loadingMatchesChannelsByName_data()
+{
+    QTest::addColumn<QByteArray>("newFile"); // the log-definition file as it is at load time; empty: gone
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("rpmNumber");
+    QTest::addColumn<int>("oilNumber");
+    QTest::addColumn<int>("oilDivider");
+    QTest::addColumn<int>("oilListIndex");
+
+    QByteArray moved = LogDefinition;
+    moved.replace("channel=\"12\"", "channel=\"14\"").replace("divider=\"10\"", "divider=\"20\"");
+    QTest::newRow("channels moved") << moved
+                                    << "Slot 1 \"RPM\": Kanalnummer 12 → 14, Teiler 1 → 1\n"
+                                       "Slot 2 \"Oil_P\": Kanalnummer 13 → 13, Teiler 10 → 20"
+                                    << 14 << 13 << 20 << 1;
+    QByteArray removed = LogDefinition;
+    removed.replace("Oil_P", "Oil_T");
+    QTest::newRow("channel removed") << removed
+                                     << "fehlen in %1. Nicht zugeordnet, verwendet werden die "
+                                        "Werte des Profils:\nSlot 2 \"Oil_P\""
+                                     << 12 << 13 << 10 << -1;
+    QTest::newRow("file gone") << QByteArray()
+                               << "%1 gibt es nicht. Nicht zugeordnet, verwendet werden die Werte "
+                                  "des Profils:\nSlot 1 \"RPM\"\nSlot 2 \"Oil_P\""
+                               << 12 << 13 << 10 << -1;
+}
+
+void TestProfile::loadingMatchesChannelsByName()
+{
+    QFETCH(QByteArray, newFile);
+    QFETCH(QString, message);
+    QFETCH(int, rpmNumber);
+    QFETCH(int, oilNumber);
+    QFETCH(int, oilDivider);
+    QFETCH(int, oilListIndex);
+    QTemporaryDir dir;
+    const QString logDefinition = dir.filePath(QStringLiteral("V3.xml"));
+    const QString path = dir.filePath(QStringLiteral("car.morvandell.json"));
+    ScriptedDialogs dialogs;
+    {
+        QFile file(logDefinition);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(LogDefinition) == LogDefinition.size());
+    }
+    {
+        Form1 f(directoryOf({}), &dialogs);
+        dialogs.fileAnswers = {logDefinition};
+        f.Command1->click();
+        pick(f.Combo1, 0);
+        pick(f.Combo2, 1);
+        f.Text2->setText(QStringLiteral("Oel"));
+        QVERIFY(f.saveProfile(path));
+    }
+    QFile::remove(logDefinition);
+    if (!newFile.isEmpty()) {
+        QFile file(logDefinition);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(newFile) == newFile.size());
+    }
+
+    Form1 f(directoryOf({}), &dialogs);
+    dialogs.messages.clear();
+    QVERIFY(f.loadProfile(path));
+    QCOMPARE(dialogs.messages.size(), 1);
+    QVERIFY2(dialogs.messages[0].text.contains(message.contains("%1") ? message.arg(logDefinition) : message),
+             qPrintable(dialogs.messages[0].text));
+    QCOMPARE(f.slotChannel[1], rpmNumber);
+    QCOMPARE(f.slotChannel[2], oilNumber);
+    QCOMPARE(f.slotDivider[2], oilDivider);
+    QCOMPARE(f.Combo2->listIndex(), oilListIndex);
+    QCOMPARE(f.Combo2->text(), QStringLiteral("Oil_P"));
+    QCOMPARE(f.Text2->text(), QStringLiteral("Oel")); // the boxes come from the profile
+    QCOMPARE(f.Text6->text(), QStringLiteral("bar"));
+    QCOMPARE(f.Combo1->count(), newFile.isEmpty() ? 0 : 4);
+    // Saved again, the profile keeps its file and channel names.
+    QCOMPARE(Profile::slot(f.profileConfiguration(), 2)->channel, QStringLiteral("Oil_P"));
+    QCOMPARE(f.profileConfiguration().logDefinition, logDefinition);
+}
+
+void TestProfile::contextMenuOffersTheProfileCommands()
+{
+    ScriptedDialogs dialogs;
+    Form1 f(directoryOf({}), &dialogs);
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    // A right click on a group box's free area reaches the window.
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), f.Frame4->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(f.Frame4, &event);
+    auto* menu = f.findChild<QMenu*>();
+    QVERIFY(menu && menu->isVisible());
+    QCOMPARE(menu->actions().size(), 2);
+    QCOMPARE(menu->actions()[0]->text(), QStringLiteral("Profil speichern…"));
+    QCOMPARE(menu->actions()[0]->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+    QCOMPARE(menu->actions()[1]->text(), QStringLiteral("Profil laden…"));
+    QCOMPARE(menu->actions()[1]->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+    menu->actions()[0]->trigger(); // Cancel in the dialog: nothing happens
+    QCOMPARE(dialogs.fileRequests.size(), 1);
+    QVERIFY(dialogs.messages.isEmpty());
+    menu->close();
 }
 
 QTEST_MAIN(TestProfile)
