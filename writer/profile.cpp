@@ -267,7 +267,7 @@ std::optional<DisplayConfiguration> Profile::load(const QString& path, QString* 
 {
     auto refuse = [&](const QString& text) -> std::optional<DisplayConfiguration> {
         if (error)
-            *error = QStringLiteral("Das Profil %1 kann nicht geladen werden:\n%2").arg(path, text);
+            *error = QStringLiteral("Das Profil %1 kann nicht geladen werden: %2").arg(path, text);
         return std::nullopt;
     };
     const QFileInfo info(path);
@@ -295,7 +295,7 @@ bool Profile::save(const QString& path, const DisplayConfiguration& configuratio
 {
     auto refuse = [&](const QString& text) {
         if (error)
-            *error = QStringLiteral("Das Profil %1 kann nicht gespeichert werden:\n%2").arg(path, text);
+            *error = QStringLiteral("Das Profil %1 kann nicht gespeichert werden: %2").arg(path, text);
         return false;
     };
     if (const QString reason = problem(configuration); !reason.isEmpty())
