@@ -120,9 +120,6 @@ void TestProfile::refusesABadProfile_data()
     QTest::newRow("newer version") << replaced("\"version\": 1", "\"version\": 2") << "Version 2";
     QTest::newRow("newer version, other fields")
         << QByteArray(R"({"format": "morvandell-profile", "version": 7})") << "Version 7";
-    QTest::newRow("version 0") << replaced("\"version\": 1", "\"version\": 0") << "\"version\" ist 0";
-    QTest::newRow("version as text") << replaced("\"version\": 1", "\"version\": \"1\"")
-                                     << "\"version\" ist keine ganze Zahl";
     QTest::newRow("missing logDefinition")
         << replaced("\"logDefinition\": \"/ecu/V3.xml\",", "") << "\"logDefinition\" fehlt";
     QTest::newRow("missing slots") << replaced(", \"slots\"", ", \"slotz\"") << "\"slots\" fehlt";
@@ -140,13 +137,10 @@ void TestProfile::refusesABadProfile_data()
     QTest::newRow("number 256") << replaced("\"number\": 12", "\"number\": 256")
                                 << "\"number\" ist 256, erlaubt sind 0 bis 255";
     QTest::newRow("divider -1") << replaced("\"divider\": 100", "\"divider\": -1") << "\"divider\" ist -1";
-    QTest::newRow("divider null") << replaced("\"divider\": 100", "\"divider\": null")
-                                  << "\"divider\" ist keine ganze";
     QTest::newRow("default view 4") << replaced("\"defaultView\": 2", "\"defaultView\": 4")
                                     << "\"defaultView\" ist 4";
     QTest::newRow("slot 0") << replaced("\"slot\": 5", "\"slot\": 0")
                             << "\"slot\" ist 0, erlaubt sind 1 bis 8";
-    QTest::newRow("slot 9") << replaced("\"slot\": 5", "\"slot\": 9") << "\"slot\" ist 9";
     QTest::newRow("slot twice") << replaced("\"slot\": 5", "\"slot\": 1") << "Slot 1 ist mehrfach angegeben";
     QTest::newRow("name of 9") << replaced("\"Drehz\"", "\"Drehzahl1\"") << "länger als 8 Zeichen";
     QTest::newRow("unit of 4") << replaced("\"rpm\"", "\"rpm2\"") << "länger als 3 Zeichen";
@@ -154,7 +148,6 @@ void TestProfile::refusesABadProfile_data()
     QTest::newRow("Latin-1, not UTF-8") << replaced("\"Akku\"", "\"\xC4GT\"") << "kein gültiger UTF-8-Text";
     QTest::newRow("cut short") << ValidProfile.left(ValidProfile.size() - 3) << "kein gültiges JSON";
     QTest::newRow("top level list") << QByteArray("[1, 2]") << "kein JSON-Objekt";
-    QTest::newRow("empty file") << QByteArray() << "kein gültiges JSON";
     QTest::newRow("over 1 MB") << ValidProfile + QByteArray(Profile::MaxFileSize, ' ') << "größer als 1 MB";
 }
 
@@ -322,29 +315,27 @@ void TestProfile::windowRoundTripSendsTheSameFrames()
 
 void TestProfile::loadingMatchesChannelsByName_data()
 {
-    QTest::addColumn<QByteArray>("newFile"); // the log-definition file as it is at load time; empty: gone
+    QTest::addColumn<QByteArray>("newFile"); // the log-definition file at load time; empty: gone
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("rpmNumber");
-    QTest::addColumn<int>("oilNumber");
-    QTest::addColumn<int>("oilDivider");
-    QTest::addColumn<int>("oilListIndex");
+    QTest::addColumn<int>("mapDivider");
+    QTest::addColumn<int>("mapListIndex");
 
     QByteArray moved = LogDefinition;
-    moved.replace("channel=\"12\"", "channel=\"14\"").replace("divider=\"10\"", "divider=\"20\"");
+    moved.replace("channel=\"12\"", "channel=\"14\"")
+        .replace("divider=\"1\"/>\r\n</", "divider=\"5\"/>\r\n</");
     QTest::newRow("channels moved") << moved
                                     << "Slot 1 \"RPM\": Kanalnummer 12 → 14, Teiler 1 → 1\n"
-                                       "Slot 2 \"Oil_P\": Kanalnummer 13 → 13, Teiler 10 → 20"
-                                    << 14 << 13 << 20 << 1;
-    QByteArray removed = LogDefinition;
-    removed.replace("Oil_P", "Oil_T");
-    QTest::newRow("channel removed") << removed
-                                     << "fehlen in %1. Nicht zugeordnet, verwendet werden die "
-                                        "Werte des Profils:\nSlot 2 \"Oil_P\""
-                                     << 12 << 13 << 10 << -1;
+                                       "Slot 2 \"MAP\": Kanalnummer 200 → 200, Teiler 1 → 5"
+                                    << 14 << 5 << 3;
+    QTest::newRow("channel removed") << QByteArray(LogDefinition).replace("MAP", "MAP2")
+                                     << "fehlen in %1. Nicht zugeordnet, verwendet werden die Werte des "
+                                        "Profils:\nSlot 2 \"MAP\""
+                                     << 12 << 1 << -1;
     QTest::newRow("file gone") << QByteArray()
-                               << "%1 gibt es nicht. Nicht zugeordnet, verwendet werden die Werte "
-                                  "des Profils:\nSlot 1 \"RPM\"\nSlot 2 \"Oil_P\""
-                               << 12 << 13 << 10 << -1;
+                               << "%1 gibt es nicht. Nicht zugeordnet, verwendet werden die Werte des "
+                                  "Profils:\nSlot 1 \"RPM\"\nSlot 2 \"MAP\""
+                               << 12 << 1 << -1;
 }
 
 void TestProfile::loadingMatchesChannelsByName()
@@ -352,48 +343,34 @@ void TestProfile::loadingMatchesChannelsByName()
     QFETCH(QByteArray, newFile);
     QFETCH(QString, message);
     QFETCH(int, rpmNumber);
-    QFETCH(int, oilNumber);
-    QFETCH(int, oilDivider);
-    QFETCH(int, oilListIndex);
-    QTemporaryDir dir;
-    const QString logDefinition = dir.filePath(QStringLiteral("V3.xml"));
-    const QString path = dir.filePath(QStringLiteral("car.morvandell.json"));
+    QFETCH(int, mapDivider);
+    QFETCH(int, mapListIndex);
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
+    const QString logDefinition = writeTempFile(name + QStringLiteral(".xml"), LogDefinition);
+    const QString path = writeTempFile(name + QStringLiteral(".morvandell.json"), {});
     ScriptedDialogs dialogs;
-    {
-        QFile file(logDefinition);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(LogDefinition) == LogDefinition.size());
-    }
-    {
-        Form1 f(directoryOf({}), &dialogs);
-        dialogs.fileAnswers = {logDefinition};
-        f.Command1->click();
-        pick(f.Combo1, 0);
-        pick(f.Combo2, 1);
-        f.Text2->setText(QStringLiteral("Oel"));
-        QVERIFY(f.saveProfile(path));
-    }
-    QFile::remove(logDefinition);
-    if (!newFile.isEmpty()) {
-        QFile file(logDefinition);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(newFile) == newFile.size());
-    }
+    QVERIFY(windowWithChoices(dialogs, logDefinition)->saveProfile(path));
+    if (newFile.isEmpty())
+        QFile::remove(logDefinition);
+    else
+        writeTempFile(name + QStringLiteral(".xml"), newFile);
 
     Form1 f(directoryOf({}), &dialogs);
     dialogs.messages.clear();
     QVERIFY(f.loadProfile(path));
     QCOMPARE(dialogs.messages.size(), 1);
-    QVERIFY2(dialogs.messages[0].text.contains(message.contains("%1") ? message.arg(logDefinition) : message),
-             qPrintable(dialogs.messages[0].text));
+    const QString expected = message.contains(QLatin1String("%1")) ? message.arg(logDefinition) : message;
+    QVERIFY2(dialogs.messages[0].text.contains(expected), qPrintable(dialogs.messages[0].text));
     QCOMPARE(f.slotChannel[1], rpmNumber);
-    QCOMPARE(f.slotChannel[2], oilNumber);
-    QCOMPARE(f.slotDivider[2], oilDivider);
-    QCOMPARE(f.Combo2->listIndex(), oilListIndex);
-    QCOMPARE(f.Combo2->text(), QStringLiteral("Oil_P"));
-    QCOMPARE(f.Text2->text(), QStringLiteral("Oel")); // the boxes come from the profile
-    QCOMPARE(f.Text6->text(), QStringLiteral("bar"));
+    QCOMPARE(f.slotChannel[2], 200);
+    QCOMPARE(f.slotDivider[2], mapDivider);
+    QCOMPARE(f.Combo2->listIndex(), mapListIndex);
+    QCOMPARE(f.Combo2->text(), QStringLiteral("MAP"));
+    QCOMPARE(f.Text2->text(), QStringLiteral("Ladedr")); // the boxes come from the profile
+    QCOMPARE(f.Text6->text(), QStringLiteral("kPa"));
     QCOMPARE(f.Combo1->count(), newFile.isEmpty() ? 0 : 4);
     // Saved again, the profile keeps its file and channel names.
-    QCOMPARE(Profile::slot(f.profileConfiguration(), 2)->channel, QStringLiteral("Oil_P"));
+    QCOMPARE(Profile::slot(f.profileConfiguration(), 2)->channel, QStringLiteral("MAP"));
     QCOMPARE(f.profileConfiguration().logDefinition, logDefinition);
 }
 
