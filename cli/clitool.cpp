@@ -16,8 +16,6 @@
 
 #include <unistd.h>
 
-// DisplayConfiguration has a member named like Qt's "slots" keyword; this file declares no Qt slots.
-#undef slots
 
 namespace morvandell {
 
@@ -360,28 +358,34 @@ int CliTool::configure()
             slot.number = catalogue.number[index];
             slot.unit = catalogue.unit[index].left(UnitBoxLength);
             slot.divider = catalogue.divider[index];
-            configuration.slots[it.key()] = slot;
+            configuration.slotSettings[it.key()] = slot;
         }
         // Typed into the boxes, which keep the first 8 (name) or 3 (unit) characters.
         for (auto it = m_inv.names.cbegin(); it != m_inv.names.cend(); ++it) {
             SlotSetting slot = configuration.slotOrBlank(it.key());
             slot.name = it.value().left(NameBoxLength);
-            configuration.slots[it.key()] = slot;
+            configuration.slotSettings[it.key()] = slot;
         }
         for (auto it = m_inv.units.cbegin(); it != m_inv.units.cend(); ++it) {
             SlotSetting slot = configuration.slotOrBlank(it.key());
             slot.unit = it.value().left(UnitBoxLength);
-            configuration.slots[it.key()] = slot;
-        }
-        if (!m_inv.saveProfile.isEmpty() && !saveProfile(m_inv.saveProfile, configuration, &error)) {
-            fail(error);
-            return ExitStatus::FileFailed;
+            configuration.slotSettings[it.key()] = slot;
         }
     }
 
     if (const auto failed = connectDisplay())
         return *failed;
-    return replyStatus(m_writer->writeSlotData(configuration), QStringLiteral("einen Schreibbefehl"));
+    const int status =
+        replyStatus(m_writer->writeSlotData(configuration), QStringLiteral("einen Schreibbefehl"));
+    // The profile records what the display took: only after every frame was answered.
+    if (status == ExitStatus::Done && !m_inv.saveProfile.isEmpty()) {
+        if (!saveProfile(m_inv.saveProfile, configuration, &error)) {
+            fail(error);
+            return ExitStatus::FileFailed;
+        }
+        print(QStringLiteral("Profil gespeichert: %1").arg(m_inv.saveProfile));
+    }
+    return status;
 }
 
 void CliTool::onProgress(int blocksSent, const QString& text)

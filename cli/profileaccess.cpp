@@ -1,19 +1,21 @@
 #include "cli/profileaccess.h"
 
+#include "writer/profile.h"
+
 namespace morvandell {
 
 bool loadProfile(const QString& path, DisplayConfiguration* configuration, QString* error)
 {
-    Q_UNUSED(configuration);
-    *error = QStringLiteral("Profile werden noch nicht unterstützt (%1).").arg(path);
-    return false;
+    std::optional<DisplayConfiguration> loaded = Profile::load(path, error);
+    if (!loaded)
+        return false;
+    *configuration = std::move(*loaded);
+    return true;
 }
 
 bool saveProfile(const QString& path, const DisplayConfiguration& configuration, QString* error)
 {
-    Q_UNUSED(configuration);
-    *error = QStringLiteral("Profile werden noch nicht unterstützt (%1 wurde nicht geschrieben).").arg(path);
-    return false;
+    return Profile::save(path, configuration, error);
 }
 
 } // namespace morvandell

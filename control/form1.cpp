@@ -45,6 +45,7 @@ Form1::Form1(std::shared_ptr<const PortDirectory> ports, UserDialogs* dialogs, Q
     m_writer = new DisplayWriter(*MSComm1, weiter, replyWait, this);
     buildControls();
     connectHandlers();
+    setUpProfiles();
     Form_Load();
 }
 

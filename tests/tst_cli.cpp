@@ -118,7 +118,7 @@ void TestCli::commandsAgainstTheDisplay_data()
                                      << "„Nope“";
     QTest::newRow("profile") << "" << QStringList{"configure", "--port", p, "--profile", "x.profile"} << 5
                              << ""
-                             << "noch nicht unterstützt";
+                             << "x.profile";
     const QString fw = test::writeTempFile(QStringLiteral("small.bin"), QByteArray(300, 'f'));
     QTest::newRow("flash: no ready byte") << "noready" << QStringList{"flash", "--port", p, fw} << 3 << ""
                                           << "--recovery";
@@ -161,8 +161,13 @@ void TestCli::configureSendsTheNineFramesOfTheWindow()
 {
     sim::SimulatorThread sim({});
     QVERIFY(sim.start());
+    const QString profile = QDir(QDir::tempPath())
+                                .filePath(QStringLiteral("cli-%1.morvandell.json")
+                                              .arg(QCoreApplication::applicationPid()));
+    QFile::remove(profile);
     const Run run = cli({"configure", "--port", sim.devicePath(), "--logdef", sample(), "--slot", "2=Oil_P",
-                         "--name", "2=Oeldruck_lang", "--unit", "5=Volt", "--view", "3"});
+                         "--name", "2=Oeldruck_lang", "--unit", "5=Volt", "--view", "3", "--save-profile",
+                         profile});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QCOMPARE(run.out.count(QLatin1String("-> OK")), 9);
     QVERIFY(run.out.contains(QLatin1String("online Firmware: V1.0")));
@@ -174,6 +179,14 @@ void TestCli::configureSendsTheNineFramesOfTheWindow()
                                "bar" + QByteArray::fromHex("0000000D"));
     QCOMPARE(frames.at(5).mid(12, 6), QByteArray::fromHex("000000") + "Vol"); // slot 5: never picked
     QCOMPARE(frames.at(9), test::hex("55 01 00 90 03 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D"));
+
+    // The saved profile writes the same frames without the log-definition file.
+    sim::SimulatorThread again({});
+    QVERIFY(again.start());
+    const Run fromProfile = cli({"configure", "--port", again.devicePath(), "--profile", profile});
+    QVERIFY2(fromProfile.status == 0, qPrintable(fromProfile.err));
+    QCOMPARE(again.simulator()->receivedFrames(), frames);
+    QFile::remove(profile);
 }
 
 void TestCli::traceHoldsTheConnectFrameAndItsAnswer()

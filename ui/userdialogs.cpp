@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 namespace morvandell {
 
@@ -59,6 +60,12 @@ public:
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
         dialog.setNameFilter(filter);
         dialog.selectFile(path);
+        // "Description (*.a.b)": a name without an extension gets ".a.b".
+        const qsizetype star = filter.indexOf(QLatin1String("(*."));
+        if (star >= 0) {
+            const QString rest = filter.mid(star + 3);
+            dialog.setDefaultSuffix(rest.left(rest.indexOf(QRegularExpression(QStringLiteral("[ ;)]")))));
+        }
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return std::nullopt;
         return dialog.selectedFiles().constFirst();

@@ -23,7 +23,8 @@ public:
     virtual std::optional<QString> openFileName(QWidget* parent, const QString& title, const QString& folder,
                                                 const QString& filter) = 0;
 
-    // File-save dialog (asks before replacing a file). nullopt on Cancel; the default answers Cancel.
+    // File-save dialog, opened on path: asks before an existing file is replaced; a name typed without an
+    // extension gets the filter's. nullopt on Cancel (also the answer of dialogs that cannot save).
     virtual std::optional<QString> saveFileName(QWidget* parent, const QString& title, const QString& path,
                                                 const QString& filter);
 
