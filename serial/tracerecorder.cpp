@@ -90,6 +90,7 @@ void TraceRecorder::append(QByteArray line)
         if (auto* file = qobject_cast<QFileDevice*>(m_sink))
             file->flush();
     }
+    line.squeeze(); // thousands of lines are kept: no spare capacity in each
     m_size += line.size();
     m_lines.push_back(std::move(line));
     while (m_size > m_limit && !m_lines.empty()) {

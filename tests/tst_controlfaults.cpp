@@ -122,7 +122,9 @@ void TestControlFaults::noiseFloodKeepsMemoryBounded()
     QTest::qWait(500);
     const qint64 growth = peakRssKiB() - before;
     qInfo("peak memory grew by %lld KiB over a 10 MB noise flood", growth);
-    QVERIFY2(growth < 16 * 1024, qPrintable(QString::number(growth)));
+    // The connection trace keeps the newest 10 MB of lines by design; nothing else may grow.
+    QVERIFY2(growth < 16 * 1024 + 2 * TraceRecorder::DefaultLimit / 1024, qPrintable(QString::number(growth)));
+    QVERIFY(rig.form->trace().size() <= TraceRecorder::DefaultLimit);
     QVERIFY(rig.form->rxBuffer.size() < 22);
 
     // After the flood the display is understood again.
