@@ -310,7 +310,8 @@ QString PortDoctor::noPermission(const QString& device) const
     const bool known = false;
     const uint gid = 0;
 #endif
-    if (!known || gid == 0) {
+    // root's and tty's devices are not meant to be shared through a group: no group advice there.
+    if (!known || group.isEmpty() || group == QLatin1String("root") || group == QLatin1String("tty")) {
         lines << QStringLiteral("Keine Berechtigung für %1.").arg(device);
     } else if (m_credentials.groups.contains(gid)) {
         lines << QStringLiteral("Keine Berechtigung für %1, obwohl dieses Programm in der Gruppe „%2“ läuft: "
@@ -389,25 +390,21 @@ QString PortDoctor::busy(const QString& device) const
 QString PortDoctor::notThere(const PortDirectory& directory, int number) const
 {
     QStringList lines;
-    const QString port = QStringLiteral("Com #%1").arg(number);
     if (!directory.contains(number)) {
-        lines << QStringLiteral("Für %1 ist kein Gerät angeschlossen.").arg(port);
+        lines << QStringLiteral("Für Com #%1 ist kein Gerät angeschlossen.").arg(number);
     } else {
-        const QString device = directory.entry(number).device;
         const PortDirectory::History h = directory.history(number);
         QString when;
         if (h.vanished.isValid())
-            when = QStringLiteral("; es ist seit %1 nicht mehr da")
+            when = QStringLiteral("; seit %1 ist es nicht mehr da")
                        .arg(h.vanished.toString(QStringLiteral("HH:mm:ss")));
         if (h.atStartUp)
-            lines << QStringLiteral("%1 (%2): das Gerät war beim Programmstart angeschlossen%3.")
-                         .arg(port, device, when);
+            lines << QStringLiteral("Das Gerät war beim Programmstart angeschlossen%1.").arg(when);
         else if (h.firstSeen.isValid())
-            lines << QStringLiteral("%1 (%2): das Gerät kam um %3 dazu%4.")
-                         .arg(port, device, h.firstSeen.toString(QStringLiteral("HH:mm:ss")), when);
+            lines << QStringLiteral("Das Gerät kam um %1 dazu%2.")
+                         .arg(h.firstSeen.toString(QStringLiteral("HH:mm:ss")), when);
         else
-            lines << QStringLiteral("%1 (%2): das Gerät war in dieser Sitzung nie angeschlossen.")
-                         .arg(port, device);
+            lines << QStringLiteral("Das Gerät war in dieser Sitzung noch nie angeschlossen.");
     }
     QStringList there;
     for (int n : directory.listed())

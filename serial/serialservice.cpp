@@ -207,8 +207,8 @@ QString SerialService::describeLastError() const
     const PortDoctor doctor;
     switch (m_lastCause) {
     case Cause::Missing:
-        return QStringLiteral("%1: kein Gerät gefunden (%2).\n%3")
-            .arg(where, m_lastErrorText, doctor.notThere(*m_directory, m_commPort));
+        return QStringLiteral("%1: kein Gerät gefunden.\n%2")
+            .arg(where, doctor.notThere(*m_directory, m_commPort));
     case Cause::Busy:
         return QStringLiteral("%1: %2").arg(port, doctor.busy(device));
     case Cause::NoPermission:
