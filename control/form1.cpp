@@ -1,9 +1,9 @@
 #include "control/form1.h"
 
 #include "catalogue/logdefinitionreader.h"
-#include "control/combobox.h"
-#include "control/userdialogs.h"
-#include "control/windowstyle.h"
+#include "ui/combobox.h"
+#include "ui/userdialogs.h"
+#include "ui/windowstyle.h"
 #include "serial/serialservice.h"
 #include "updater/form2.h"
 #include "writer/framebuilder.h"
@@ -240,8 +240,16 @@ void Form1::Command3_Click()
 
 void Form1::Command4_Click()
 {
-    if (!m_form2)
-        m_form2 = new Form2(*this);
+    if (!m_form2) {
+        QPointer<Form1> self(this);
+        UpdateHost host;
+        host.comport = [self]() { return self ? self->comport : std::nullopt; };
+        host.closePort = [self]() {
+            if (self)
+                self->serialPort().close();
+        };
+        m_form2 = new Form2(std::move(host), m_ports, *m_dialogs);
+    }
     m_form2->loadAndShow();
 }
 

@@ -1,6 +1,6 @@
 #include "testsupport.h"
 
-#include "control/combobox.h"
+#include "ui/combobox.h"
 #include <QPushButton>
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "control/form1.h"
-#include "control/userdialogs.h"
+#include "ui/userdialogs.h"
 #include "serial/portdirectory.h"
 #include "simulator/displaysimulator.h"
 

@@ -1,5 +1,5 @@
 // Faults on the control window's link: late, split and noisy answers, floods, and what the user sees.
-#include "control/combobox.h"
+#include "ui/combobox.h"
 #include "control/form1.h"
 #include "testsupport.h"
 

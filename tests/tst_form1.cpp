@@ -1,5 +1,5 @@
 // The control window end to end: a real pseudo-terminal with the display simulator on the other side.
-#include "control/combobox.h"
+#include "ui/combobox.h"
 #include "control/form1.h"
 #include "serial/serialservice.h"
 #include "simulator/displaysimulator.h"

@@ -1,7 +1,7 @@
 // The update window end to end: control window and update window on a real pseudo-terminal, the display
 // simulator answering from its own thread.
 
-#include "control/combobox.h"
+#include "ui/combobox.h"
 #include "control/form1.h"
 #include "serial/serialservice.h"
 #include "simulator/displaysimulator.h"

@@ -1,7 +1,7 @@
 // One whole working session in one process, as a user has it: connect, read the log definitions, assign
 // every slot, write, change the default view, reset, then update the firmware and close both windows.
 // Under the sanitizer build this is the leak check of a full session.
-#include "control/combobox.h"
+#include "ui/combobox.h"
 #include "control/form1.h"
 #include "serial/serialservice.h"
 #include "testsupport.h"

@@ -1,6 +1,6 @@
 // The real file-open dialog: its filter text stays as given, and it still shows files whose extension
 // differs only in letter case (case-sensitive file systems).
-#include "control/userdialogs.h"
+#include "ui/userdialogs.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

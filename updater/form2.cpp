@@ -1,8 +1,7 @@
 #include "updater/form2.h"
 
-#include "control/form1.h"
-#include "control/userdialogs.h"
-#include "control/windowstyle.h"
+#include "ui/userdialogs.h"
+#include "ui/windowstyle.h"
 #include "serial/portdirectory.h"
 #include "serial/serialservice.h"
 #include "updater/firmwareimage.h"
@@ -26,10 +25,10 @@ const QColor Green(0x00, 0xFF, 0x00); // 65280
 
 } // namespace
 
-Form2::Form2(Form1& owner)
+Form2::Form2(UpdateHost host, std::shared_ptr<const PortDirectory> ports, UserDialogs& dialogs)
     : QWidget(nullptr)
-    , m_owner(&owner)
-    , m_dialogs(&owner.dialogs())
+    , m_host(std::move(host))
+    , m_dialogs(&dialogs)
 {
     setObjectName(QStringLiteral("Form2"));
     setFont(windowFont());
@@ -37,7 +36,7 @@ Form2::Form2(Form1& owner)
     resize(twips(3960), twips(1905));
     setMinimumSize(size());
 
-    MSComm1 = new SerialService(owner.ports(), this);
+    MSComm1 = new SerialService(std::move(ports), this);
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -176,11 +175,12 @@ void Form2::Form_Load()
     resetControls();
     m_loaded = true;
 
-    const std::optional<qint16> comport = m_owner ? m_owner->comport : std::nullopt;
+    const std::optional<qint16> comport = m_host.comport ? m_host.comport() : std::nullopt;
     if (comport && *comport > 0) {
         // Take over the control window's port.
         MSComm1->setCommPort(*comport);
-        m_owner->serialPort().close();
+        if (m_host.closePort)
+            m_host.closePort();
         setWindowTitle(QStringLiteral("%1 Com:%2").arg(QLatin1String(Caption)).arg(*comport));
         openPortOrReport();
         return;

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "updater/updatehost.h"
 #include "updater/updateprotocol.h"
 
-#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -16,7 +16,7 @@ class QTimer;
 
 namespace morvandell {
 
-class Form1;
+class PortDirectory;
 class SerialService;
 class UpdateTransfer;
 class UserDialogs;
@@ -27,7 +27,9 @@ class Form2 : public QWidget
 {
     Q_OBJECT
 public:
-    explicit Form2(Form1& owner);
+    // host: the opener's port number and port; ports: the port directory both windows share;
+    // dialogs: where messages and questions go.
+    Form2(UpdateHost host, std::shared_ptr<const PortDirectory> ports, UserDialogs& dialogs);
     ~Form2() override;
 
     // Loads the window if it is not loaded (start-up runs), then shows and raises it.
@@ -81,7 +83,7 @@ private:
     bool openPortOrReport();
     bool imageLoadedOrReport();
 
-    QPointer<Form1> m_owner;
+    UpdateHost m_host;
     UserDialogs* m_dialogs = nullptr;
     UpdateTransfer* m_transfer = nullptr;
     bool m_loaded = false;

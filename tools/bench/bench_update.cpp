@@ -7,7 +7,7 @@
 // the CPU figures are the tool's alone; otherwise it runs in a thread of this process (and is counted).
 
 #include "control/form1.h"
-#include "control/userdialogs.h"
+#include "ui/userdialogs.h"
 #include "serial/serialservice.h"
 #include "simulator/displaysimulator.h"
 #include "updater/form2.h"

@@ -1,8 +1,8 @@
 // CPU time the tool uses while it waits for a display that never answers (one full reply wait).
 // Run: build/tools/bench_wait   (needs QT_QPA_PLATFORM=offscreen without a display)
-#include "control/combobox.h"
+#include "ui/combobox.h"
 #include "control/form1.h"
-#include "control/userdialogs.h"
+#include "ui/userdialogs.h"
 #include "simulator/displaysimulator.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "control/userdialogs.h"
+#include "ui/userdialogs.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,4 +1,4 @@
-#include "control/combobox.h"
+#include "ui/combobox.h"
 
 #include <QLineEdit>
 #include <QSignalBlocker>

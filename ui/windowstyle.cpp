@@ -1,4 +1,4 @@
-#include "control/windowstyle.h"
+#include "ui/windowstyle.h"
 
 #include <QStyleOptionButton>
 #include <QStylePainter>

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <functional>
+#include <optional>
+
+namespace morvandell {
+
+// What the update window gets from the window that opens it: the port number of its last Connect, and
+// a way to close that window's port before the update window takes the device over.
+struct UpdateHost
+{
+    std::function<std::optional<qint16>()> comport;
+    std::function<void()> closePort;
+};
+
+} // namespace morvandell
