@@ -49,6 +49,8 @@ public:
     // Event handlers, one per control event.
     void Form_Load();
     void Combo5_Click();
+    // The port list drops down: rebuilt from the machine's ports as they are now.
+    void Combo5_DropDown();
     void Command3_Click();
     void Command4_Click();
     void MSComm1_OnComm();
@@ -69,6 +71,7 @@ private:
     void setSendingEnabled(bool enabled);
     bool writeFrame(const QByteArray& frame);
     void showPortError(const QString& what);
+    void appendPortEntry(int number, const QString& toolTip);
     void logAtTop(const QString& line);
     quint8 defaultViewByte() const;
 

@@ -207,6 +207,7 @@ QString SerialService::describeLastError() const
     const PortDoctor doctor;
     switch (m_lastCause) {
     case Cause::Missing:
+        m_directory->refresh({m_commPort}); // what the port list knows, as of now
         return QStringLiteral("%1: kein Gerät gefunden.\n%2")
             .arg(where, doctor.notThere(*m_directory, m_commPort));
     case Cause::Busy:
