@@ -1,6 +1,7 @@
 #include "serial/portinfo.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSerialPortInfo>
@@ -8,6 +9,14 @@
 namespace morvandell {
 
 namespace {
+
+QString readSysfs(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readLine(256)).trimmed();
+}
 
 QString hex4(quint16 value)
 {
@@ -61,27 +70,49 @@ QString PortInfo::driverOf(const QString& ttyName, const QString& root)
 QList<PortInfo> PortInfo::systemPorts(const QString& root)
 {
     QList<PortInfo> ports;
-#ifdef Q_OS_WIN
-    Q_UNUSED(root);
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+#ifdef Q_OS_LINUX
+    // Straight from sysfs: a tty with a device behind it is a serial port, except built-in UARTs
+    // that report no hardware (type 0). Much cheaper than asking udev for every tty.
+    const QDir base(root);
+    QHash<QString, QString> byId; // resolved device -> its /dev/serial/by-id name
+    const QDir byIdDir(base.filePath(QStringLiteral("dev/serial/by-id")));
+    for (const QFileInfo& link : byIdDir.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
+        byId.insert(QFileInfo(link.symLinkTarget()).fileName(), link.fileName());
+
+    const QDir ttys(base.filePath(QStringLiteral("sys/class/tty")));
+    for (const QString& name : ttys.entryList(QDir::Dirs | QDir::System | QDir::NoDotAndDotDot)) {
+        const QDir tty(ttys.filePath(name));
+        const QFileInfo device(tty.filePath(QStringLiteral("device")));
+        if (!device.exists())
+            continue;
+        if (name.startsWith(QLatin1String("ttyS")) && readSysfs(tty.filePath(QStringLiteral("type"))) == "0")
+            continue;
         PortInfo port;
-        port.device = info.portName();
-        port.description = info.description();
-        port.manufacturer = info.manufacturer();
-        port.serialNumber = info.serialNumber();
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
-            port.vendorId = info.vendorIdentifier();
-            port.productId = info.productIdentifier();
+        port.device = QStringLiteral("/dev/") + name;
+        port.driver = driverOf(name, root);
+        port.byIdName = byId.value(name);
+        // The USB device is the first folder above the interface that has USB ids.
+        QDir up(device.canonicalFilePath());
+        for (int level = 0; level < 4 && !up.isRoot(); ++level, up.cdUp()) {
+            const QString vendor = readSysfs(up.filePath(QStringLiteral("idVendor")));
+            if (vendor.isEmpty())
+                continue;
+            bool okV = false, okP = false;
+            const quint16 v = vendor.toUShort(&okV, 16);
+            const quint16 p = readSysfs(up.filePath(QStringLiteral("idProduct"))).toUShort(&okP, 16);
+            if (okV && okP) {
+                port.vendorId = v;
+                port.productId = p;
+            }
+            port.description = readSysfs(up.filePath(QStringLiteral("product")));
+            port.manufacturer = readSysfs(up.filePath(QStringLiteral("manufacturer")));
+            port.serialNumber = readSysfs(up.filePath(QStringLiteral("serial")));
+            break;
         }
         ports << port;
     }
 #else
-    // /dev/serial/by-id names, keyed by the device they point at.
-    QHash<QString, QString> byId;
-    const QDir byIdDir(QDir(root).filePath(QStringLiteral("dev/serial/by-id")));
-    for (const QFileInfo& link : byIdDir.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
-        byId.insert(link.canonicalFilePath(), link.fileName());
-
+    Q_UNUSED(root);
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         PortInfo port;
         port.device = info.systemLocation();
@@ -92,8 +123,6 @@ QList<PortInfo> PortInfo::systemPorts(const QString& root)
             port.vendorId = info.vendorIdentifier();
             port.productId = info.productIdentifier();
         }
-        port.driver = driverOf(info.portName(), root);
-        port.byIdName = byId.value(port.resolvedPath());
         ports << port;
     }
 #endif

@@ -25,6 +25,7 @@ private slots:
     void aLinkAndItsTargetGetOneNumber();
     void aMappedPathIsOfferedOnceItExists();
     void portListIsRebuiltWhenOpened();
+    void systemPortsComeFromSysfs();
 };
 
 namespace {
@@ -169,6 +170,49 @@ void TestPortDirectory::portListIsRebuiltWhenOpened()
     QCOMPARE(dialogs.messages.size(), 1);
     QVERIFY2(dialogs.messages[0].text.contains(QLatin1String("beim Programmstart")),
              qPrintable(dialogs.allMessages()));
+}
+
+void TestPortDirectory::systemPortsComeFromSysfs()
+{
+    QTemporaryDir root;
+    QDir r(root.path());
+    const QString usb = QStringLiteral("sys/devices/usb1/1-1");
+    r.mkpath(usb + QStringLiteral("/1-1:1.0/ttyUSB0"));
+    r.mkpath(QStringLiteral("sys/devices/platform/serial8250/tty/ttyS0"));
+    r.mkpath(QStringLiteral("sys/devices/platform/serial8250/tty/ttyS1"));
+    for (const char* tty : {"ttyUSB0", "ttyS0", "ttyS1", "tty0"})
+        r.mkpath(QStringLiteral("sys/class/tty/") + QLatin1String(tty));
+    r.mkpath(QStringLiteral("dev/serial/by-id"));
+    auto write = [&](const QString& path, const QByteArray& text) {
+        QFile file(r.filePath(path));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text + "\n");
+    };
+    write(usb + QStringLiteral("/idVendor"), "1a86");
+    write(usb + QStringLiteral("/idProduct"), "7523");
+    write(usb + QStringLiteral("/product"), "USB Serial");
+    write(usb + QStringLiteral("/serial"), "A50285BI");
+    write(QStringLiteral("sys/class/tty/ttyS0/type"), "0");
+    write(QStringLiteral("sys/class/tty/ttyS1/type"), "4");
+    QVERIFY(QFile::link(r.filePath(usb + QStringLiteral("/1-1:1.0/ttyUSB0")),
+                        r.filePath(QStringLiteral("sys/class/tty/ttyUSB0/device"))));
+    QVERIFY(QFile::link(QStringLiteral("/sys/bus/usb-serial/drivers/ch341-uart"),
+                        r.filePath(usb + QStringLiteral("/1-1:1.0/ttyUSB0/driver"))));
+    for (const char* tty : {"ttyS0", "ttyS1"})
+        QVERIFY(QFile::link(
+            r.filePath(QStringLiteral("sys/devices/platform/serial8250/tty/") + QLatin1String(tty)),
+            r.filePath(QStringLiteral("sys/class/tty/%1/device").arg(QLatin1String(tty)))));
+    QVERIFY(QFile::link(QStringLiteral("../../ttyUSB0"),
+                        r.filePath(QStringLiteral("dev/serial/by-id/usb-1a86_USB_Serial-if00-port0"))));
+
+    QStringList found;
+    for (const PortInfo& port : PortInfo::systemPorts(root.path()))
+        found << QStringLiteral("%1 %2 %3 %4 %5")
+                     .arg(port.device, port.description, port.serialNumber, port.driver, port.byIdName)
+                     .simplified();
+    found.sort();
+    QCOMPARE(found, (QStringList{"/dev/ttyS1", "/dev/ttyUSB0 USB Serial A50285BI ch341-uart "
+                                               "usb-1a86_USB_Serial-if00-port0"}));
 }
 
 QTEST_MAIN(TestPortDirectory)
