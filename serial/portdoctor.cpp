@@ -332,9 +332,11 @@ QString PortDoctor::noPermission(const QString& device) const
     }
     const QString rule = installedRule();
     if (rule.isEmpty())
-        lines << QStringLiteral("Alternativ die udev-Regel dieses Programms installieren (%1 nach "
-                                "/etc/udev/rules.d, dann „sudo udevadm control --reload“ und "
-                                "„sudo udevadm trigger“): sie gibt dem angemeldeten Benutzer Zugriff.")
+        lines << QStringLiteral(
+                     "Alternativ die udev-Regel dieses Programms installieren (mit seinem Paket, oder "
+                     "%1 aus packaging/linux nach /etc/udev/rules.d kopieren, dann „sudo udevadm "
+                     "control --reload“ und „sudo udevadm trigger“): sie gibt dem angemeldeten "
+                     "Benutzer Zugriff auf FTDI-, CH340-, CP210x- und PL2303-Adapter.")
                      .arg(QLatin1String(RuleName));
     else
         lines << QStringLiteral("Die udev-Regel %1 ist installiert; den Adapter einmal ab- und wieder "
