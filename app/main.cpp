@@ -1,12 +1,40 @@
 #include "control/form1.h"
 
 #include <QApplication>
-#include <QTextStream>
+#include <QIcon>
 
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char* usage =
+    "Usage: morvandell [--help | --version]\n"
+    "Configuration tool for the Morvandell dashboard display: assigns the ECU's channels\n"
+    "to the display's slots, connects to the display, resets it and updates its firmware.\n"
+    "\n"
+    "  -h, --help     show this text and exit\n"
+    "  -v, --version  show the version and exit\n"
+    "\n"
+    "Qt's own options (e.g. -platform) are accepted as well.\n"
+    "MORVANDELL_PORTS names devices for port numbers, e.g. 1=/dev/pts/3,5=/dev/ttyUSB0.\n"
+    "More in the manual page: man morvandell\n";
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    // Answered before anything needs a display, so that both work on a console and in scripts.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
+            std::fputs("morvandell " MORVANDELL_VERSION "\n", stdout);
+            return 0;
+        }
+    }
 #ifdef Q_OS_LINUX
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -17,7 +45,18 @@ int main(int argc, char* argv[])
     }
 #endif
     QApplication app(argc, argv);
+    // QApplication took Qt's own options out of argv; anything left is not ours either.
+    if (argc > 1) {
+        std::fprintf(stderr, "morvandell: unknown argument: %s (see morvandell --help)\n", argv[1]);
+        return 1;
+    }
     QApplication::setApplicationName(QStringLiteral("Morvandell"));
+    QApplication::setApplicationVersion(QStringLiteral(MORVANDELL_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("de.morvandell.Morvandell"));
+    QIcon icon;
+    for (const int size : {48, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/morvandell-%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
 
     morvandell::Form1 form(morvandell::PortDirectory::fromSystem());
     form.show();

@@ -85,19 +85,22 @@ QString ReadReport::warningText() const
                             .arg(channelsLeftOut)
                             .arg(Catalogue::LastIndex));
     }
-    if (!outOfRange.isEmpty()) {
+    if (outOfRangeCount > 0) {
         QString text =
-            outOfRange.size() == 1
+            outOfRangeCount == 1
                 ? QStringLiteral("1 Wert liegt außerhalb von 0 bis 255 und wurde als 0 übernommen:")
                 : QStringLiteral("%1 Werte liegen außerhalb von 0 bis 255 und wurden als 0 übernommen:")
-                      .arg(outOfRange.size());
-        const int shown = qMin<int>(outOfRange.size(), LogDefinitionReader::ShownOutOfRange);
-        for (int i = 0; i < shown; ++i)
-            text += QLatin1Char('\n') + outOfRange.at(i);
-        if (outOfRange.size() > shown)
-            text += QStringLiteral("\nund %1 weitere").arg(outOfRange.size() - shown);
+                      .arg(outOfRangeCount);
+        for (const QString& value : outOfRange)
+            text += QLatin1Char('\n') + value;
+        if (outOfRangeCount > outOfRange.size())
+            text += QStringLiteral("\nund %1 weitere").arg(outOfRangeCount - outOfRange.size());
         parts << text;
     }
+    if (entriesLeftOut > 0)
+        parts << QStringLiteral("%1 weitere Namen wurden nicht in die Listen aufgenommen (höchstens %2).")
+                     .arg(entriesLeftOut)
+                     .arg(LogDefinitionReader::MaxEntries);
     if (overlongLines > 0) {
         parts << (overlongLines == 1
                       ? QStringLiteral("1 Zeile war länger als %L1 Zeichen; nur ihr Anfang wurde gelesen.")
@@ -182,17 +185,22 @@ void LogDefinitionReader::storeAttributes(int n)
         QString number;
     };
     QList<Rejected> rejected;
-    QString lineName;
+    std::string_view lastName; // the line's last name wins; decoded once, below
     bool hasName = false;
 
     forEachAttribute(m_clean, [&](Key key, std::string_view raw) {
+        if (key == Key::Name) {
+            if (m_report.entries.size() < MaxEntries)
+                m_report.entries.append({decode(raw, true), n});
+            else
+                ++m_report.entriesLeftOut;
+            lastName = raw;
+            hasName = true;
+            return true;
+        }
         const QString value = decode(raw, true);
         switch (key) {
         case Key::Name:
-            m_catalogue.name[n] = value;
-            m_report.entries.append({value, n});
-            lineName = value;
-            hasName = true;
             break;
         case Key::Unit:
             m_catalogue.unit[n] = value;
@@ -205,7 +213,7 @@ void LogDefinitionReader::storeAttributes(int n)
             const ConvertedNumber number = convertNumber(value);
             const std::uint8_t stored = number.inRange ? std::uint8_t(number.value) : 0;
             (key == Key::Divider ? m_catalogue.divider : m_catalogue.number)[n] = stored;
-            if (!number.inRange)
+            if (!number.inRange && m_report.outOfRangeCount++ < ShownOutOfRange)
                 rejected.append(
                     {key == Key::Divider ? "divider" : "channel", value.left(leadingNumberLength(value))});
             break;
@@ -216,8 +224,10 @@ void LogDefinitionReader::storeAttributes(int n)
         return true;
     });
 
+    if (hasName)
+        m_catalogue.name[n] = decode(lastName, true);
     // Named after the whole line is read: the name may stand after the number.
-    const QString label = hasName ? lineName : QStringLiteral("Kanal %1").arg(n);
+    const QString label = hasName ? m_catalogue.name[n] : QStringLiteral("Kanal %1").arg(n);
     for (const Rejected& r : rejected)
         m_report.outOfRange << QStringLiteral("%1: %2 = %3").arg(label, QLatin1String(r.key), r.number);
 }
@@ -345,6 +355,17 @@ bool LogDefinitionReader::readFile(const QString& path, Catalogue& catalogue, Re
                                    QString* error)
 {
     const QString shown = QDir::toNativeSeparators(path);
+    if (report)
+        *report = ReadReport{};
+    // A device or a FIFO would block the open or the read, or never end: only regular files are read.
+    const QFileInfo target(path);
+    if (!path.isEmpty() && target.exists() && !target.isDir() && !target.isFile()) {
+        if (error)
+            *error = QStringLiteral("„%1“ wird nicht gelesen: Das ist keine gewöhnliche Datei "
+                                    "(sondern ein Gerät, eine Pipe oder ein Socket).")
+                         .arg(shown);
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         if (error) {
@@ -364,18 +385,30 @@ bool LogDefinitionReader::readFile(const QString& path, Catalogue& catalogue, Re
                 *error = QStringLiteral("Die Datei „%1“ kann nicht geöffnet werden: %2")
                              .arg(shown, file.errorString());
         }
-        if (report)
-            *report = ReadReport{};
         return false;
     }
-    LogDefinitionReader reader(catalogue);
     QString readError;
-    const bool ok = reader.read(file, &readError);
+    if (readWhole(file, catalogue, report, &readError))
+        return true;
+    if (error)
+        *error = QStringLiteral("Die Datei „%1“ konnte nicht vollständig gelesen werden. %2 "
+                                "Katalog und Listen bleiben unverändert.")
+                     .arg(shown, readError);
+    return false;
+}
+
+bool LogDefinitionReader::readWhole(QIODevice& device, Catalogue& catalogue, ReadReport* report,
+                                    QString* error)
+{
+    // Into a copy: a read that fails part-way must not leave entries behind that the lists, given
+    // back their old contents, would then point at.
+    Catalogue scratch = catalogue;
+    LogDefinitionReader reader(scratch);
+    const bool ok = reader.read(device, error);
     if (report)
         *report = reader.report();
-    if (!ok && error)
-        *error = QStringLiteral("Die Datei „%1“ konnte nicht vollständig gelesen werden. %2")
-                     .arg(shown, readError);
+    if (ok)
+        catalogue = std::move(scratch);
     return ok;
 }
 

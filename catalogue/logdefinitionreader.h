@@ -17,10 +17,12 @@ namespace morvandell {
 // What one reader run found, beyond what it stored in the catalogue.
 struct ReadReport
 {
-    // Every "name" stored at an index 1..256, in file order. A line with two names gives two
-    // entries with the same index; a line without a name gives none, so list position and
-    // catalogue index may differ: always use CatalogueEntry::index.
+    // Every "name" stored at an index 1..256, in file order, up to LogDefinitionReader::MaxEntries.
+    // A line with two names gives two entries with the same index; a line without a name gives
+    // none, so list position and catalogue index may differ: always use CatalogueEntry::index.
     QList<CatalogueEntry> entries;
+    // Names stored beyond MaxEntries (only lines that repeat "name" give so many): not listed.
+    qsizetype entriesLeftOut = 0;
     // Lines that contained "channel" (each took one running index, stored or not).
     int channelLines = 0;
     // Lines beyond index 256 that carried at least one recognised attribute and were therefore
@@ -29,8 +31,10 @@ struct ReadReport
     int channelsLeftOut = 0;
     // "<name>: <key> = <number>" for every stored "divider" or "channel" whose whole number
     // lies outside 0..255 (0 was stored instead). <name> is the line's name, or "Kanal <index>"
-    // when the line has none; <number> is the number as written in the file.
+    // when the line has none; <number> is the number as written in the file. Only the first
+    // LogDefinitionReader::ShownOutOfRange are kept; outOfRangeCount counts them all.
     QStringList outOfRange;
+    qsizetype outOfRangeCount = 0;
     // Lines longer than lineLengthLimit: only their first lineLengthLimit bytes were read.
     int overlongLines = 0;
     qsizetype lineLengthLimit = 0;
@@ -48,7 +52,8 @@ class LogDefinitionReader
 public:
     static constexpr qsizetype DefaultChunkSize = 64 * 1024;
     static constexpr qsizetype DefaultMaxLineLength = 64 * 1024;
-    static constexpr int ShownOutOfRange = 5; // values listed by name in warningText()
+    static constexpr int ShownOutOfRange = 5;     // values listed by name in warningText()
+    static constexpr qsizetype MaxEntries = 1024; // names listed; a file cannot fill memory with them
 
     explicit LogDefinitionReader(Catalogue& catalogue);
 
@@ -64,10 +69,15 @@ public:
     const ReadReport& report() const { return m_report; }
     int runningIndex() const { return m_index; }
 
-    // Opens and reads the file at path into catalogue. On failure returns false with a German
-    // text naming the file and the reason. report (if given) receives the report in every case.
+    // Opens and reads the regular file at path into catalogue. On failure returns false with a
+    // German text naming the file and the reason, and leaves catalogue as it was (the file is read
+    // into a copy first). report (if given) receives the report in every case.
     static bool readFile(const QString& path, Catalogue& catalogue, ReadReport* report = nullptr,
                          QString* error = nullptr);
+
+    // Reads the whole device into catalogue, or on a read error leaves catalogue as it was.
+    static bool readWhole(QIODevice& device, Catalogue& catalogue, ReadReport* report = nullptr,
+                          QString* error = nullptr);
 
     // Windows-1252 bytes to text; the five bytes without a character map to U+0081 etc.
     static QString decode(std::string_view bytes, bool dropQuotes = false);

@@ -25,22 +25,16 @@ qsizetype leadingNumberLength(QStringView text)
     qsizetype i = 0;
     if (i < size && (text[i] == u'+' || text[i] == u'-'))
         ++i;
-    qsizetype digits = 0;
-    while (i < size && isDigit(text[i])) {
+    const qsizetype integerStart = i;
+    while (i < size && isDigit(text[i]))
         ++i;
-        ++digits;
-    }
-    if (i < size && text[i] == u'.') {
-        qsizetype j = i + 1;
-        while (j < size && isDigit(text[j])) {
-            ++j;
-            ++digits;
-        }
-        if (digits > 0)
-            i = j;
-    }
-    if (digits == 0)
+    if (i == integerStart) // digits first: ".6" is no number
         return 0;
+    if (i < size && text[i] == u'.') {
+        ++i;
+        while (i < size && isDigit(text[i]))
+            ++i;
+    }
     if (i < size && (text[i] == u'e' || text[i] == u'E')) {
         qsizetype j = i + 1;
         if (j < size && (text[j] == u'+' || text[j] == u'-'))

@@ -13,9 +13,10 @@ struct ConvertedNumber
 };
 
 // Length of the longest decimal number at the start of text: optional sign, digits,
-// optional fraction after a point, optional exponent. At least one digit must stand
-// before or after the point (".5" and "5." count, "." and "+" do not). An exponent
-// counts only with at least one digit ("12e" is 12). 0 when text does not start with a number.
+// optional fraction after a point, optional exponent. The digits before the point are
+// required, the fraction's are not: "5." is 5, while ".5", "-.5", "." and "+" are no numbers
+// (they read as 0). An exponent counts only with at least one digit ("12e" is 12).
+// 0 when text does not start with a number.
 qsizetype leadingNumberLength(QStringView text);
 
 // Reads the leading number (see leadingNumberLength; anything after it is ignored, no

@@ -25,7 +25,6 @@ namespace morvandell {
 
 namespace {
 
-constexpr qsizetype MaxListEntries = 1024;
 constexpr auto LogDefinitionFolder = "C:\\Program Files (x86)\\Ecumaster\\EMU\\XML\\log\\";
 
 } // namespace
@@ -163,7 +162,11 @@ void Form1::connectHandlers()
     connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(MSComm1, &SerialService::received, this, &Form1::MSComm1_OnComm);
     connect(MSComm1, &SerialService::deviceLost, this, &Form1::onDeviceLost);
-    connect(List1, &QListWidget::itemClicked, this, &Form1::List1_Click);
+    // The log's Click is a selection change: a pick with the mouse or the keys.
+    connect(List1, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!List1->selectedItems().isEmpty())
+            List1_Click();
+    });
     connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     for (int k = 1; k <= SlotCount; ++k)
@@ -382,7 +385,8 @@ bool Form1::sendAndWait(const QByteArray& frame)
 
 void Form1::setSendingEnabled(bool enabled)
 {
-    for (QPushButton* b : {Command2, Command6, Command5, Command3})
+    // Firmwareupdate too: the update window would take the port over under the wait.
+    for (QPushButton* b : {Command2, Command6, Command5, Command3, Command4})
         b->setEnabled(enabled);
 }
 
@@ -470,29 +474,20 @@ void Form1::Command1_Click()
     QString error;
     const bool ok = LogDefinitionReader::readFile(*m_lastLogDefinition, catalogue, &report, &error);
     QApplication::restoreOverrideCursor();
-    if (!ok && report.entries.isEmpty()) {
+    if (!ok) { // the catalogue is unchanged: give the lists back too
         restore();
         m_dialogs->message(this, QStringLiteral("Error"), error, UserDialogs::Icon::Error);
         return;
     }
 
-    // A channel line carries one name; a file that repeats names on its lines could otherwise put
-    // millions of entries into nine lists.
-    const qsizetype shown = std::min<qsizetype>(report.entries.size(), MaxListEntries);
-    for (qsizetype i = 0; i < shown; ++i) {
-        const CatalogueEntry& entry = report.entries.at(i);
+    // The report holds at most LogDefinitionReader::MaxEntries names: a file that repeats names on
+    // its lines cannot put millions of entries into nine lists.
+    for (const CatalogueEntry& entry : report.entries) {
         for (int k = 1; k <= SlotCount; ++k)
             slotRows[k].list->appendItem(entry.name, entry.index);
         Combo11->appendItem(entry.name, entry.index);
     }
-    if (!ok)
-        m_dialogs->message(this, QStringLiteral("Error"), error, UserDialogs::Icon::Error);
-    QString warning = report.warningText();
-    if (report.entries.size() > shown)
-        warning += QStringLiteral("%1%2 weitere Namen wurden nicht in die Listen aufgenommen (höchstens %3).")
-                       .arg(warning.isEmpty() ? QString() : QStringLiteral("\n"))
-                       .arg(report.entries.size() - shown)
-                       .arg(MaxListEntries);
+    const QString warning = report.warningText();
     if (!warning.isEmpty())
         m_dialogs->message(this, QStringLiteral("Warnung"), warning, UserDialogs::Icon::Warning);
 }

@@ -6,11 +6,43 @@
 #include <QTimer>
 
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
 
 namespace morvandell {
+
+namespace {
+
+// Why an open port failed, from what can be seen now: the error event itself, the line's state and
+// whether the device file is still there. errorString() is no help here: after an error that Qt did not
+// raise itself it still holds the text of some earlier call.
+QString lostDeviceReason(QSerialPort::SerialPortError error, int handle, const QString& path)
+{
+#ifdef Q_OS_UNIX
+    if (handle >= 0) {
+        pollfd p{handle, POLLIN, 0};
+        if (::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP))
+            return QStringLiteral("die Leitung wurde getrennt: Gerät entfernt oder Gegenstelle geschlossen");
+    }
+    if (!path.isEmpty() && !QFileInfo::exists(path))
+        return QStringLiteral("%1 existiert nicht mehr").arg(path);
+#else
+    Q_UNUSED(handle)
+    Q_UNUSED(path)
+#endif
+    switch (error) {
+    case QSerialPort::WriteError:
+        return QStringLiteral("Schreibfehler");
+    case QSerialPort::ResourceError:
+        return QStringLiteral("das Gerät ist nicht mehr verfügbar");
+    default:
+        return QStringLiteral("Lesefehler");
+    }
+}
+
+} // namespace
 
 SerialService::SerialService(std::shared_ptr<const PortDirectory> directory, QObject* parent)
     : QObject(parent)
@@ -187,7 +219,7 @@ void SerialService::onErrorOccurred(QSerialPort::SerialPortError error)
     // A vanished device shows up here as a storm of read errors while the port stays open.
     // Take the first one: remember it, and close the port outside the port's own signal.
     m_lost = true;
-    const QString reason = m_port->errorString();
+    const QString reason = lostDeviceReason(error, m_port->handle(), devicePath());
     fail(SerialError::DeviceGone, reason);
     QTimer::singleShot(0, this, [this, reason] {
         if (m_port->isOpen())

@@ -366,9 +366,9 @@ void TestForm1::silentDisplayTimesOutAndStopsTheWrite()
     bool othersUsable = false;
     QTimer::singleShot(1000, [&] {
         disabledDuringWait = !rig.form->Command2->isEnabled() && !rig.form->Command3->isEnabled() &&
-                             !rig.form->Command5->isEnabled() && !rig.form->Command6->isEnabled();
-        othersUsable = rig.form->Command1->isEnabled() && rig.form->Command4->isEnabled() &&
-                       rig.form->Combo1->isEnabled();
+                             !rig.form->Command5->isEnabled() && !rig.form->Command6->isEnabled() &&
+                             !rig.form->Command4->isEnabled();
+        othersUsable = rig.form->Command1->isEnabled() && rig.form->Combo1->isEnabled();
         rig.form->Command2->click(); // disabled: a second write must not interleave
     });
     QElapsedTimer clock;

@@ -1,10 +1,16 @@
 #include "catalogue/logdefinitionreader.h"
 
 #include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QStringDecoder>
 #include <QTest>
 
 #include <algorithm>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace morvandell;
 
@@ -115,7 +121,10 @@ private slots:
     void tooManyChannels();
     void windows1252MatchesQtDecoder();
     void readFile();
+    void onlyRegularFilesAreRead_data();
+    void onlyRegularFilesAreRead();
     void readError();
+    void reportListsAreBounded();
 };
 
 void TestLogDefinitionReader::singleLine_data()
@@ -300,7 +309,8 @@ void TestLogDefinitionReader::tooManyChannels()
     QCOMPARE(entryText(catalogue, 256), QStringLiteral("C255|0||0|"));
     QCOMPARE(entryText(catalogue, 0), QStringLiteral("|0||0|"));
     QCOMPARE(report.channelsLeftOut, 44);
-    QCOMPARE(report.outOfRange.size(), 255); // only stored lines report their values
+    QCOMPARE(report.outOfRangeCount, 255); // only stored lines report their values
+    QCOMPARE(report.outOfRange.size(), LogDefinitionReader::ShownOutOfRange);
     const QString warning = report.warningText();
     QVERIFY2(warning.contains(QStringLiteral("44 Kanäle")) &&
                  warning.contains(QStringLiteral("C5: divider = 305")) &&
@@ -343,8 +353,48 @@ void TestLogDefinitionReader::readFile()
              qPrintable(error));
 }
 
+void TestLogDefinitionReader::onlyRegularFilesAreRead_data()
+{
+    QTest::addColumn<QString>("path");
+    const QString fifo = QDir(QDir::tempPath()).filePath(QStringLiteral("morvandell-fifo-%1").arg(getpid()));
+    ::unlink(QFile::encodeName(fifo).constData());
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    QTest::newRow("FIFO without a writer") << fifo;
+    QTest::newRow("character device") << QStringLiteral("/dev/zero");
+}
+
+void TestLogDefinitionReader::onlyRegularFilesAreRead()
+{
+    QFETCH(QString, path);
+    Catalogue catalogue = presetCatalogue();
+    ReadReport report;
+    QString error;
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!LogDefinitionReader::readFile(path, catalogue, &report, &error));
+    QVERIFY(clock.elapsed() < 1000);
+    QVERIFY2(error.contains(QStringLiteral("keine gewöhnliche Datei")) && error.contains(path),
+             qPrintable(error));
+    QCOMPARE(entryText(catalogue, 1), QStringLiteral("old1|99|old|98|old"));
+    if (path.contains(QLatin1String("fifo")))
+        QFile::remove(path);
+}
+
 void TestLogDefinitionReader::readError()
 {
+    {
+        // Read as a whole: a failure part-way leaves the catalogue exactly as it was.
+        Catalogue catalogue = presetCatalogue();
+        const QByteArray file = "<channel name=A unit=x\n<channel name=B\n<channel name=C\n";
+        FailingDevice device(file, file.indexOf("<channel name=C"));
+        ReadReport report;
+        QString error;
+        QVERIFY(!LogDefinitionReader::readWhole(device, catalogue, &report, &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(entryText(catalogue, 1), QStringLiteral("old1|99|old|98|old"));
+        QCOMPARE(entryText(catalogue, 2), QStringLiteral("old2|99|old|98|old"));
+    }
+
     Catalogue catalogue = presetCatalogue();
     const QByteArray file = "<channel name=A\n<channel name=B\n<channel name=C\n";
     FailingDevice device(file, file.indexOf("<channel name=C"));
@@ -354,6 +404,31 @@ void TestLogDefinitionReader::readError()
     QVERIFY2(error.contains(QStringLiteral("simulated failure")), qPrintable(error));
     QCOMPARE(entriesOf(reader.report()), (QStringList{"A@1", "B@2"}));
     QCOMPARE(catalogue.name[3], QStringLiteral("old3"));
+}
+
+void TestLogDefinitionReader::reportListsAreBounded()
+{
+    // Lines of 64 KiB full of names and out-of-range values: the report keeps what the lists and the
+    // warning show, and counts the rest.
+    QByteArray line = "<channel";
+    const QByteArray pair = " name=n divider=300";
+    while (line.size() + pair.size() <= LogDefinitionReader::DefaultMaxLineLength)
+        line += pair;
+    QByteArray file;
+    for (int i = 0; i < 16; ++i)
+        file += line + "\n";
+    const qsizetype perLine = line.count(" name=");
+    Catalogue catalogue;
+    const ReadReport report = readBytes(catalogue, file);
+    QCOMPARE(report.entries.size(), LogDefinitionReader::MaxEntries);
+    QCOMPARE(report.entriesLeftOut, 16 * perLine - LogDefinitionReader::MaxEntries);
+    QCOMPARE(report.outOfRangeCount, 16 * perLine);
+    QCOMPARE(report.outOfRange.size(), LogDefinitionReader::ShownOutOfRange);
+    QCOMPARE(catalogue.name[16], QStringLiteral("n"));
+    const QString warning = report.warningText();
+    QVERIFY2(warning.contains(QStringLiteral("%1 weitere Namen").arg(report.entriesLeftOut)) &&
+                 warning.contains(QStringLiteral("%1 Werte").arg(report.outOfRangeCount)),
+             qPrintable(warning));
 }
 
 QTEST_GUILESS_MAIN(TestLogDefinitionReader)

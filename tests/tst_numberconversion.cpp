@@ -28,7 +28,10 @@ void TestNumberConversion::convert_data()
     QTest::newRow("element close") << "10/>" << qint64(10) << true;
     QTest::newRow("letters after") << "12abc" << qint64(12) << true;
     QTest::newRow("comma is no point") << "2,5" << qint64(2) << true;
-    QTest::newRow("point first") << ".6" << qint64(1) << true;
+    QTest::newRow("point last") << "5." << qint64(5) << true;
+    // Digits before the point are required: a point first is no number.
+    QTest::newRow("point first") << ".6" << qint64(0) << true;
+    QTest::newRow("sign and point first") << "-.5e3" << qint64(0) << true;
     // No number.
     QTest::newRow("empty") << "" << qint64(0) << true;
     QTest::newRow("letters") << "abc" << qint64(0) << true;

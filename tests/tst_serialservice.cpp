@@ -228,6 +228,10 @@ void TestSerialService::vanishedDeviceIsReportedOnceAndClosesThePort()
     QCOMPARE(lost.count(), 1);
     QVERIFY(!service.isOpen());
     QCOMPARE(service.lastError(), SerialError::DeviceGone);
+    // The reason is what happened now, not the text of an earlier call such as a refused modem-line ioctl.
+    QCOMPARE(lost.at(0).at(0).toString(), service.lastErrorText());
+    QVERIFY2(service.lastErrorText().contains(QLatin1String("getrennt")),
+             qPrintable(service.lastErrorText()));
     QVERIFY(!service.output("x"));
 }
 

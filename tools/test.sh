@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test headless (build/); then builds again with AddressSanitizer and
 # UndefinedBehaviorSanitizer, leak checking on (build-asan/), and runs every test there, where any
-# sanitizer report fails the test; then a short fuzz pass (tools/fuzz.sh 30, about 30 s per target).
+# sanitizer report fails the test; then a short fuzz pass (tools/fuzz.sh 30, about 30 s per target); then
+# builds and checks the Debian package (tools/package.sh, build-package/).
 # Every stage runs even when an earlier one failed; the exit status is non-zero if any failed.
 # Ends with CTest's summaries: the normal build's, then the sanitizer build's.
 set -euo pipefail
@@ -34,6 +35,10 @@ echo "== Fuzz pass"
 fuzz="passed"
 bash tools/fuzz.sh 30 || { fuzz="FAILED (see above)"; status=1; }
 
+echo "== Package (build-package/)"
+package="passed"
+bash tools/package.sh || { package="FAILED (see above)"; status=1; }
+
 # CTest's summary from a saved log: from its "... tests failed out of N" line to the end.
 summary() {
     if grep -q 'tests failed out of' "$1"; then
@@ -46,6 +51,7 @@ summary() {
 echo
 echo "== Summary"
 echo "Fuzz pass: $fuzz"
+echo "Package: $package"
 echo "Tests (build/):"
 summary "$logs/normal"
 echo "Tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/):"

@@ -1,7 +1,9 @@
 #include "ui/combobox.h"
 
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <QWheelEvent>
 
 namespace morvandell {
 
@@ -11,6 +13,12 @@ ComboBox::ComboBox(QWidget* parent)
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
     setMaxVisibleItems(20);
+    setFocusPolicy(Qt::StrongFocus); // the wheel alone never gives the focus
+    // No inline completion, and no matching of typed text against the entries when the field is left
+    // or Enter is pressed: a choice is made by choosing.
+    setCompleter(nullptr);
+    disconnect(lineEdit(), &QLineEdit::editingFinished, this, nullptr);
+    disconnect(lineEdit(), &QLineEdit::returnPressed, this, nullptr);
     connect(this, qOverload<int>(&QComboBox::activated), this, [this](int index) {
         m_listIndex = index;
         emit clicked();
@@ -54,6 +62,26 @@ void ComboBox::setListIndex(int index)
     }
     setCurrentIndex(index);
     m_listIndex = index;
+}
+
+void ComboBox::keyPressEvent(QKeyEvent* event)
+{
+    // Enter in the closed list's edit field would look the text up among the entries.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->ignore();
+        return;
+    }
+    QComboBox::keyPressEvent(event);
+}
+
+void ComboBox::wheelEvent(QWheelEvent* event)
+{
+    // Scrolling past a list must not change it.
+    if (!hasFocus()) {
+        event->ignore();
+        return;
+    }
+    QComboBox::wheelEvent(event);
 }
 
 QString ComboBox::text() const

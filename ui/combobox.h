@@ -6,8 +6,11 @@
 namespace morvandell {
 
 // A drop-down list with an edit field, as the windows use them: entries are appended without changing
-// what the edit field shows, typing into the field deselects (listIndex() -1), and clicked() is raised
-// only when the user picks an entry.
+// what the edit field shows, and clicked() is raised only when the user picks an entry: in the opened
+// list (mouse or keys), or with the arrow keys or the wheel while the closed list has the keyboard
+// focus. Typing never selects or completes anything: typed text leaves the list with no entry selected
+// (listIndex() -1), whether the user then presses Enter, Tab or leaves the field. The wheel over a list
+// without the focus does nothing to it.
 class ComboBox : public QComboBox
 {
     Q_OBJECT
@@ -29,6 +32,10 @@ signals:
     void clicked();
     // The list is about to drop down: the last moment to bring its entries up to date.
     void aboutToShowPopup();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     int m_listIndex = -1;

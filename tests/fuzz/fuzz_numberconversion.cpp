@@ -5,8 +5,9 @@
 //
 // Properties:
 // - inRange holds exactly when 0 <= value <= 255;
-// - the length of the leading number agrees with an independent scan, and with the C library's
-//   strtod in the C locale wherever strtod reads plain decimals (no blank, hex, inf or nan first);
+// - the length of the leading number agrees with an independent scan (digits must come before the
+//   point: ".5" is no number), and with the C library's strtod in the C locale wherever strtod reads
+//   plain decimals (no blank, hex, inf, nan or point first);
 // - the result equals exact decimal rounding of the leading number: to the nearest whole number,
 //   exactly half-way to the even neighbour, computed on the digits as written (no binary floating
 //   point), so "255.49999999999999999" is 255 and "0.50000000000000001" is 1; out-of-range results
@@ -69,16 +70,15 @@ Decimal scan(const std::string& s)
     std::string intPart, fraction;
     while (i < s.size() && digit(s[i]))
         intPart.push_back(s[i++]);
+    if (intPart.empty()) // digits first: ".5" is no number
+        return Decimal{};
     std::size_t end = i;
     if (i < s.size() && s[i] == '.') {
         std::size_t j = i + 1;
         while (j < s.size() && digit(s[j]))
             fraction.push_back(s[j++]);
-        if (!intPart.empty() || !fraction.empty())
-            end = j;
+        end = j;
     }
-    if (intPart.empty() && fraction.empty())
-        return Decimal{};
     i = end;
     long long exponent = 0;
     if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
@@ -143,13 +143,14 @@ Rounded roundExactly(const Decimal& d)
 }
 
 // Whether strtod reads the text's start the way a plain decimal number is read: it also takes leading
-// white space, hexadecimal numbers, "inf" and "nan", which are no numbers here.
+// white space, hexadecimal numbers, "inf" and "nan", and a point first (".5"), which are no numbers
+// here.
 bool strtodReadsPlainDecimal(const std::string& s)
 {
     if (s.empty() || std::isspace(static_cast<unsigned char>(s[0])))
         return false;
     const std::size_t i = (s[0] == '+' || s[0] == '-') ? 1 : 0;
-    if (i < s.size() && std::strchr("iInN", s[i]))
+    if (i < s.size() && std::strchr("iInN.", s[i]))
         return false;
     return !(i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X'));
 }

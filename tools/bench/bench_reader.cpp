@@ -119,6 +119,23 @@ bool writeChannelFlood(const QString& path)
     });
 }
 
+// 16 MB of 64 KiB lines full of "name=" keys: each key is a name that the lists could be offered.
+bool writeNameFlood(const QString& path)
+{
+    QByteArray line = "<channel";
+    while (line.size() + 8 < LogDefinitionReader::DefaultMaxLineLength)
+        line += " name=n";
+    line += "\n";
+    int lines = 0;
+    return writeFile(path, [&](QByteArray& piece) {
+        if (qint64(lines) * line.size() >= 16LL * 1024 * 1024)
+            return false;
+        piece = line;
+        ++lines;
+        return true;
+    });
+}
+
 struct Result
 {
     double ms = 0;
@@ -143,11 +160,11 @@ Result timeRead(const QString& path, int repeats)
 void print(const char* label, const QString& path, const Result& r)
 {
     const double mb = double(QFile(path).size()) / (1024.0 * 1024.0);
-    std::printf("%-28s %8.2f MiB  %10.3f ms  %8.0f MiB/s  channel lines %d, entries %lld, left out %d, "
-                "overlong %d, peak RSS %ld KiB\n",
+    std::printf("%-28s %8.2f MiB  %10.3f ms  %8.0f MiB/s  channel lines %d, entries %lld (+%lld not listed), "
+                "left out %d, overlong %d, peak RSS %ld KiB\n",
                 label, mb, r.ms, mb / (r.ms / 1000.0), r.report.channelLines,
-                qlonglong(r.report.entries.size()), r.report.channelsLeftOut, r.report.overlongLines,
-                peakRssKiB());
+                qlonglong(r.report.entries.size()), qlonglong(r.report.entriesLeftOut),
+                r.report.channelsLeftOut, r.report.overlongLines, peakRssKiB());
 }
 
 } // namespace
@@ -158,7 +175,9 @@ int main()
     const QString channels = dir.filePath(QStringLiteral("channels.xml"));
     const QString junk = dir.filePath(QStringLiteral("junk.bin"));
     const QString flood = dir.filePath(QStringLiteral("flood.xml"));
-    if (!dir.isValid() || !writeChannelFile(channels) || !writeJunkFile(junk) || !writeChannelFlood(flood)) {
+    const QString names = dir.filePath(QStringLiteral("names.xml"));
+    if (!dir.isValid() || !writeChannelFile(channels) || !writeJunkFile(junk) || !writeChannelFlood(flood) ||
+        !writeNameFlood(names)) {
         std::fprintf(stderr, "cannot write the test files\n");
         return 1;
     }
@@ -166,6 +185,7 @@ int main()
     resetPeakRss();
     std::printf("peak RSS after reset: %ld KiB\n", peakRssKiB());
 
+    print("16 MB of name= keys", names, timeRead(names, 3));
     print("256-channel file (x1000)", channels, timeRead(channels, 1000));
     print("100 MB junk", junk, timeRead(junk, 3));
     print("100 MB of channel lines", flood, timeRead(flood, 3));

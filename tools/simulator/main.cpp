@@ -69,12 +69,14 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("morvandell-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MORVANDELL_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Simulated Morvandell display on a pseudo-terminal. Prints the device path on stdout, "
                        "logs frames and answers on stderr, runs until SIGINT or SIGTERM."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption firmware(QStringLiteral("firmware"),
                                       QStringLiteral("Firmware text of the identification (max. 16 bytes)."),
                                       QStringLiteral("TEXT"), QStringLiteral("V1.0"));

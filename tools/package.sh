@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Builds the Debian package in build-package/ (Release, without tests; build/ is left alone) and checks
+# it: desktop entry (desktop-file-validate), AppStream metadata (appstreamcli), manual pages (groff),
+# the package itself (lintian), its file list, and that every installed program starts with --version.
+# Prints the path of the package at the end; the exit status is non-zero if anything failed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/install-packages.sh g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev \
+    dpkg-dev file desktop-file-utils appstream lintian groff-base man-db
+
+dir=build-package
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# Debian's hardening flags, as a Debian build uses them (fortified functions, immediate binding).
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cxxflags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
+ldflags=$(dpkg-buildflags --get LDFLAGS)
+# Only what gets installed is built (no benchmarks): cpack's install step then builds nothing more.
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DMORVANDELL_WERROR=ON \
+    -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
+    -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON "${launcher[@]}" >/dev/null
+cmake --build "$dir" -j"$(nproc)" --target morvandell_installed
+rm -f "$dir"/morvandell_*.deb
+(cd "$dir" && cpack -G DEB >/dev/null)
+deb=$(ls "$dir"/morvandell_*_amd64.deb 2>/dev/null || ls "$dir"/morvandell_*.deb)
+version=$(dpkg-deb -f "$deb" Version)
+root="$dir/root"
+rm -rf "$root"
+dpkg-deb -x "$deb" "$root"
+
+failed=0
+fail() { echo "FAILED: $*"; failed=1; }
+
+echo "== $deb"
+dpkg-deb -f "$deb"
+dpkg-deb -c "$deb" | awk '{print $1, $6}'
+
+echo "== Installed files"
+id=de.morvandell.Morvandell
+for f in usr/bin/morvandell usr/bin/morvandell-sim usr/share/applications/$id.desktop \
+         usr/share/metainfo/$id.metainfo.xml usr/share/icons/hicolor/scalable/apps/$id.svg \
+         usr/share/icons/hicolor/48x48/apps/$id.png usr/share/icons/hicolor/128x128/apps/$id.png \
+         usr/share/icons/hicolor/256x256/apps/$id.png usr/lib/udev/rules.d/70-morvandell.rules \
+         usr/share/doc/morvandell/copyright usr/share/doc/morvandell/changelog.gz; do
+    [ -f "$root/$f" ] || fail "$f is missing"
+done
+# The command-line tool's folder is added before packaging/ in CMakeLists.txt, or it is left out.
+[ ! -d cli ] || [ -f "$root/usr/bin/morvandell-cli" ] \
+    || fail "usr/bin/morvandell-cli is missing (add_subdirectory(packaging) must come after add_subdirectory(cli))"
+for program in "$root"/usr/bin/*; do
+    name=$(basename "$program")
+    case "$name" in morvandell | morvandell-sim | morvandell-cli) ;; *) fail "usr/bin/$name is not a program of ours" ;; esac
+    [ -f "$root/usr/share/man/man1/$name.1.gz" ] || fail "no manual page for $name"
+done
+
+echo "== desktop-file-validate"
+out=$(desktop-file-validate "$root/usr/share/applications/$id.desktop" 2>&1) || fail "desktop-file-validate"
+[ -z "$out" ] || { echo "$out"; fail "desktop-file-validate reports something"; }
+
+echo "== appstreamcli validate --no-net"
+appstreamcli validate --no-net "$root/usr/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
+
+echo "== Manual pages (groff -ww)"
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+    out=$(zcat "$page" | groff -ww -man -Tutf8 2>&1 >/dev/null) || fail "groff $(basename "$page")"
+    [ -z "$out" ] || { echo "$(basename "$page"): $out"; fail "groff warns about $(basename "$page")"; }
+done
+
+echo "== lintian"
+lintian --fail-on error "$deb" || fail "lintian reports errors"
+
+echo "== --version of every program (no display)"
+for program in "$root"/usr/bin/*; do
+    out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" --version 2>&1) \
+        || fail "$(basename "$program") --version exits with an error"
+    echo "$out"
+    [[ "$out" == *"$version"* ]] || fail "$(basename "$program") --version does not show $version"
+done
+
+if [ "$failed" -ne 0 ]; then
+    echo "Package checks FAILED: $deb"
+    exit 1
+fi
+echo "Package checks passed: $deb"
