@@ -335,7 +335,7 @@ QString PortDoctor::noPermission(const QString& device) const
         lines << QStringLiteral(
                      "Alternativ die udev-Regel dieses Programms installieren (mit seinem Paket, oder "
                      "%1 aus packaging/linux nach /etc/udev/rules.d kopieren, dann „sudo udevadm "
-                     "control --reload“ und „sudo udevadm trigger“): sie gibt dem angemeldeten "
+                     "control --reload-rules“ und „sudo udevadm trigger“): sie gibt dem angemeldeten "
                      "Benutzer Zugriff auf FTDI-, CH340-, CP210x- und PL2303-Adapter.")
                      .arg(QLatin1String(RuleName));
     else
