@@ -10,6 +10,7 @@ namespace morvandell {
 
 namespace {
 
+#ifdef Q_OS_LINUX
 QString readSysfs(const QString& path)
 {
     QFile file(path);
@@ -17,6 +18,7 @@ QString readSysfs(const QString& path)
         return {};
     return QString::fromUtf8(file.readLine(256)).trimmed();
 }
+#endif
 
 QString hex4(quint16 value)
 {
