@@ -15,6 +15,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QSet>
 #include <QTime>
@@ -40,8 +42,11 @@ Form1::Form1(std::shared_ptr<const PortDirectory> ports, UserDialogs* dialogs, Q
     setFixedSize(twips(5010), twips(6330));
     MSComm1 = new SerialService(m_ports, this);
     MSComm1->setObjectName(QStringLiteral("MSComm1"));
+    MSComm1->setTrace(&m_trace);
+    m_writer = new DisplayWriter(*MSComm1, weiter, replyWait, this);
     buildControls();
     connectHandlers();
+    setUpProfiles();
     Form_Load();
 }
 
@@ -167,6 +172,10 @@ void Form1::connectHandlers()
         if (!List1->selectedItems().isEmpty())
             List1_Click();
     });
+    List1->setContextMenuPolicy(Qt::CustomContextMenu);
+    // A right click opens the log's menu; it must not select a line, which would clear the log.
+    List1->viewport()->installEventFilter(this);
+    connect(List1, &QListWidget::customContextMenuRequested, this, &Form1::showLogMenu);
     connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     for (int k = 1; k <= SlotCount; ++k)
@@ -284,6 +293,7 @@ void Form1::Command4_Click()
                 self->serialPort().close();
         };
         m_form2 = new Form2(std::move(host), m_ports, *m_dialogs);
+        m_form2->serialPort().setTrace(&m_trace);
     }
     m_form2->loadAndShow();
 }
@@ -292,11 +302,9 @@ void Form1::Command4_Click()
 
 void Form1::MSComm1_OnComm()
 {
-    const QByteArray bytes = MSComm1->input();
-    if (bytes.isEmpty())
-        return;
-    const QList<DeviceMessage> messages = m_framer.feed(bytes);
-    rxBuffer = m_framer.buffer();
+    // The writer takes the answers (weiter := 1); the window logs them and takes the identification.
+    const QList<DeviceMessage> messages = m_writer->receive();
+    rxBuffer = m_writer->framer().buffer();
     for (const DeviceMessage& message : messages) {
         for (int i = 1; i <= 21; ++i)
             rxBytes[i] = static_cast<std::uint8_t>(message.bytes.at(i - 1));
@@ -305,8 +313,6 @@ void Form1::MSComm1_OnComm()
         case DeviceMessage::Text:
         case DeviceMessage::EepromReport:
             logAtTop(line);
-            weiter = 1;
-            replyWait.wake();
             break;
         case DeviceMessage::Identification:
             logAtTop(line);
@@ -360,27 +366,34 @@ void Form1::showPortError(const QString& what)
                        UserDialogs::Icon::Error);
 }
 
-bool Form1::waitForReply()
+static_assert(Form1::ReplyTimeoutMs == DisplayWriter::ReplyTimeout.count());
+
+bool Form1::reportReply(DisplayWriter::Result result)
 {
-    weiter = 0;
-    const auto result =
-        replyWait.waitUntil([this] { return weiter == 1; }, std::chrono::milliseconds(ReplyTimeoutMs));
     switch (result) {
-    case EventWait::Result::Satisfied:
+    case DisplayWriter::Result::Answered:
         return true;
-    case EventWait::Result::TimedOut:
+    case DisplayWriter::Result::WriteFailed:
+        showPortError(QStringLiteral("Senden an Com #%1 fehlgeschlagen.").arg(MSComm1->commPort()));
+        return false;
+    case DisplayWriter::Result::TimedOut:
         m_dialogs->message(this, QStringLiteral("Error"), QStringLiteral("Timeout"),
                            UserDialogs::Icon::Error);
         return false;
-    case EventWait::Result::Aborted:
+    case DisplayWriter::Result::Aborted:
         return false;
     }
     return false;
 }
 
+bool Form1::waitForReply()
+{
+    return reportReply(m_writer->waitForReply());
+}
+
 bool Form1::sendAndWait(const QByteArray& frame)
 {
-    return writeFrame(frame) && waitForReply();
+    return reportReply(m_writer->sendAndWait(frame));
 }
 
 void Form1::setSendingEnabled(bool enabled)
@@ -409,22 +422,26 @@ void Form1::Command2_Click()
 {
     if (deviceFound != 1)
         return;
-    for (int k = 1; k <= SlotCount; ++k) {
-        // Boxes are read just before their frame goes out: edits made during earlier waits count.
-        frameName = FrameBuilder::fitText(slotRows[k].name->text(), FrameBuilder::NameWidth);
-        frameUnit = FrameBuilder::fitText(slotRows[k].unit->text(), FrameBuilder::UnitWidth);
-        if (!sendAndWait(
-                FrameBuilder::slotFrameFitted(k, frameName, slotChannel[k], slotDivider[k], frameUnit)))
-            return;
-    }
-    sendAndWait(FrameBuilder::settingsFrame(defaultViewByte()));
+    // Boxes are read just before their frame goes out: edits made during earlier waits count.
+    const auto slot = [this](int k) {
+        SlotSetting setting;
+        setting.name = slotRows[k].name->text();
+        setting.unit = slotRows[k].unit->text();
+        setting.number = slotChannel[k];
+        setting.divider = slotDivider[k];
+        return setting;
+    };
+    const DisplayWriter::Result result = m_writer->writeSlotData(slot, [this] { return defaultViewByte(); });
+    frameName = m_writer->frameName();
+    frameUnit = m_writer->frameUnit();
+    reportReply(result);
 }
 
 void Form1::Command6_Click()
 {
     if (deviceFound != 1)
         return;
-    sendAndWait(FrameBuilder::settingsFrame(defaultViewByte()));
+    reportReply(m_writer->writeSettings(defaultViewByte()));
 }
 
 // --- log-definition file and slot assignment -------------------------------------------------------------
@@ -505,6 +522,40 @@ void Form1::slotList_Click(int slot)
     slotChannel[slot] = catalogueNumber[index];
     row.unit->setText(catalogueUnit[index]);
     slotDivider[slot] = catalogueDivider[index];
+}
+
+// --- connection trace --------------------------------------------------------------------------------
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == List1->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
+        return true;
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::showLogMenu(const QPoint& position)
+{
+    // Opened without a loop of its own: a reply wait that runs underneath keeps taking answers.
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("Verbindungsprotokoll speichern…"), this, &Form1::saveTrace);
+    menu->popup(List1->viewport()->mapToGlobal(position));
+}
+
+void Form1::saveTrace()
+{
+    if (!MSComm1->isOpen())
+        m_trace.setPort(MSComm1->commPort(), MSComm1->devicePath(), MSComm1->settings().toString());
+    const auto path = m_dialogs->saveFileName(
+        this, QStringLiteral("Verbindungsprotokoll speichern"),
+        QDir::home().filePath(QStringLiteral("morvandell-verbindung.txt")), QStringLiteral("Text (*.txt)"));
+    if (!path || path->isEmpty())
+        return;
+    QString error;
+    if (!m_trace.save(*path, &error))
+        m_dialogs->message(this, QStringLiteral("Error"), error, UserDialogs::Icon::Error);
 }
 
 // --- closing -----------------------------------------------------------------------------------------

@@ -1,15 +1,18 @@
 #pragma once
 
 #include "control/controlstate.h"
-#include "control/messageframer.h"
 #include "serial/eventwait.h"
 #include "serial/portdirectory.h"
+#include "serial/tracerecorder.h"
+#include "writer/displaywriter.h"
+#include "writer/displayconfiguration.h"
 
 #include <QPointer>
 #include <QWidget>
 
 #include <memory>
 
+class QAction;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -60,9 +63,24 @@ public:
     void slotList_Click(int slot);
     void Command2_Click();
     void Command6_Click();
+    // The log's context menu: writes the connection trace of this session to a file the user picks.
+    void saveTrace();
+    TraceRecorder& trace() { return m_trace; }
+
+    // Profiles (Ctrl+S, Ctrl+O, and the window's context menu).
+    void saveProfileClicked();
+    void loadProfileClicked();
+    // The window's current choices as a profile: the log-definition file last read, the slots picked
+    // (with the name and unit boxes as they are) and the default view.
+    DisplayConfiguration profileConfiguration() const;
+    // False after telling the user; a profile that cannot be read changes nothing.
+    bool saveProfile(const QString& path);
+    bool loadProfile(const QString& path);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void buildControls();
@@ -70,10 +88,14 @@ private:
     void onDeviceLost(const QString& reason);
     void setSendingEnabled(bool enabled);
     bool writeFrame(const QByteArray& frame);
+    bool reportReply(DisplayWriter::Result result);
+    void showLogMenu(const QPoint& position);
     void showPortError(const QString& what);
     void appendPortEntry(int number, const QString& toolTip);
     void logAtTop(const QString& line);
     quint8 defaultViewByte() const;
+    void setUpProfiles();
+    bool readLogDefinitionForProfile(const QString& path);
 
 public:
     // Controls, named as on the window.
@@ -119,6 +141,8 @@ public:
     QLabel* Label1 = nullptr;
     QListWidget* List1 = nullptr;
     SerialService* MSComm1 = nullptr;
+    QAction* saveProfileAction = nullptr; // Ctrl+S "Profil speichern…"
+    QAction* loadProfileAction = nullptr; // Ctrl+O "Profil laden…"
 
     // The slot rows: list, name box, unit box of display slots 1..8 (element 0 unused).
     struct SlotRow
@@ -135,10 +159,16 @@ public:
 private:
     std::shared_ptr<const PortDirectory> m_ports;
     UserDialogs* m_dialogs = nullptr;
-    MessageFramer m_framer;
+    TraceRecorder m_trace;              // every byte of this session (both windows), the last 10 MB
+    DisplayWriter* m_writer = nullptr;
     Form2* m_form2 = nullptr;                   // created on first use, owned here
     std::optional<QString> m_lastLogDefinition; // the file dialog's remembered name
     bool m_closing = false;
+    // Profiles: the catalogue name last picked per slot (empty: never picked), the log-definition file
+    // of the profile last loaded (until Command1 reads another), the folder of the last profile.
+    std::array<std::optional<QString>, SlotCount + 1> m_pickedChannel{};
+    std::optional<QString> m_profileLogDefinition;
+    QString m_profileFolder;
 };
 
 } // namespace morvandell

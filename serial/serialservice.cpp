@@ -1,6 +1,7 @@
 #include "serial/serialservice.h"
 
 #include "serial/portdoctor.h"
+#include "serial/tracerecorder.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -152,6 +153,8 @@ bool SerialService::open()
     m_port->clear();
     m_port->clearError();
     m_lost = false;
+    if (m_trace)
+        m_trace->noteOpened(m_commPort, path, m_settings.toString());
     return true;
 }
 
@@ -178,6 +181,8 @@ void SerialService::close()
         drain();
     m_port->close();
     m_port->clearError();
+    if (m_trace)
+        m_trace->noteClosed();
 }
 
 bool SerialService::output(const QByteArray& bytes)
@@ -188,6 +193,8 @@ bool SerialService::output(const QByteArray& bytes)
         return false;
     }
     const qint64 written = m_port->write(bytes);
+    if (m_trace && written > 0)
+        m_trace->record(TraceRecorder::Direction::Sent, bytes.left(written));
     if (written != bytes.size()) {
         fail(SerialError::WriteFailed, m_port->errorString());
         return false;
@@ -206,7 +213,10 @@ QByteArray SerialService::input()
 {
     if (!m_port->isOpen())
         return {};
-    return m_port->readAll();
+    const QByteArray bytes = m_port->readAll();
+    if (m_trace)
+        m_trace->record(TraceRecorder::Direction::Received, bytes);
+    return bytes;
 }
 
 void SerialService::onErrorOccurred(QSerialPort::SerialPortError error)
@@ -225,6 +235,8 @@ void SerialService::onErrorOccurred(QSerialPort::SerialPortError error)
         if (m_port->isOpen())
             m_port->close();
         m_port->clearError();
+        if (m_trace)
+            m_trace->note(QStringLiteral("Gerät getrennt: %1").arg(reason));
         emit deviceLost(reason);
     });
 }

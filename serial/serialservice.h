@@ -12,6 +12,8 @@
 
 namespace morvandell {
 
+class TraceRecorder;
+
 // Error numbers reported by the serial-port service.
 namespace SerialError {
 constexpr int None = 0;
@@ -67,6 +69,10 @@ public:
     // German one-line explanation of the last failure, naming the port, for message boxes.
     QString describeLastError() const;
 
+    // Every byte sent and received from now on is recorded there (not owned; nullptr stops it).
+    void setTrace(TraceRecorder* trace) { m_trace = trace; }
+    TraceRecorder* trace() const { return m_trace; }
+
 signals:
     // Received data is waiting (the receive notification).
     void received();
@@ -85,6 +91,7 @@ private:
     QString m_lastErrorText;
     Cause m_lastCause = Cause::None;
     bool m_lost = false;
+    TraceRecorder* m_trace = nullptr;
 };
 
 } // namespace morvandell

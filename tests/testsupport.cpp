@@ -34,6 +34,12 @@ std::optional<QString> ScriptedDialogs::openFileName(QWidget*, const QString& ti
     return fileAnswers.takeFirst();
 }
 
+std::optional<QString> ScriptedDialogs::saveFileName(QWidget* parent, const QString& title,
+                                                     const QString& path, const QString& filter)
+{
+    return openFileName(parent, title, path, filter);
+}
+
 std::optional<QString> ScriptedDialogs::textPrompt(QWidget*, const QString& title, const QString& label)
 {
     prompts.append(title + QLatin1Char('|') + label);

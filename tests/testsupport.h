@@ -36,6 +36,9 @@ public:
     std::optional<QString> openFileName(QWidget* parent, const QString& title, const QString& folder,
                                         const QString& filter) override;
     std::optional<QString> textPrompt(QWidget* parent, const QString& title, const QString& label) override;
+    // Answered from fileAnswers, like openFileName.
+    std::optional<QString> saveFileName(QWidget* parent, const QString& title, const QString& path,
+                                        const QString& filter) override;
 
     QList<Message> messages;
     QList<FileRequest> fileRequests;

@@ -6,6 +6,7 @@
 #include "testsupport.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -71,6 +72,7 @@ private slots:
     void readerKeepsTheListsWhenNothingIsRead();
     void readerReportsAnUnreadableFile();
     void readerBoundsTheListsAndWarns();
+    void logMenuSavesTheConnectionTrace();
 };
 
 void TestForm1::startUpFillsTheLists()
@@ -491,6 +493,29 @@ void TestForm1::readerBoundsTheListsAndWarns()
              qPrintable(text));
     QCOMPARE(form.catalogueName[256], QStringLiteral("C255"));
     QCOMPARE(form.catalogueDivider[8], 0); // C7 at index 8: divider 300 stored as 0, not 44
+}
+
+void TestForm1::logMenuSavesTheConnectionTrace()
+{
+    test::ControlRig rig;
+    QVERIFY(rig.connect());
+    rig.form->Command5->click(); // reset and its answer
+    QCOMPARE(rig.form->List1->contextMenuPolicy(), Qt::CustomContextMenu);
+
+    rig.dialogs.fileAnswers << std::nullopt; // Cancel writes nothing
+    rig.form->saveTrace();
+    const QString path = test::writeTempFile(QStringLiteral("trace.txt"), "old");
+    rig.dialogs.fileAnswers << path;
+    rig.form->saveTrace();
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    QVERIFY2(text.contains(QStringLiteral("Gerät: %1, Einstellungen: 19200,n,8,1").arg(rig.sim.devicePath())),
+             qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("> 55 05 00 00 00")));
+    QVERIFY(text.contains(QStringLiteral("> 55 FF 00 00 00")));
+    QVERIFY(text.contains(QStringLiteral("< 55 FD ")));
+    QVERIFY(rig.dialogs.messages.isEmpty());
 }
 
 QTEST_MAIN(TestForm1)

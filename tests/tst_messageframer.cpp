@@ -1,5 +1,5 @@
 // Device messages: framing of the received byte stream and decoding into log lines.
-#include "control/messageframer.h"
+#include "writer/messageframer.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 namespace morvandell {
 
@@ -50,6 +51,26 @@ public:
         return dialog.selectedFiles().constFirst();
     }
 
+    std::optional<QString> saveFileName(QWidget* parent, const QString& title, const QString& path,
+                                        const QString& filter) override
+    {
+        QFileDialog dialog(parent, title, path);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+        dialog.setNameFilter(filter);
+        dialog.selectFile(path);
+        // "Description (*.a.b)": a name without an extension gets ".a.b".
+        const qsizetype star = filter.indexOf(QLatin1String("(*."));
+        if (star >= 0) {
+            const QString rest = filter.mid(star + 3);
+            dialog.setDefaultSuffix(rest.left(rest.indexOf(QRegularExpression(QStringLiteral("[ ;)]")))));
+        }
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return std::nullopt;
+        return dialog.selectedFiles().constFirst();
+    }
+
     std::optional<QString> textPrompt(QWidget* parent, const QString& title, const QString& label) override
     {
         bool ok = false;
@@ -61,6 +82,11 @@ public:
 };
 
 } // namespace
+
+std::optional<QString> UserDialogs::saveFileName(QWidget*, const QString&, const QString&, const QString&)
+{
+    return std::nullopt;
+}
 
 UserDialogs& UserDialogs::standard()
 {

@@ -23,6 +23,11 @@ public:
     virtual std::optional<QString> openFileName(QWidget* parent, const QString& title, const QString& folder,
                                                 const QString& filter) = 0;
 
+    // File-save dialog, opened on path: asks before an existing file is replaced; a name typed without an
+    // extension gets the filter's. nullopt on Cancel (also the answer of dialogs that cannot save).
+    virtual std::optional<QString> saveFileName(QWidget* parent, const QString& title, const QString& path,
+                                                const QString& filter);
+
     // One-line text prompt. nullopt on Cancel.
     virtual std::optional<QString> textPrompt(QWidget* parent, const QString& title,
                                               const QString& label) = 0;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 
+
 namespace morvandell {
 
 // One display slot as it goes into its frame.
@@ -35,15 +36,16 @@ struct DisplayConfiguration
     std::uint8_t defaultView = 1; // settings byte: 1..3 for the default-view list's entries, 0 for none
     // Display slots 1..8 (element 0 unused). Empty: a slot never picked, sent with channel 0, divider 0
     // and blank name and unit, as after start-up.
-    std::array<std::optional<SlotSetting>, SlotCount + 1> slots{};
+    std::array<std::optional<SlotSetting>, SlotCount + 1> slotSettings{};
 
-    SlotSetting slotOrBlank(int slot) const { return slots.at(slot).value_or(SlotSetting{}); }
+    SlotSetting slotOrBlank(int slot) const { return slotSettings.at(slot).value_or(SlotSetting{}); }
 
     friend bool operator==(const DisplayConfiguration& a, const DisplayConfiguration& b)
     {
-        return a.logDefinition == b.logDefinition && a.defaultView == b.defaultView && a.slots == b.slots;
+        return a.logDefinition == b.logDefinition && a.defaultView == b.defaultView && a.slotSettings == b.slotSettings;
     }
     friend bool operator!=(const DisplayConfiguration& a, const DisplayConfiguration& b) { return !(a == b); }
 };
 
 } // namespace morvandell
+

@@ -16,7 +16,7 @@
 //   is lost, nothing that cannot is kept);
 // - logLine gives the line for the message's type (text, EEPROM report, identification) and an
 //   empty line for every other type, for messages from the framer and for any 22 bytes.
-#include "control/messageframer.h"
+#include "writer/messageframer.h"
 #include "fuzzcheck.h"
 
 #include <algorithm>

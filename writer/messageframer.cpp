@@ -1,4 +1,4 @@
-#include "control/messageframer.h"
+#include "writer/messageframer.h"
 
 #include <QLocale>
 #include <QStringDecoder>

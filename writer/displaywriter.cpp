@@ -1,0 +1,82 @@
+#include "writer/displaywriter.h"
+
+#include "serial/serialservice.h"
+#include "writer/framebuilder.h"
+
+namespace morvandell {
+
+DisplayWriter::DisplayWriter(SerialService& port, std::optional<qint16>& weiter, EventWait& wait,
+                             QObject* parent)
+    : QObject(parent)
+    , m_port(port)
+    , m_weiter(weiter)
+    , m_wait(wait)
+{}
+
+bool DisplayWriter::writeFrame(const QByteArray& frame)
+{
+    return m_port.output(frame);
+}
+
+DisplayWriter::Result DisplayWriter::waitForReply()
+{
+    m_weiter = 0;
+    switch (m_wait.waitUntil([this] { return m_weiter == 1; }, ReplyTimeout)) {
+    case EventWait::Result::Satisfied:
+        return Result::Answered;
+    case EventWait::Result::TimedOut:
+        return Result::TimedOut;
+    case EventWait::Result::Aborted:
+        break;
+    }
+    return Result::Aborted;
+}
+
+DisplayWriter::Result DisplayWriter::sendAndWait(const QByteArray& frame)
+{
+    if (!writeFrame(frame))
+        return Result::WriteFailed;
+    return waitForReply();
+}
+
+DisplayWriter::Result DisplayWriter::writeSlotData(const SlotSource& slot, const ViewSource& defaultView)
+{
+    for (int k = 1; k <= DisplayConfiguration::SlotCount; ++k) {
+        const SlotSetting setting = slot(k);
+        m_frameName = FrameBuilder::fitText(setting.name, FrameBuilder::NameWidth);
+        m_frameUnit = FrameBuilder::fitText(setting.unit, FrameBuilder::UnitWidth);
+        const Result result = sendAndWait(
+            FrameBuilder::slotFrameFitted(k, m_frameName, setting.number, setting.divider, m_frameUnit));
+        if (result != Result::Answered)
+            return result;
+    }
+    return writeSettings(defaultView());
+}
+
+DisplayWriter::Result DisplayWriter::writeSlotData(const DisplayConfiguration& configuration)
+{
+    return writeSlotData([&configuration](int k) { return configuration.slotOrBlank(k); },
+                         [&configuration] { return configuration.defaultView; });
+}
+
+DisplayWriter::Result DisplayWriter::writeSettings(std::uint8_t defaultView)
+{
+    return sendAndWait(FrameBuilder::settingsFrame(defaultView));
+}
+
+QList<DeviceMessage> DisplayWriter::receive()
+{
+    const QByteArray bytes = m_port.input();
+    if (bytes.isEmpty())
+        return {};
+    const QList<DeviceMessage> messages = m_framer.feed(bytes);
+    for (const DeviceMessage& message : messages) {
+        if (message.type() == DeviceMessage::Text || message.type() == DeviceMessage::EepromReport) {
+            m_weiter = 1;
+            m_wait.wake();
+        }
+    }
+    return messages;
+}
+
+} // namespace morvandell

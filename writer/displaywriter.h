@@ -1,0 +1,77 @@
+#pragma once
+
+#include "serial/eventwait.h"
+#include "writer/displayconfiguration.h"
+#include "writer/messageframer.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace morvandell {
+
+class SerialService;
+
+// The display's configuration protocol without widgets: sends command frames, waits for the answer
+// after each (waitForReply), and runs the slot data write and the settings write. The receiver's part
+// is receive(): the owner calls it on every receive notification of the port.
+//
+// The answer flag is the owner's (the control window's `weiter`): 0 while a wait runs, 1 once a text
+// message or EEPROM read report came. The wait is the owner's too, so that the owner can end it.
+class DisplayWriter : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds ReplyTimeout{3000};
+
+    enum class Result {
+        Answered,    // every frame was answered
+        WriteFailed, // the port refused the bytes (port closed, device gone)
+        TimedOut,    // no answer within ReplyTimeout
+        Aborted,     // the wait was ended from outside (device gone, window closed, Ctrl+C)
+    };
+
+    // Gives slot k's values just before its frame goes out, so edits made during the earlier waits count.
+    using SlotSource = std::function<SlotSetting(int slot)>;
+    using ViewSource = std::function<std::uint8_t()>;
+
+    DisplayWriter(SerialService& port, std::optional<qint16>& weiter, EventWait& wait,
+                  QObject* parent = nullptr);
+
+    // Hands the frame to the port. False when the port refused it.
+    bool writeFrame(const QByteArray& frame);
+    // Clears the answer flag and waits until the receiver sets it (or the time limit, or an abort).
+    Result waitForReply();
+    Result sendAndWait(const QByteArray& frame);
+
+    // The nine frames of "Daten schreiben": slots 1..8 at 0x0010..0x0080, then the settings record.
+    // Stops at the first frame that is not answered.
+    Result writeSlotData(const SlotSource& slot, const ViewSource& defaultView);
+    Result writeSlotData(const DisplayConfiguration& configuration);
+    // The settings frame alone ("Einstellungen schreiben").
+    Result writeSettings(std::uint8_t defaultView);
+
+    // Reads what the port received and returns the complete device messages. A text message or an
+    // EEPROM read report sets the answer flag and wakes the wait.
+    QList<DeviceMessage> receive();
+
+    // The name and unit of the last slot frame, fitted to 8 and 3 bytes.
+    const QByteArray& frameName() const { return m_frameName; }
+    const QByteArray& frameUnit() const { return m_frameUnit; }
+    const MessageFramer& framer() const { return m_framer; }
+
+private:
+    SerialService& m_port;
+    std::optional<qint16>& m_weiter;
+    EventWait& m_wait;
+    MessageFramer m_framer;
+    QByteArray m_frameName = QByteArray(8, '\0');
+    QByteArray m_frameUnit = QByteArray(3, '\0');
+};
+
+} // namespace morvandell
