@@ -1,10 +1,10 @@
 #include "control/form1.h"
 
 #include "catalogue/logdefinitionreader.h"
+#include "serial/serialservice.h"
 #include "ui/combobox.h"
 #include "ui/userdialogs.h"
 #include "ui/windowstyle.h"
-#include "serial/serialservice.h"
 #include "updater/form2.h"
 #include "writer/framebuilder.h"
 
@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSet>
 #include <QTime>
 
 #include <algorithm>
@@ -161,6 +162,7 @@ void Form1::buildControls()
 void Form1::connectHandlers()
 {
     connect(Combo5, &ComboBox::clicked, this, &Form1::Combo5_Click);
+    connect(Combo5, &ComboBox::aboutToShowPopup, this, &Form1::Combo5_DropDown);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(MSComm1, &SerialService::received, this, &Form1::MSComm1_OnComm);
@@ -194,16 +196,12 @@ void Form1::Form_Load()
         MSComm1->setCommPort(n);
         const bool opened = MSComm1->open();
         if (opened || MSComm1->lastError() == SerialError::Unavailable) {
-            const PortDirectory::Entry entry = m_ports->entry(n);
-            QString tip = entry.device;
-            if (!entry.description.isEmpty())
-                tip += QStringLiteral(" – ") + entry.description;
+            QString tip = m_ports->toolTip(n);
             if (!opened)
                 tip += MSComm1->lastCause() == SerialService::Cause::NoPermission
-                           ? QStringLiteral(" (keine Berechtigung)")
-                           : QStringLiteral(" (belegt)");
-            Combo5->appendItem(QStringLiteral("Com #%1").arg(n), n);
-            Combo5->setItemData(Combo5->count() - 1, tip, Qt::ToolTipRole);
+                           ? QStringLiteral("\n(keine Berechtigung)")
+                           : QStringLiteral("\n(belegt)");
+            appendPortEntry(n, tip);
         }
         MSComm1->close();
     }
@@ -219,6 +217,38 @@ void Form1::Form_Load()
 }
 
 // --- port choice and connection -----------------------------------------------------------------------
+
+void Form1::appendPortEntry(int number, const QString& toolTip)
+{
+    Combo5->appendItem(QStringLiteral("Com #%1").arg(number), number);
+    Combo5->setItemData(Combo5->count() - 1, toolTip, Qt::ToolTipRole);
+}
+
+void Form1::Combo5_DropDown()
+{
+    // Adapters plugged in since the last look appear, pulled-out ones go; the selected entry and the
+    // open port stay even when their device is gone, so that Connect can say so.
+    const int index = Combo5->listIndex();
+    const int selected = index >= 0 ? Combo5->itemData(index).toInt() : 0;
+    QSet<int> inUse;
+    if (selected > 0)
+        inUse.insert(selected);
+    if (MSComm1->isOpen())
+        inUse.insert(MSComm1->commPort());
+    m_ports->refresh(inUse);
+
+    const QString shown = Combo5->text();
+    Combo5->clearList();
+    for (int n : m_ports->listed(inUse))
+        appendPortEntry(n, m_ports->toolTip(n));
+    const int again = selected > 0 ? Combo5->findData(selected) : -1;
+    if (again >= 0) {
+        Combo5->setListIndex(again);
+        Combo5->setToolTip(Combo5->itemData(again, Qt::ToolTipRole).toString());
+    } else {
+        Combo5->setText(shown);
+    }
+}
 
 void Form1::Combo5_Click()
 {
@@ -255,7 +285,9 @@ void Form1::Command4_Click()
     if (!m_form2) {
         QPointer<Form1> self(this);
         UpdateHost host;
-        host.comport = [self]() { return self ? self->comport : std::nullopt; };
+        host.comport = [self]() {
+            return self ? self->comport : std::nullopt;
+        };
         host.closePort = [self]() {
             if (self)
                 self->serialPort().close();

@@ -52,6 +52,8 @@ public:
     // Event handlers, one per control event.
     void Form_Load();
     void Combo5_Click();
+    // The port list drops down: rebuilt from the machine's ports as they are now.
+    void Combo5_DropDown();
     void Command3_Click();
     void Command4_Click();
     void MSComm1_OnComm();
@@ -89,6 +91,7 @@ private:
     bool reportReply(DisplayWriter::Result result);
     void showLogMenu(const QPoint& position);
     void showPortError(const QString& what);
+    void appendPortEntry(int number, const QString& toolTip);
     void logAtTop(const QString& line);
     quint8 defaultViewByte() const;
     void setUpProfiles();

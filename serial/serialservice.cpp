@@ -1,14 +1,13 @@
 #include "serial/serialservice.h"
 
+#include "serial/portdoctor.h"
 #include "serial/tracerecorder.h"
 
 #include <QFileInfo>
 #include <QTimer>
 
 #ifdef Q_OS_UNIX
-#include <grp.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -16,21 +15,6 @@
 namespace morvandell {
 
 namespace {
-
-#ifdef Q_OS_UNIX
-// The group that owns the device: membership in it grants access (dialout on Debian, uucp on Arch).
-QString owningGroup(const QString& path)
-{
-    struct stat st
-    {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return QString();
-    if (const group* g = ::getgrgid(st.st_gid))
-        return QString::fromLocal8Bit(g->gr_name);
-    return QString::number(st.st_gid);
-}
-#endif
 
 // Why an open port failed, from what can be seen now: the error event itself, the line's state and
 // whether the device file is still there. errorString() is no help here: after an error that Qt did not
@@ -262,25 +246,34 @@ QString SerialService::describeLastError() const
     const QString port = QStringLiteral("Com #%1").arg(m_commPort);
     const QString device = devicePath();
     const QString where = device.isEmpty() ? port : QStringLiteral("%1 (%2)").arg(port, device);
+#ifdef Q_OS_UNIX
+    // Why, and what to do about it, from what the file system says about the device.
+    const PortDoctor doctor;
+    switch (m_lastCause) {
+    case Cause::Missing:
+        m_directory->refresh({m_commPort}); // what the port list knows, as of now
+        return QStringLiteral("%1: kein Gerät gefunden.\n%2")
+            .arg(where, doctor.notThere(*m_directory, m_commPort));
+    case Cause::Busy:
+        return QStringLiteral("%1: %2").arg(port, doctor.busy(device));
+    case Cause::NoPermission:
+        return QStringLiteral("%1: %2").arg(port, doctor.noPermission(device));
+    default:
+        break;
+    }
+#else
     switch (m_lastCause) {
     case Cause::Missing:
         return QStringLiteral("%1: kein Gerät gefunden (%2).").arg(where, m_lastErrorText);
     case Cause::Busy:
         return QStringLiteral("%1 ist belegt: ein anderes Programm benutzt den Port (%2).")
             .arg(where, m_lastErrorText);
-    case Cause::NoPermission: {
-#ifdef Q_OS_UNIX
-        const QString group = owningGroup(device);
-        return QStringLiteral("%1: keine Berechtigung. Zugriff erhalten Mitglieder der Gruppe \"%2\" "
-                              "(z. B. sudo usermod -aG %2 $USER, danach neu anmelden).")
-            .arg(where, group.isEmpty() ? QStringLiteral("dialout") : group);
-#else
+    case Cause::NoPermission:
         return QStringLiteral("%1: keine Berechtigung (%2).").arg(where, m_lastErrorText);
-#endif
-    }
     default:
         break;
     }
+#endif
     return QStringLiteral("%1: %2 (Fehler %3).").arg(where, m_lastErrorText).arg(m_lastError);
 }
 

@@ -151,6 +151,8 @@ private slots:
             << true << std::optional<QString>() << "Firmwareupdate Com:3" << 19200 << QString();
         QTest::newRow("prompt answered 3")
             << false << std::optional<QString>("3") << "Firmwareupdate Com:3" << 9600 << QString();
+        QTest::newRow("prompt answered as the list shows it")
+            << false << std::optional<QString>("Com #3") << "Firmwareupdate Com:3" << 9600 << QString();
         QTest::newRow("prompt cancelled")
             << false << std::optional<QString>() << "Firmwareupdate" << 0 << QString();
         QTest::newRow("prompt 17") << false << std::optional<QString>("17") << "Firmwareupdate" << 0

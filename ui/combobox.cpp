@@ -26,6 +26,12 @@ ComboBox::ComboBox(QWidget* parent)
     connect(lineEdit(), &QLineEdit::textEdited, this, [this] { m_listIndex = -1; });
 }
 
+void ComboBox::showPopup()
+{
+    emit aboutToShowPopup();
+    QComboBox::showPopup();
+}
+
 void ComboBox::appendItem(const QString& text, const QVariant& data)
 {
     const QString shown = lineEdit()->text();

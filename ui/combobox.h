@@ -26,9 +26,12 @@ public:
     // The edit field's text.
     QString text() const;
     void setText(const QString& text);
+    void showPopup() override;
 
 signals:
     void clicked();
+    // The list is about to drop down: the last moment to bring its entries up to date.
+    void aboutToShowPopup();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -1,9 +1,9 @@
 #include "updater/form2.h"
 
-#include "ui/userdialogs.h"
-#include "ui/windowstyle.h"
 #include "serial/portdirectory.h"
 #include "serial/serialservice.h"
+#include "ui/userdialogs.h"
+#include "ui/windowstyle.h"
 #include "updater/firmwareimage.h"
 #include "updater/updatetransfer.h"
 
@@ -148,6 +148,8 @@ void Form2::showError(const QString& text)
 
 bool Form2::openPortOrReport()
 {
+    // The number may belong to an adapter plugged in after start-up.
+    MSComm1->directory()->refresh({MSComm1->commPort()});
     if (MSComm1->open())
         return true;
     showError(QStringLiteral("Der Port kann nicht geöffnet werden.\n%1").arg(MSComm1->describeLastError()));
@@ -193,8 +195,10 @@ void Form2::Form_Load()
         Command1->setEnabled(false);
         return;
     }
+    // The number alone, or an entry as the port list shows it ("Com #3").
     bool whole = false;
-    const int number = text.toInt(&whole);
+    const QString digits = text.startsWith(QLatin1String("Com #"), Qt::CaseInsensitive) ? text.mid(5) : text;
+    const int number = digits.toInt(&whole);
     if (!whole || number < PortDirectory::FirstPort || number > PortDirectory::LastPort) {
         showError(QStringLiteral("„%1“ ist keine Portnummer. Erlaubt sind die ganzen Zahlen %2 bis %3; "
                                  "der Port bleibt geschlossen.")
