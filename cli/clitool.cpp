@@ -2,8 +2,8 @@
 
 #include "catalogue/logdefinitionreader.h"
 #include "cli/interruptnotifier.h"
-#include "cli/portreport.h"
 #include "cli/profileaccess.h"
+#include "serial/portdoctor.h"
 #include "serial/serialservice.h"
 #include "updater/firmwareimage.h"
 #include "updater/updateprotocol.h"
@@ -499,12 +499,11 @@ int CliTool::flash()
 
 int CliTool::doctor()
 {
-    QList<int> numbers;
-    if (m_number)
-        numbers << m_number;
-    else
-        numbers = m_systemPorts->entries().keys();
-    std::fputs(portReport(*m_ports, numbers).toUtf8().constData(), m_out);
+    // Without --port: every port the directory knows.
+    std::fputs((PortDoctor().report(*m_ports, m_inv.port.isEmpty() ? 0 : m_number) + QLatin1Char('\n'))
+                   .toUtf8()
+                   .constData(),
+               m_out);
     std::fflush(m_out);
     return ExitStatus::Done;
 }

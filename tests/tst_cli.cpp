@@ -100,7 +100,7 @@ void TestCli::commandsAgainstTheDisplay_data()
                            << "";
     QTest::newRow("reset") << "" << QStringList{"reset", "--port", p} << 0 << "-> Reset"
                            << "";
-    QTest::newRow("doctor") << "" << QStringList{"doctor", "--port", "3"} << 0 << "vorhanden: ja, lesbar: ja"
+    QTest::newRow("doctor") << "" << QStringList{"doctor", "--port", "3"} << 0 << "Zugriff: ja"
                             << "";
     QTest::newRow("no device") << "" << QStringList{"identify", "--port", "/dev/nothing-here"} << 2 << ""
                                << "kein Gerät gefunden";
