@@ -1,10 +1,10 @@
 #include "control/form1.h"
 
 #include "catalogue/logdefinitionreader.h"
+#include "serial/serialservice.h"
 #include "ui/combobox.h"
 #include "ui/userdialogs.h"
 #include "ui/windowstyle.h"
-#include "serial/serialservice.h"
 #include "updater/form2.h"
 #include "writer/framebuilder.h"
 
@@ -243,7 +243,9 @@ void Form1::Command4_Click()
     if (!m_form2) {
         QPointer<Form1> self(this);
         UpdateHost host;
-        host.comport = [self]() { return self ? self->comport : std::nullopt; };
+        host.comport = [self]() {
+            return self ? self->comport : std::nullopt;
+        };
         host.closePort = [self]() {
             if (self)
                 self->serialPort().close();
@@ -484,6 +486,16 @@ void Form1::slotList_Click(int slot)
 
 void Form1::closeEvent(QCloseEvent* event)
 {
+    if (m_form2 && m_form2->isTransferring()) {
+        // The firmware transfer goes on while the user decides; "Ja" stops it, then this window closes.
+        event->ignore();
+        QPointer<Form1> self(this);
+        m_form2->askToStopTransfer(this, [self] {
+            if (self)
+                self->close();
+        });
+        return;
+    }
     // A wait for a display that never answers must not keep the program alive.
     m_closing = true;
     replyWait.abort();

@@ -136,6 +136,12 @@ bool SerialService::open()
              QStringLiteral("Einstellungen %1 nicht möglich: %2").arg(m_settings.toString(), text));
         return false;
     }
+    // Answers of one byte must not wait for a USB adapter's latency timer.
+#ifdef Q_OS_UNIX
+    m_lowLatency = LowLatency::request(m_port->handle());
+#else
+    m_lowLatency = LowLatency::request(-1);
+#endif
     m_port->clear();
     m_port->clearError();
     m_lost = false;
@@ -167,15 +173,15 @@ void SerialService::close()
     m_port->clearError();
 }
 
-bool SerialService::output(const QByteArray& bytes)
+bool SerialService::output(const char* data, qint64 size)
 {
     if (!m_port->isOpen()) {
         fail(SerialError::NotOpen,
              m_lost ? QStringLiteral("Gerät getrennt") : QStringLiteral("Port ist nicht geöffnet"));
         return false;
     }
-    const qint64 written = m_port->write(bytes);
-    if (written != bytes.size()) {
+    const qint64 written = m_port->write(data, size);
+    if (written != size) {
         fail(SerialError::WriteFailed, m_port->errorString());
         return false;
     }

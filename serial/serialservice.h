@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/linesettings.h"
+#include "serial/lowlatency.h"
 #include "serial/portdirectory.h"
 
 #include <QByteArray>
@@ -51,7 +52,8 @@ public:
     bool isOpen() const;
 
     // Hands the bytes to the port unchanged, in order. False when the port is closed or refuses them.
-    bool output(const QByteArray& bytes);
+    bool output(const QByteArray& bytes) { return output(bytes.constData(), bytes.size()); }
+    bool output(const char* data, qint64 size);
     // Every received byte not yet read.
     QByteArray input();
 
@@ -61,6 +63,8 @@ public:
     int lastError() const { return m_lastError; }
     QString lastErrorText() const { return m_lastErrorText; }
     Cause lastCause() const { return m_lastCause; }
+    // What the driver said to the low-latency request of the last successful open.
+    LowLatency::Outcome lowLatency() const { return m_lowLatency; }
     QString devicePath() const;
     std::shared_ptr<const PortDirectory> directory() const { return m_directory; }
 
@@ -85,6 +89,7 @@ private:
     QString m_lastErrorText;
     Cause m_lastCause = Cause::None;
     bool m_lost = false;
+    LowLatency::Outcome m_lowLatency = LowLatency::Outcome::NotRequested;
 };
 
 } // namespace morvandell
