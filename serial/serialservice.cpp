@@ -202,6 +202,16 @@ QByteArray SerialService::input()
     return m_port->readAll();
 }
 
+bool SerialService::waitForInput(int limitMs)
+{
+    if (!m_port->isOpen() || m_lost)
+        return false;
+    const bool arrived = m_port->waitForReadyRead(limitMs);
+    if (!arrived && m_port->error() == QSerialPort::TimeoutError)
+        m_port->clearError();
+    return arrived;
+}
+
 void SerialService::onErrorOccurred(QSerialPort::SerialPortError error)
 {
     if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError &&

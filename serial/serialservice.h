@@ -56,6 +56,10 @@ public:
     bool output(const char* data, qint64 size);
     // Every received byte not yet read.
     QByteArray input();
+    // Sleeps in the kernel until input arrives or `limitMs` pass, without running the event loop; input
+    // that arrives is announced through received() before this returns. For answers that come at once:
+    // keep the limit short, the window does not repaint meanwhile.
+    bool waitForInput(int limitMs);
 
     // Blocks until every byte handed to output() has left the port (or the device failed).
     bool drain();

@@ -178,6 +178,7 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const QString& imagePath,
     }
 
     m_clock.start();
+    m_lastEventLoopMs = 0;
     reportProgress();
 
     // The wait's test, built once: it runs after every event of the transfer.
@@ -202,8 +203,13 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const QString& imagePath,
 
         if (!UpdateProtocol::awaitsAnswer(mode, block))
             break;
-        const auto waited =
-            answered() ? EventWait::Result::Satisfied : m_wait.waitUntil(answeredTest, AckTimeout);
+        if (!answered() && m_clock.elapsed() - m_lastEventLoopMs < QuickAnswerWindow.count())
+            m_port.waitForInput(int(QuickAnswer.count()));
+        auto waited = EventWait::Result::Satisfied;
+        if (!answered()) {
+            waited = m_wait.waitUntil(answeredTest, AckTimeout);
+            m_lastEventLoopMs = m_clock.elapsed();
+        }
         if (m_cancelled || waited == EventWait::Result::Aborted)
             return finish(Result::Cancelled);
         if (m_lost)

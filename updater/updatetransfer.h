@@ -30,6 +30,11 @@ public:
     static constexpr std::chrono::milliseconds LossGrace{250};
     // Progress is reported at the screen's pace, not per block.
     static constexpr std::chrono::milliseconds ProgressInterval{100};
+    // A display that answers at once is heard without a pass through the event loop: the transfer
+    // sleeps this long in the kernel for the answer first. Never longer than QuickAnswerWindow in a row
+    // without the event loop, so that the windows stay responsive.
+    static constexpr std::chrono::milliseconds QuickAnswer{1};
+    static constexpr std::chrono::milliseconds QuickAnswerWindow{20};
 
     enum class Result {
         Finished,
@@ -103,6 +108,7 @@ private:
     bool m_touched = false;
     QElapsedTimer m_clock; // since sending began
     qint64 m_nextProgressMs = 0;
+    qint64 m_lastEventLoopMs = 0; // when a wait last ran the event loop
 };
 
 } // namespace morvandell
