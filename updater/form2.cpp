@@ -62,6 +62,7 @@ Form2::Form2(UpdateHost host, std::shared_ptr<const PortDirectory> ports, UserDi
 
 Form2::~Form2()
 {
+    withdrawStopQuestion(); // it may live on in the control window
     m_transfer->cancel();
     MSComm1->close();
 }
