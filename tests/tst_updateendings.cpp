@@ -155,8 +155,9 @@ private slots:
         QCOMPARE(seenHeld, during != QLatin1String("delete")); // a refusal ends before the answer
         QVERIFY(waitUntil([&] { return m_login1.held() == 0; }, 2000));
         QVERIFY(!transfer->sleepInhibitor().isWanted() && !transfer->sleepInhibitor().isHeld());
-        QCOMPARE(m_login1.requests.last(),
-                 QStringLiteral("sleep:idle|Morvandell|Firmware-Update läuft|block"));
+        if (seenHeld)
+            QCOMPARE(m_login1.requests.last(),
+                     QStringLiteral("sleep:idle|Morvandell|Firmware-Update läuft|block"));
         if (message.isEmpty()) {
             QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
             return;
