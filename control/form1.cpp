@@ -562,6 +562,16 @@ void Form1::saveTrace()
 
 void Form1::closeEvent(QCloseEvent* event)
 {
+    if (m_form2 && m_form2->isTransferring()) {
+        // The firmware transfer goes on while the user decides; "Ja" stops it, then this window closes.
+        event->ignore();
+        QPointer<Form1> self(this);
+        m_form2->askToStopTransfer(this, [self] {
+            if (self)
+                self->close();
+        });
+        return;
+    }
     // A wait for a display that never answers must not keep the program alive.
     m_closing = true;
     replyWait.abort();

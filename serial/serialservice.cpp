@@ -150,6 +150,12 @@ bool SerialService::open()
              QStringLiteral("Einstellungen %1 nicht möglich: %2").arg(m_settings.toString(), text));
         return false;
     }
+    // Answers of one byte must not wait for a USB adapter's latency timer.
+#ifdef Q_OS_UNIX
+    m_lowLatency = LowLatency::request(m_port->handle());
+#else
+    m_lowLatency = LowLatency::request(-1);
+#endif
     m_port->clear();
     m_port->clearError();
     m_lost = false;
@@ -185,17 +191,17 @@ void SerialService::close()
         m_trace->noteClosed();
 }
 
-bool SerialService::output(const QByteArray& bytes)
+bool SerialService::output(const char* data, qint64 size)
 {
     if (!m_port->isOpen()) {
         fail(SerialError::NotOpen,
              m_lost ? QStringLiteral("Gerät getrennt") : QStringLiteral("Port ist nicht geöffnet"));
         return false;
     }
-    const qint64 written = m_port->write(bytes);
+    const qint64 written = m_port->write(data, size);
     if (m_trace && written > 0)
-        m_trace->record(TraceRecorder::Direction::Sent, bytes.left(written));
-    if (written != bytes.size()) {
+        m_trace->record(TraceRecorder::Direction::Sent, QByteArray(data, written));
+    if (written != size) {
         fail(SerialError::WriteFailed, m_port->errorString());
         return false;
     }
@@ -217,6 +223,16 @@ QByteArray SerialService::input()
     if (m_trace)
         m_trace->record(TraceRecorder::Direction::Received, bytes);
     return bytes;
+}
+
+bool SerialService::waitForInput(int limitMs)
+{
+    if (!m_port->isOpen() || m_lost)
+        return false;
+    const bool arrived = m_port->waitForReadyRead(limitMs);
+    if (!arrived && m_port->error() == QSerialPort::TimeoutError)
+        m_port->clearError();
+    return arrived;
 }
 
 void SerialService::onErrorOccurred(QSerialPort::SerialPortError error)

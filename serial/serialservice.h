@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/linesettings.h"
+#include "serial/lowlatency.h"
 #include "serial/portdirectory.h"
 
 #include <QByteArray>
@@ -53,9 +54,14 @@ public:
     bool isOpen() const;
 
     // Hands the bytes to the port unchanged, in order. False when the port is closed or refuses them.
-    bool output(const QByteArray& bytes);
+    bool output(const QByteArray& bytes) { return output(bytes.constData(), bytes.size()); }
+    bool output(const char* data, qint64 size);
     // Every received byte not yet read.
     QByteArray input();
+    // Sleeps in the kernel until input arrives or `limitMs` pass, without running the event loop; input
+    // that arrives is announced through received() before this returns. For answers that come at once:
+    // keep the limit short, the window does not repaint meanwhile.
+    bool waitForInput(int limitMs);
 
     // Blocks until every byte handed to output() has left the port (or the device failed).
     bool drain();
@@ -63,6 +69,8 @@ public:
     int lastError() const { return m_lastError; }
     QString lastErrorText() const { return m_lastErrorText; }
     Cause lastCause() const { return m_lastCause; }
+    // What the driver said to the low-latency request of the last successful open.
+    LowLatency::Outcome lowLatency() const { return m_lowLatency; }
     QString devicePath() const;
     std::shared_ptr<const PortDirectory> directory() const { return m_directory; }
 
@@ -92,6 +100,7 @@ private:
     Cause m_lastCause = Cause::None;
     bool m_lost = false;
     TraceRecorder* m_trace = nullptr;
+    LowLatency::Outcome m_lowLatency = LowLatency::Outcome::NotRequested;
 };
 
 } // namespace morvandell

@@ -48,6 +48,25 @@ std::optional<QString> ScriptedDialogs::textPrompt(QWidget*, const QString& titl
     return promptAnswers.takeFirst();
 }
 
+QObject* ScriptedDialogs::askWithoutBlocking(QWidget* parent, const QString&, const QString& text,
+                                             std::function<void(bool yes)> answered)
+{
+    questions << text;
+    m_question.handle = new QObject(parent);
+    m_question.answered = std::move(answered);
+    return m_question.handle;
+}
+
+bool ScriptedDialogs::answer(bool yes)
+{
+    if (!m_question.handle)
+        return false;
+    delete m_question.handle;
+    const auto answered = std::move(m_question.answered);
+    answered(yes);
+    return true;
+}
+
 bool ScriptedDialogs::hasMessage(const QString& text) const
 {
     for (const auto& m : messages)

@@ -1,11 +1,12 @@
 #pragma once
 
 #include "control/form1.h"
-#include "ui/userdialogs.h"
 #include "serial/portdirectory.h"
 #include "simulator/displaysimulator.h"
+#include "ui/userdialogs.h"
 
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -39,17 +40,31 @@ public:
     // Answered from fileAnswers, like openFileName.
     std::optional<QString> saveFileName(QWidget* parent, const QString& title, const QString& path,
                                         const QString& filter) override;
+    // Records the question and leaves it open; the test answers it later with answer().
+    QObject* askWithoutBlocking(QWidget* parent, const QString& title, const QString& text,
+                                std::function<void(bool yes)> answered) override;
+    // Answers the last question if it is still open (not withdrawn). False when none is open.
+    bool answer(bool yes);
+    bool questionOpen() const { return m_question.handle; }
 
     QList<Message> messages;
     QList<FileRequest> fileRequests;
     QList<std::optional<QString>> fileAnswers;   // consumed in order; empty list answers Cancel
     QList<std::optional<QString>> promptAnswers; // consumed in order; empty list answers Cancel
     QStringList prompts;                         // "title|label" of every prompt shown
+    QStringList questions;                       // text of every non-blocking question asked
     // Runs while a message box would be open (the box is modal: events still run under it).
     std::function<void(const Message&)> onMessage;
 
     bool hasMessage(const QString& text) const;
     QString allMessages() const;
+
+private:
+    struct OpenQuestion
+    {
+        QPointer<QObject> handle;
+        std::function<void(bool)> answered;
+    } m_question;
 };
 
 // A bare pseudo-terminal pair: the test holds the master, the code under test opens slavePath().

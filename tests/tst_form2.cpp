@@ -1,11 +1,11 @@
 // The update window end to end: control window and update window on a real pseudo-terminal, the display
 // simulator answering from its own thread.
 
-#include "ui/combobox.h"
 #include "control/form1.h"
 #include "serial/serialservice.h"
 #include "simulator/displaysimulator.h"
 #include "testsupport.h"
+#include "ui/combobox.h"
 #include "updater/form2.h"
 #include "writer/framebuilder.h"
 
@@ -147,20 +147,21 @@ private slots:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<int>("baud"); // 0: port closed
         QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("hasPort"); // also: Load File enabled
         QTest::newRow("control window connected to 3")
-            << true << std::optional<QString>() << "Firmwareupdate Com:3" << 19200 << QString();
+            << true << std::optional<QString>() << "Firmwareupdate Com:3" << 19200 << QString() << true;
         QTest::newRow("prompt answered 3")
-            << false << std::optional<QString>("3") << "Firmwareupdate Com:3" << 9600 << QString();
+            << false << std::optional<QString>("3") << "Firmwareupdate Com:3" << 9600 << QString() << true;
         QTest::newRow("prompt answered as the list shows it")
-            << false << std::optional<QString>("Com #3") << "Firmwareupdate Com:3" << 9600 << QString();
+            << false << std::optional<QString>("Com #3") << "Firmwareupdate Com:3" << 9600 << QString() << true;
         QTest::newRow("prompt cancelled")
-            << false << std::optional<QString>() << "Firmwareupdate" << 0 << QString();
+            << false << std::optional<QString>() << "Firmwareupdate" << 0 << QString() << false;
         QTest::newRow("prompt 17") << false << std::optional<QString>("17") << "Firmwareupdate" << 0
-                                   << "„17“ ist keine Portnummer";
+                                   << "„17“ ist keine Portnummer" << false;
         QTest::newRow("prompt drei") << false << std::optional<QString>("drei") << "Firmwareupdate" << 0
-                                     << "keine Portnummer";
+                                     << "keine Portnummer" << false;
         QTest::newRow("port without device")
-            << false << std::optional<QString>("5") << "Firmwareupdate Com:5" << 0 << "Com #5";
+            << false << std::optional<QString>("5") << "Firmwareupdate Com:5" << 0 << "Com #5" << true;
     }
     void startUpTakesOverThePortOrAsksForOne()
     {
@@ -169,6 +170,7 @@ private slots:
         QFETCH(QString, caption);
         QFETCH(int, baud);
         QFETCH(QString, message);
+        QFETCH(bool, hasPort);
         Rig rig;
         if (connected)
             QVERIFY(rig.connect() && rig.form1->serialPort().isOpen());
@@ -179,10 +181,32 @@ private slots:
         QCOMPARE(f->serialPort().isOpen(), baud != 0);
         if (baud)
             QCOMPARE(f->serialPort().settings().baudRate, baud);
-        QCOMPARE(f->Command1->isEnabled(), answer || connected); // an empty answer disables Load File
+        QCOMPARE(f->Command1->isEnabled(), hasPort); // no port chosen disables Load File
+        QCOMPARE(f->hasPort(), hasPort);
         QVERIFY(!rig.form1->serialPort().isOpen());
         QCOMPARE(rig.dialogs.allMessages().contains(message), true);
         QCOMPARE(rig.dialogs.messages.size(), message.isEmpty() ? 0 : 1);
+    }
+
+    void anInvalidPortAnswerSendsNothingWhateverIsClicked()
+    {
+        Rig rig;
+        // The display also sits at port 1, the port number a service starts with.
+        rig.form1 = std::make_unique<Form1>(
+            directoryOf({{1, rig.sim.devicePath()}, {3, rig.sim.devicePath()}}), &rig.dialogs);
+        rig.dialogs.promptAnswers << QStringLiteral("17");
+        Form2* f = rig.open();
+        QCOMPARE(buttonStates(f), QStringLiteral("0010"));
+        rig.dialogs.fileAnswers << writeTempFile(QStringLiteral("noport.bin"), randomBytes(300));
+        f->Command1_Click(); // whatever the order of clicks, enabled or not
+        f->Command5_Click();
+        f->Command2_Click();
+        QTest::qWait(200);
+        QVERIFY(rig.display().rawReceived().isEmpty() && !f->serialPort().isOpen());
+        QCOMPARE(rig.dialogs.messages.size(), 3);
+        QVERIFY2(rig.dialogs.messages[1].text.contains(QStringLiteral("kein Port gewählt")) &&
+                     rig.dialogs.messages[2].text == rig.dialogs.messages[1].text,
+                 qPrintable(rig.dialogs.allMessages()));
     }
 
     void closingAsksForARestartAndTheNextOpeningStartsAgain()
@@ -247,36 +271,59 @@ private slots:
         QTest::addColumn<bool>("recovery");
         QTest::addColumn<bool>("coalesce");
         QTest::addColumn<int>("size");
-        QTest::newRow("normal, 100 kB") << false << false << 100000;
-        QTest::newRow("normal, ack and completion in one read") << false << true << 500;
-        QTest::newRow("recovery, completion alone after the last block") << true << false << 100000;
-        QTest::newRow("recovery, ack and completion in one read") << true << true << 500;
+        QTest::addColumn<bool>("ackOnly"); // a lone 0x06 after the last block, no completion byte
+        QTest::newRow("normal, 100 kB") << false << false << 100000 << false;
+        QTest::newRow("normal, ack and completion in one read") << false << true << 500 << false;
+        QTest::newRow("recovery, completion alone after the last block") << true << false << 100000 << false;
+        QTest::newRow("recovery, ack and completion in one read") << true << true << 500 << false;
+        QTest::newRow("recovery, a lone ack after the last block") << true << false << 500 << true;
     }
     void anUpdateSendsTheWholeImageAndEndsFinished()
     {
         QFETCH(bool, recovery);
         QFETCH(bool, coalesce);
         QFETCH(int, size);
+        QFETCH(bool, ackOnly);
         SimulatorConfig config;
         config.recovery = recovery; // the display already waits in its update mode
         config.coalesceFinal = coalesce;
+        config.finalAckOnly = ackOnly;
+        config.ackDelayBlock = 1; // "Bereit." stands a while before the first acknowledgement
+        config.ackDelayMs = 100;
         Rig rig(config);
         const QByteArray file = randomBytes(size);
         const QString path = writeTempFile(QStringLiteral("image%1.bin").arg(size), file);
         Form2* f = rig.openAndLoad(path, !recovery);
         QString statesDuringTransfer;
         QObject::connect(f->ProgressBar1, &QProgressBar::valueChanged, f, [&](int value) {
-            if (value == 100 * 128 + 1)
+            if (value > 128 && statesDuringTransfer.isEmpty())
                 statesDuringTransfer = buttonStates(f) + (processHoldsOpen(path) ? "+file" : "");
         });
+        QStringList statuses; // each status text shown, in order
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, f, [&] {
+            if (statuses.isEmpty() || statuses.last() != f->statusText())
+                statuses << f->statusText();
+        });
+        watch.start(10);
         (recovery ? f->Command5 : f->Command2)->click();
+        watch.stop();
         QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
         QCOMPARE(statesDuringTransfer, QStringLiteral("0000+file"));
-        // The normal update says "Fertig" when its last block is out; the completion byte says "Fertig.".
-        QCOMPARE(f->statusText(), recovery ? QStringLiteral("Fertig.") : QStringLiteral("Fertig"));
-        QVERIFY(f->statusIsGreen());
-        QVERIFY(waitUntil([&] { return f->statusText() == QLatin1String("Fertig."); }, 3000));
-        QVERIFY(f->statusIsGreen() && !f->serialPort().isOpen() && !processHoldsOpen(path));
+        QVERIFY2(
+            statuses.join('|').contains(recovery ? "Warte....|Übertragen." : "Warte....|Bereit.|Übertragen."),
+            qPrintable(statuses.join('|')));
+        // The normal update says "Fertig" when its last block is out; the completion byte says "Fertig.";
+        // the recovery update's "Fertig" leaves the background as it was.
+        const bool completion = !ackOnly;
+        QCOMPARE(f->statusText(),
+                 recovery && completion ? QStringLiteral("Fertig.") : QStringLiteral("Fertig"));
+        QCOMPARE(f->statusIsGreen(), completion);
+        if (completion)
+            QVERIFY(waitUntil([&] { return f->statusText() == QLatin1String("Fertig."); }, 3000));
+        QVERIFY(f->statusIsGreen() == completion && f->serialPort().isOpen() == !completion);
+        QVERIFY(!processHoldsOpen(path));
+        QCOMPARE(f->serialPort().settings().baudRate, 9600);
         QCOMPARE(rig.display().blocksReceived(), 1016);
         QCOMPARE(rig.display().receivedImage(), file + QByteArray(130048 - size, char(0xFF)));
         QCOMPARE(f->ProgressBar1->value(), 130049);
@@ -316,11 +363,12 @@ private slots:
             const auto& m = rig.dialogs.messages.last();
             QCOMPARE(m.title + (m.icon == UserDialogs::Icon::Error ? "/error" : ""),
                      QStringLiteral("Error/error"));
-            QVERIFY2(lastAck == -2 ? m.text == QLatin1String("Timeout")
-                                   : m.text.startsWith(QLatin1String("Timeout")) &&
-                                         m.text.contains(QString::number(lastAck + 1)),
+            QVERIFY2(m.text.startsWith(QLatin1String(lastAck == -2 ? "Timeout\n\n" : "Timeout")) &&
+                         (lastAck == -2 || m.text.contains(QString::number(lastAck + 1))),
                      qPrintable(m.text));
-            QVERIFY(!f->statusText().startsWith(QLatin1String("Fertig")) && !f->statusIsGreen());
+            QCOMPARE(f->statusText(), QStringLiteral("Timeout"));
+            QVERIFY(!f->statusIsGreen());
+            QCOMPARE(f->serialPort().settings().baudRate, 9600);
             QVERIFY(!f->Timer1->isActive());
             QCOMPARE(buttonStates(f), QStringLiteral("1111"));
         }
@@ -410,23 +458,83 @@ private slots:
         QVERIFY(rig.display().rawReceived().isEmpty());
     }
 
-    void closingTheWindowDuringATransferCancelsIt()
+    void aFailedTransferAfterAFinishedOneShowsItsOwnEnd()
     {
         Rig rig;
-        const QString path = writeTempFile(QStringLiteral("cancel.bin"), randomBytes(100000));
-        Form2* f = rig.openAndLoad(path, true);
-        QObject::connect(f->ProgressBar1, &QProgressBar::valueChanged, f, [f](int value) {
-            if (value == 50 * 128 + 1)
-                QTimer::singleShot(0, f, [f] { f->Command3->click(); });
-        });
+        Form2* f = rig.openAndLoad(writeTempFile(QStringLiteral("twice.bin"), randomBytes(1000)), true);
         f->Command2->click();
-        QCOMPARE(rig.dialogs.allMessages(), QStringLiteral("[Hinweis] Please restart."));
-        QVERIFY(!f->isTransferring() && !f->isLoaded() && !f->serialPort().isOpen());
-        QVERIFY(!processHoldsOpen(path));
+        QVERIFY(waitUntil([&] { return f->statusText() == QLatin1String("Fertig."); }, 3000));
+        QVERIFY(f->statusIsGreen() && f->ProgressBar1->value() == 130049);
+        // The display is back in its normal mode: a recovery update gets no acknowledgement.
+        f->Command5->click();
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(f->statusText(), QStringLiteral("Timeout"));
+        QVERIFY(!f->statusIsGreen());
+        QCOMPARE(f->ProgressBar1->value(), 129);
+        QCOMPARE(f->ProgressBar1->text(), QStringLiteral("0 % · Block 1/1016 · abgebrochen"));
+        QCOMPARE(f->focusWidget(), f->Command5);
+    }
+
+    void closingDuringATransferAsksAndNeverStallsIt_data()
+    {
+        QTest::addColumn<bool>("controlWindow"); // closed: the control window, else the update window
+        QTest::addColumn<bool>("stop");          // the answer
+        QTest::newRow("update window, Nein after 5.5 s") << false << false;
+        QTest::newRow("update window, Ja") << false << true;
+        QTest::newRow("control window, Nein after 5.5 s") << true << false;
+        QTest::newRow("control window, Ja") << true << true;
+    }
+    void closingDuringATransferAsksAndNeverStallsIt()
+    {
+        QFETCH(bool, controlWindow);
+        QFETCH(bool, stop);
+        SimulatorConfig config;
+        config.ackDelayMs = 7; // about 8 s for the whole image
+        Rig rig(config);
+        const QByteArray file = randomBytes(100000);
+        const QString path = writeTempFile(QStringLiteral("closing.bin"), file);
+        Form2* f = rig.openAndLoad(path, true);
+        QWidget* window = controlWindow ? static_cast<QWidget*>(rig.form1.get()) : f;
+        rig.form1->show();
+        bool asked = false;
+        QObject::connect(f->ProgressBar1, &QProgressBar::valueChanged, f, [&](int value) {
+            if (value < 20 * 128 || asked)
+                return;
+            asked = true;
+            QTimer::singleShot(0, f, [&] {
+                QVERIFY(!window->close()); // asks instead
+                QTimer::singleShot(stop ? 300 : 5500, f, [&] { QVERIFY(rig.dialogs.answer(stop)); });
+            });
+        });
+        QString atMessage;
+        rig.dialogs.onMessage = [&](const auto&) {
+            atMessage =
+                QStringLiteral("port %1 file %2").arg(f->serialPort().isOpen()).arg(processHoldsOpen(path));
+        };
+        f->Command2->click();
+        QCOMPARE(rig.dialogs.questions.size(), 1);
+        QVERIFY2(rig.dialogs.questions[0].contains(QStringLiteral("Update - Recovery")) &&
+                     rig.dialogs.questions[0].contains(QStringLiteral(" von 1016")),
+                 qPrintable(rig.dialogs.questions[0]));
+        QVERIFY(!rig.dialogs.questionOpen());
+        if (!stop) {
+            QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
+            QVERIFY(waitUntil([&] { return f->statusText() == QLatin1String("Fertig."); }, 3000));
+            QCOMPARE(rig.display().receivedImage(), file + QByteArray(130048 - file.size(), char(0xFF)));
+            QVERIFY(window->isVisible() && f->isLoaded());
+            return;
+        }
+        QCOMPARE(atMessage, QStringLiteral("port 0 file 0"));
+        QVERIFY(!window->isVisible() && !f->isTransferring());
+        QCOMPARE(f->isLoaded(), controlWindow); // the update window stays with its advice
+        QVERIFY2(rig.dialogs.allMessages().contains(controlWindow
+                                                        ? QStringLiteral("Update - Recovery")
+                                                        : QStringLiteral("[Hinweis] Please restart.")),
+                 qPrintable(rig.dialogs.allMessages()));
         const int blocks = rig.display().blocksReceived();
         QTest::qWait(200);
         QCOMPARE(rig.display().blocksReceived(), blocks);
-        QVERIFY(blocks >= 50 && blocks < 1016);
+        QVERIFY(blocks >= 20 && blocks < 1016);
     }
 };
 

@@ -27,6 +27,7 @@ private slots:
     void closingAClosedPortDoesNothing();
     void changingTheNumberClosesTheOpenPort();
     void vanishedDeviceIsReportedOnceAndClosesThePort();
+    void everyOpenAsksForLowLatencyAndARefusalIsNoFailure();
 };
 
 void TestSerialService::parsesSettingsStrictly_data()
@@ -233,6 +234,31 @@ void TestSerialService::vanishedDeviceIsReportedOnceAndClosesThePort()
     QVERIFY2(service.lastErrorText().contains(QLatin1String("getrennt")),
              qPrintable(service.lastErrorText()));
     QVERIFY(!service.output("x"));
+}
+
+void TestSerialService::everyOpenAsksForLowLatencyAndARefusalIsNoFailure()
+{
+    PtyPair pty;
+    SerialService service(directoryOf({{1, pty.slavePath()}}));
+    service.setCommPort(1);
+    QCOMPARE(service.lowLatency(), LowLatency::Outcome::NotRequested);
+    // A pseudo-terminal refuses the request; the open succeeds all the same.
+    QVERIFY(service.open());
+    QCOMPARE(service.lowLatency(), LowLatency::Outcome::Unsupported);
+    service.close();
+
+    QList<int> asked;
+    LowLatency::setHook([&](int fd) {
+        asked << fd;
+        return LowLatency::Outcome::Set;
+    });
+    QVERIFY(service.open());
+    service.close();
+    QVERIFY(service.setSettings(QStringLiteral("9600,n,8,1")) && service.open());
+    LowLatency::setHook({});
+    QCOMPARE(asked.size(), 2);
+    QVERIFY(asked[0] >= 0 && asked[1] >= 0);
+    QCOMPARE(service.lowLatency(), LowLatency::Outcome::Set);
 }
 
 QTEST_GUILESS_MAIN(TestSerialService)

@@ -47,6 +47,8 @@ private slots:
         QTest::newRow("completion alone after the last block")
             << 1016 << QByteArray("\x07") << AckState::Completed;
         QTest::newRow("ack after the last block") << 1016 << QByteArray("\x06") << AckState::Acknowledged;
+        QTest::newRow("two acknowledgements in one read")
+            << 5 << QByteArray("\x06\x06") << AckState::Acknowledged;
     }
     void aBlockWaitEndsOnItsAnswer()
     {
@@ -62,6 +64,10 @@ private slots:
         for (Answer a : UpdateProtocol::answersIn(answers))
             p.take(a);
         QCOMPARE(p.ackState(block), state);
+        // A surplus answer never acknowledges the next block.
+        p.beginBlock();
+        if (state == AckState::Acknowledged && block < UpdateProtocol::BlockCount)
+            QCOMPARE(p.ackState(block + 1), AckState::Waiting);
     }
 
     void theProgressTextShowsPercentBlockAndTimeLeft_data()

@@ -5,6 +5,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QPushButton>
 
 namespace morvandell {
 
@@ -86,6 +87,24 @@ public:
 std::optional<QString> UserDialogs::saveFileName(QWidget*, const QString&, const QString&, const QString&)
 {
     return std::nullopt;
+}
+
+QObject* UserDialogs::askWithoutBlocking(QWidget* parent, const QString& title, const QString& text,
+                                         std::function<void(bool yes)> answered)
+{
+    auto* box = new QMessageBox(QMessageBox::Question,
+                                title.isEmpty() ? QApplication::applicationDisplayName() : title, text,
+                                QMessageBox::NoButton, parent);
+    QPushButton* yes = box->addButton(QStringLiteral("Ja"), QMessageBox::YesRole);
+    QPushButton* no = box->addButton(QStringLiteral("Nein"), QMessageBox::NoRole);
+    box->setDefaultButton(no);
+    box->setEscapeButton(no);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    QObject::connect(box, &QMessageBox::finished, box,
+                     [box, yes, answered = std::move(answered)] { answered(box->clickedButton() == yes); });
+    box->open();
+    return box;
 }
 
 UserDialogs& UserDialogs::standard()

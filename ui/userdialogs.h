@@ -2,8 +2,10 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
+class QObject;
 class QWidget;
 
 namespace morvandell {
@@ -31,6 +33,13 @@ public:
     // One-line text prompt. nullopt on Cancel.
     virtual std::optional<QString> textPrompt(QWidget* parent, const QString& title,
                                               const QString& label) = 0;
+
+    // A question with "Ja" and "Nein" ("Nein" the default) that does not block: window-modal over
+    // parent, it returns at once and calls answered(true for "Ja") when the user answers, so that work
+    // in progress (a transfer) goes on while it is open. Returns the open question; deleting it
+    // withdraws the question without an answer.
+    virtual QObject* askWithoutBlocking(QWidget* parent, const QString& title, const QString& text,
+                                        std::function<void(bool yes)> answered);
 
     // The real dialogs.
     static UserDialogs& standard();

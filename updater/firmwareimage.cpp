@@ -2,6 +2,7 @@
 
 #include "updater/updateprotocol.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 
@@ -36,6 +37,24 @@ std::optional<qint64> FirmwareImage::measure(const QString& path, QString* error
         return std::nullopt;
     }
     return file.size();
+}
+
+QString FirmwareImage::sha256(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+QString FirmwareImage::summary(const QString& path, qint64 length)
+{
+    const QString digest = sha256(path);
+    return QStringLiteral("%1\n%2 Bytes\nSHA-256 %3")
+        .arg(QFileInfo(path).fileName())
+        .arg(length)
+        .arg(digest.isEmpty() ? QStringLiteral("(nicht lesbar)") : digest);
 }
 
 FirmwareImage::FirmwareImage(QString path, qint64 recordedLength)
@@ -77,31 +96,39 @@ bool FirmwareImage::open(QString* error)
 
 std::optional<QByteArray> FirmwareImage::block(int block, QString* error)
 {
+    QByteArray bytes(UpdateProtocol::BlockSize, Padding);
+    if (!readBlock(block, bytes.data(), error))
+        return std::nullopt;
+    return bytes;
+}
+
+bool FirmwareImage::readBlock(int block, char* out, QString* error)
+{
     if (block < 1 || block > UpdateProtocol::BlockCount) {
         *error = QStringLiteral("Block %1 gibt es nicht.").arg(block);
-        return std::nullopt;
+        return false;
     }
     const qint64 offset = qint64(block - 1) * UpdateProtocol::BlockSize;
     const qint64 fromFile = std::clamp<qint64>(bytesFromFile() - offset, 0, UpdateProtocol::BlockSize);
-    QByteArray bytes(UpdateProtocol::BlockSize, Padding);
+    std::fill(out + fromFile, out + UpdateProtocol::BlockSize, Padding);
     if (fromFile > 0) {
         if (!m_file.isOpen()) {
             *error = QStringLiteral("Die Firmware-Datei ist nicht geöffnet.");
-            return std::nullopt;
+            return false;
         }
         qint64 got = -1;
         if (m_file.seek(offset))
-            got = m_file.read(bytes.data(), fromFile);
+            got = m_file.read(out, fromFile);
         if (got != fromFile) {
             *error = QStringLiteral("Block %1 der Firmware-Datei „%2“ kann nicht gelesen werden: %3")
                          .arg(block)
                          .arg(shown(m_path),
                               got < 0 ? m_file.errorString()
                                       : QStringLiteral("die Datei ist seit dem Laden kürzer geworden"));
-            return std::nullopt;
+            return false;
         }
     }
-    return bytes;
+    return true;
 }
 
 } // namespace morvandell

@@ -22,6 +22,10 @@ public:
     // is not a regular file or cannot be read. Never creates a file.
     static std::optional<qint64> measure(const QString& path, QString* error);
     static bool isTooLarge(qint64 length) { return length > SizeLimit; }
+    // SHA-256 of the whole file, as 64 lower-case hex digits; empty when it cannot be read.
+    static QString sha256(const QString& path);
+    // What was loaded, for the user: name, size and SHA-256, one item a line.
+    static QString summary(const QString& path, qint64 length);
 
     FirmwareImage(QString path, qint64 recordedLength);
     FirmwareImage(const FirmwareImage&) = delete;
@@ -34,6 +38,8 @@ public:
 
     // Block `block` (1..1016): exactly 128 bytes, or nothing (with *error) when the file fails.
     std::optional<QByteArray> block(int block, QString* error);
+    // The same into `out` (128 bytes), without allocating: the transfer's per-block read.
+    bool readBlock(int block, char* out, QString* error);
 
     // How many bytes of the transfer come from the file.
     qint64 bytesFromFile() const;

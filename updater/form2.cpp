@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <utility>
+
 namespace morvandell {
 
 namespace {
@@ -60,6 +62,7 @@ Form2::Form2(UpdateHost host, std::shared_ptr<const PortDirectory> ports, UserDi
 
 Form2::~Form2()
 {
+    withdrawStopQuestion(); // it may live on in the control window
     m_transfer->cancel();
     MSComm1->close();
 }
@@ -101,14 +104,15 @@ void Form2::resetControls()
     Command4->setEnabled(true);
     Command2->setEnabled(false);
     Command5->setEnabled(false);
+    Command1->setToolTip(QString());
     Label1->setText(QStringLiteral("Status"));
-    Label1->setAutoFillBackground(false);
-    Label1->setPalette(QPalette());
+    clearStatusGreen();
     ProgressBar1->setValue(0);
     ProgressBar1->setFormat(QString());
     Timer1->stop();
     imagePath.clear();
     imageLength.reset();
+    m_hasPort = false;
     MSComm1->close();
     MSComm1->setSettings(LineSettings().toString());
 }
@@ -139,6 +143,12 @@ void Form2::setStatusGreen()
     palette.setColor(QPalette::Window, Green);
     Label1->setPalette(palette);
     Label1->setAutoFillBackground(true);
+}
+
+void Form2::clearStatusGreen()
+{
+    Label1->setAutoFillBackground(false);
+    Label1->setPalette(QPalette());
 }
 
 void Form2::showError(const QString& text)
@@ -184,6 +194,7 @@ void Form2::Form_Load()
         if (m_host.closePort)
             m_host.closePort();
         setWindowTitle(QStringLiteral("%1 Com:%2").arg(QLatin1String(Caption)).arg(*comport));
+        m_hasPort = true;
         openPortOrReport();
         return;
     }
@@ -205,9 +216,12 @@ void Form2::Form_Load()
                       .arg(text)
                       .arg(PortDirectory::FirstPort)
                       .arg(PortDirectory::LastPort));
+        // As after Cancel: no port, and nothing to load for one.
+        Command1->setEnabled(false);
         return;
     }
     MSComm1->setCommPort(number);
+    m_hasPort = true;
     setWindowTitle(QStringLiteral("%1 Com:%2").arg(QLatin1String(Caption)).arg(MSComm1->commPort()));
     MSComm1->setSettings(QString::fromLatin1(UpdateProtocol::UpdateSettings));
     openPortOrReport();
@@ -230,8 +244,54 @@ void Form2::Form_Unload()
 
 void Form2::closeEvent(QCloseEvent* event)
 {
+    if (isTransferring()) {
+        // The transfer goes on while the user decides; "Ja" stops it and closes the window then.
+        event->ignore();
+        askToStopTransfer(this, [this] { close(); });
+        return;
+    }
     Form_Unload();
     event->accept();
+}
+
+bool Form2::askToStopTransfer(QWidget* parent, std::function<void()> afterStop)
+{
+    if (!isTransferring())
+        return false;
+    if (m_stopQuestion)
+        return true; // already asked
+    const QString text =
+        QStringLiteral("Das Firmware-Update läuft (Block %1 von %2).\n\nWird es jetzt beendet, bleibt das "
+                       "Display im Update-Modus; mit „Update - Recovery“ und derselben Datei lässt es sich "
+                       "wieder herstellen.\n\nUpdate beenden?")
+            .arg(m_transfer->blocksSent())
+            .arg(UpdateProtocol::BlockCount);
+    const bool otherWindow = parent != this;
+    m_stopQuestion =
+        m_dialogs->askWithoutBlocking(parent, QStringLiteral("Firmwareupdate"), text,
+                                      [this, otherWindow, afterStop = std::move(afterStop)](bool yes) {
+                                          m_stopQuestion = nullptr;
+                                          if (!yes)
+                                              return;
+                                          if (!isTransferring()) {
+                                              afterStop();
+                                              return;
+                                          }
+                                          m_afterStop = afterStop;
+                                          m_stopForOtherWindow = otherWindow;
+                                          m_transfer->cancel();
+                                      });
+    return true;
+}
+
+void Form2::withdrawStopQuestion()
+{
+    if (!m_stopQuestion)
+        return;
+    QObject* question = m_stopQuestion;
+    m_stopQuestion = nullptr;
+    question->disconnect();
+    delete question;
 }
 
 void Form2::Command3_Click()
@@ -248,6 +308,7 @@ void Form2::Command4_Click()
     MSComm1->setCommPort(PortOpenNumber);
     if (!MSComm1->isOpen() && !openPortOrReport())
         return;
+    m_hasPort = true;
     Command2->setEnabled(true);
     Command5->setEnabled(true);
     setStatus(QStringLiteral("Warte...."));
@@ -270,7 +331,11 @@ void Form2::onDeviceLost()
 void Form2::MSComm1_OnComm()
 {
     const QByteArray chunk = MSComm1->input();
-    for (const UpdateProtocol::Answer answer : UpdateProtocol::answersIn(chunk)) {
+    for (const char c : chunk)
+        if (c < 0x05 || c > 0x07)
+            return; // line noise: the read holds no answer
+    for (const char c : chunk) {
+        const auto answer = static_cast<UpdateProtocol::Answer>(c);
         if (answer == UpdateProtocol::Answer::Complete)
             setStatusGreen();
         setStatus(UpdateProtocol::statusText(answer));
@@ -299,6 +364,7 @@ void Form2::Command1_Click()
     }
     imagePath = *name;
     imageLength = *length;
+    Command1->setToolTip(FirmwareImage::summary(imagePath, *length));
     if (FirmwareImage::isTooLarge(*length))
         m_dialogs->message(this, QStringLiteral("Error"), QStringLiteral("Datei zu groß!"),
                            UserDialogs::Icon::Error);
@@ -317,11 +383,21 @@ bool Form2::imageLoadedOrReport()
     return false;
 }
 
+bool Form2::portChosenOrReport()
+{
+    if (m_hasPort)
+        return true;
+    showError(QStringLiteral("Es ist kein Port gewählt; es wird nichts gesendet. Bitte das Update-Fenster "
+                             "schließen, in der Hauptseite den Port verbinden und das Update-Fenster neu "
+                             "öffnen."));
+    return false;
+}
+
 void Form2::Command2_Click()
 {
     if (isTransferring())
         return;
-    if (!imageLoadedOrReport())
+    if (!portChosenOrReport() || !imageLoadedOrReport())
         return;
     if (!MSComm1->isOpen()) {
         showError(QStringLiteral("Der Port Com #%1 ist nicht geöffnet; der Update-Befehl kann nicht gesendet "
@@ -337,7 +413,7 @@ void Form2::Command5_Click()
 {
     if (isTransferring())
         return;
-    if (!imageLoadedOrReport())
+    if (!portChosenOrReport() || !imageLoadedOrReport())
         return;
     runTransfer(UpdateProtocol::Mode::Recovery);
 }
@@ -348,10 +424,17 @@ void Form2::runTransfer(UpdateProtocol::Mode mode)
     const bool portOpenWasEnabled = Command4->isEnabled();
     for (QPushButton* button : {Command1, Command2, Command4, Command5})
         button->setEnabled(false);
+    // The status and the bar tell about this transfer only: nothing of an earlier one stays standing.
+    clearStatusGreen();
+    setStatus(QStringLiteral("Warte...."));
+    ProgressBar1->setValue(UpdateProtocol::imagePosAfter(0));
+    ProgressBar1->setFormat(UpdateProtocol::progressText(0, std::nullopt));
 
     const UpdateTransfer::Outcome outcome = m_transfer->run(mode, imagePath, *imageLength);
-    if (outcome.result == UpdateTransfer::Result::Cancelled)
-        return; // the window was closed under the transfer and is unloaded now
+    withdrawStopQuestion();
+    const auto afterStop = std::exchange(m_afterStop, nullptr);
+    if (!m_loaded)
+        return; // the window was unloaded under the transfer
 
     Command1->setEnabled(loadWasEnabled);
     Command4->setEnabled(portOpenWasEnabled);
@@ -359,8 +442,24 @@ void Form2::runTransfer(UpdateProtocol::Mode mode)
     Command5->setEnabled(true);
 
     if (outcome.result != UpdateTransfer::Result::Finished) {
+        ProgressBar1->setValue(m_transfer->imagePos());
         ProgressBar1->setFormat(UpdateProtocol::progressText(outcome.blocksSent, std::nullopt) +
                                 QStringLiteral(" · abgebrochen"));
+        const bool timedOut = outcome.result == UpdateTransfer::Result::ReadyTimeout ||
+                              outcome.result == UpdateTransfer::Result::AckTimeout;
+        setStatus(timedOut ? QStringLiteral("Timeout") : QStringLiteral("Abgebrochen."));
+        if (outcome.displayTouched)
+            Command5->setFocus(Qt::OtherFocusReason); // the way back
+        if (afterStop && !m_stopForOtherWindow) {
+            afterStop(); // closing this window: "Please restart." follows
+            return;
+        }
+        if (afterStop) {
+            // Stopped for the control window's closing: this window stays with the way back, the port
+            // closed as after any stop.
+            MSComm1->close();
+            afterStop();
+        }
         showError(outcome.message);
         return;
     }

@@ -3,9 +3,11 @@
 #include "updater/updatehost.h"
 #include "updater/updateprotocol.h"
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -38,6 +40,14 @@ public:
     bool isTransferring() const;
 
     SerialService& serialPort() { return *MSComm1; }
+    // Whether the user chose a port (prompt, Port Open) or the window took one over; without one
+    // neither update button sends anything.
+    bool hasPort() const { return m_hasPort; }
+
+    // While a transfer runs: asks, over parent and without blocking the transfer, whether to stop it.
+    // "Ja" stops it cleanly (file and port closed) and then runs afterStop; "Nein" lets it go on. The
+    // question is withdrawn when the transfer ends first. False (and nothing asked) when no transfer runs.
+    bool askToStopTransfer(QWidget* parent, std::function<void()> afterStop);
 
     // Event handlers, one per control event.
     void Form_Load();
@@ -82,12 +92,19 @@ private:
     void showError(const QString& text);
     bool openPortOrReport();
     bool imageLoadedOrReport();
+    bool portChosenOrReport();
+    void clearStatusGreen();
+    void withdrawStopQuestion();
 
     UpdateHost m_host;
     UserDialogs* m_dialogs = nullptr;
     UpdateTransfer* m_transfer = nullptr;
     bool m_loaded = false;
     bool m_unloading = false;
+    bool m_hasPort = false;
+    QPointer<QObject> m_stopQuestion;
+    std::function<void()> m_afterStop; // set by "Ja": runs once the transfer has stopped
+    bool m_stopForOtherWindow = false; // the stop was asked by the control window's closing
 };
 
 } // namespace morvandell

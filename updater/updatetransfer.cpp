@@ -4,8 +4,9 @@
 #include "updater/firmwareimage.h"
 #include "writer/framebuilder.h"
 
-#include <QElapsedTimer>
 #include <QTimer>
+
+#include <array>
 
 namespace morvandell {
 
@@ -20,6 +21,18 @@ UpdateTransfer::UpdateTransfer(SerialService& port, QTimer& readyTimer, QObject*
         m_protocol.noteTimeout();
         m_wait.wake();
     });
+}
+
+QString UpdateTransfer::recoveryAdvice()
+{
+    return QStringLiteral("Das Display wartet vermutlich im Update-Modus. So geht es weiter: das Fenster "
+                          "offen lassen, das Kabel prüfen und dann „Update - Recovery“ mit derselben Datei "
+                          "starten.");
+}
+
+QString UpdateTransfer::untouchedNote()
+{
+    return QStringLiteral("Das Display wurde nicht verändert.");
 }
 
 void UpdateTransfer::cancel()
@@ -59,19 +72,20 @@ UpdateTransfer::Outcome UpdateTransfer::finish(Result result, const QString& mes
     outcome.result = result;
     outcome.blocksSent = m_blocksSent;
     outcome.blocksAcknowledged = m_blocksAcknowledged;
+    outcome.displayTouched = m_touched && result != Result::Finished;
+    if (result == Result::Finished)
+        return outcome;
     if (result == Result::DeviceLost) {
         outcome.message =
-            QStringLiteral("Die Verbindung zum Display an Com #%1 ist abgebrochen (Gerät getrennt?).\n"
-                           "%2\nDie Firmware ist unvollständig: Gerät wieder anschließen und "
-                           "„Update - Recovery“ starten.")
+            QStringLiteral("Die Verbindung zum Display an Com #%1 ist abgebrochen (Gerät getrennt?).\n%2")
                 .arg(m_port.commPort())
                 .arg(blocksSentText());
+    } else if (result == Result::Cancelled) {
+        outcome.message = QStringLiteral("Das Update wurde beendet.\n%1").arg(blocksSentText());
     } else {
         outcome.message = message;
-        if (result != Result::Finished && result != Result::Cancelled && m_blocksSent > 0)
-            outcome.message += QStringLiteral("\nDie Firmware im Display ist möglicherweise unvollständig; "
-                                              "„Update - Recovery“ sendet sie erneut.");
     }
+    outcome.message += QStringLiteral("\n\n") + (outcome.displayTouched ? recoveryAdvice() : untouchedNote());
     return outcome;
 }
 
@@ -88,19 +102,36 @@ UpdateTransfer::Outcome UpdateTransfer::writeFailed(const QString& what)
                   QStringLiteral("%1: %2\n%3").arg(what, m_port.describeLastError(), blocksSentText()));
 }
 
+void UpdateTransfer::reportProgress()
+{
+    const qint64 elapsed = m_clock.elapsed();
+    emit progress(
+        m_blocksSent, m_imagePos,
+        UpdateProtocol::progressText(m_blocksSent, UpdateProtocol::remainingMs(m_blocksSent, elapsed)));
+    m_nextProgressMs = elapsed + ProgressInterval.count();
+}
+
 UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const QString& imagePath, qint64 imageLength)
 {
     m_running = true;
     m_cancelled = false;
     m_lost = false;
+    m_touched = false;
     m_blocksSent = 0;
     m_blocksAcknowledged = 0;
+    m_imagePos = UpdateProtocol::imagePosAfter(0);
     m_protocol.beginTransfer();
+    // The machine stays awake until the transfer ends, whatever the outcome.
+    m_inhibitor.acquire();
     struct Running
     {
-        bool& flag;
-        ~Running() { flag = false; }
-    } running{m_running};
+        UpdateTransfer& transfer;
+        ~Running()
+        {
+            transfer.m_running = false;
+            transfer.m_inhibitor.release();
+        }
+    } running{*this};
 
     // Check the file before the display is switched into its update mode.
     FirmwareImage image(imagePath, imageLength);
@@ -111,6 +142,7 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const QString& imagePath,
     if (mode == Mode::Normal) {
         if (!m_port.output(FrameBuilder::updateFrame()))
             return writeFailed(QStringLiteral("Der Update-Befehl konnte nicht gesendet werden"));
+        m_touched = true;
         // The frame must have left the port before the line changes.
         m_port.drain();
     }
@@ -145,32 +177,39 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const QString& imagePath,
                                          "Updates gemeldet; es wurde nichts gesendet."));
     }
 
-    QElapsedTimer clock;
-    clock.start();
-    m_imagePos = UpdateProtocol::imagePosAfter(0);
-    emit progress(0, m_imagePos, UpdateProtocol::progressText(0, std::nullopt));
+    m_clock.start();
+    m_lastEventLoopMs = 0;
+    reportProgress();
 
-    for (int block = 1; block <= UpdateProtocol::BlockCount; ++block) {
-        const auto bytes = image.block(block, &error);
-        if (!bytes)
+    // The wait's test, built once: it runs after every event of the transfer.
+    int block = 0;
+    const auto answered = [this, &block] {
+        return m_protocol.ackState(block) != UpdateProtocol::AckState::Waiting || interrupted() ||
+               !m_port.isOpen();
+    };
+    const std::function<bool()> answeredTest = answered;
+    std::array<char, UpdateProtocol::BlockSize> bytes{};
+    for (block = 1; block <= UpdateProtocol::BlockCount; ++block) {
+        if (!image.readBlock(block, bytes.data(), &error))
             return finish(Result::FileFailed, QStringLiteral("%1\n%2").arg(error, blocksSentText()));
         m_protocol.beginBlock();
-        if (!m_port.output(*bytes))
+        if (!m_port.output(bytes.data(), qint64(bytes.size())))
             return writeFailed(QStringLiteral("Block %1 konnte nicht gesendet werden").arg(block));
+        m_touched = true;
         m_blocksSent = block;
         m_imagePos = UpdateProtocol::imagePosAfter(block);
-        emit progress(
-            block, m_imagePos,
-            UpdateProtocol::progressText(block, UpdateProtocol::remainingMs(block, clock.elapsed())));
+        if (block == UpdateProtocol::BlockCount || m_clock.elapsed() >= m_nextProgressMs)
+            reportProgress();
 
         if (!UpdateProtocol::awaitsAnswer(mode, block))
             break;
-        const auto waited = m_wait.waitUntil(
-            [this, block] {
-                return m_protocol.ackState(block) != UpdateProtocol::AckState::Waiting || interrupted() ||
-                       !m_port.isOpen();
-            },
-            AckTimeout);
+        if (!answered() && m_clock.elapsed() - m_lastEventLoopMs < QuickAnswerWindow.count())
+            m_port.waitForInput(int(QuickAnswer.count()));
+        auto waited = EventWait::Result::Satisfied;
+        if (!answered()) {
+            waited = m_wait.waitUntil(answeredTest, AckTimeout);
+            m_lastEventLoopMs = m_clock.elapsed();
+        }
         if (m_cancelled || waited == EventWait::Result::Aborted)
             return finish(Result::Cancelled);
         if (m_lost)

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "serial/eventwait.h"
+#include "updater/sleepinhibitor.h"
 #include "updater/updateprotocol.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -26,6 +28,13 @@ public:
     static constexpr std::chrono::milliseconds AckTimeout{5000};
     // How long a failed write waits for the port to report the vanished device.
     static constexpr std::chrono::milliseconds LossGrace{250};
+    // Progress is reported at the screen's pace, not per block.
+    static constexpr std::chrono::milliseconds ProgressInterval{100};
+    // A display that answers at once is heard without a pass through the event loop: the transfer
+    // sleeps this long in the kernel for the answer first. Never longer than QuickAnswerWindow in a row
+    // without the event loop, so that the windows stay responsive.
+    static constexpr std::chrono::milliseconds QuickAnswer{1};
+    static constexpr std::chrono::milliseconds QuickAnswerWindow{20};
 
     enum class Result {
         Finished,
@@ -35,15 +44,24 @@ public:
         AckTimeout,   // a block was not acknowledged within AckTimeout
         DeviceLost,   // the device vanished
         EndedEarly,   // completion byte (or a closed port) before the last block
-        Cancelled,    // the window closed under the transfer
+        Cancelled,    // stopped on request (window closed, "Ja" to stopping)
     };
     struct Outcome
     {
         Result result = Result::Finished;
-        QString message; // German, for the message box; empty when Finished or Cancelled
+        // German, for the message box or stderr; empty when Finished. Ends with what to do next: the
+        // way back through "Update - Recovery" when the display was touched, else that it was not.
+        QString message;
         int blocksSent = 0;
         int blocksAcknowledged = 0;
+        // The update frame went out (normal) or blocks did (recovery): the display probably waits in
+        // its update mode now unless the transfer finished.
+        bool displayTouched = false;
     };
+
+    // The closing advice of an outcome message.
+    static QString recoveryAdvice();
+    static QString untouchedNote();
 
     // readyTimer is the window's Timer1: its tick ends the ready wait.
     UpdateTransfer(SerialService& port, QTimer& readyTimer, QObject* parent = nullptr);
@@ -60,9 +78,13 @@ public:
 
     const UpdateProtocol& protocol() const { return m_protocol; }
     int imagePos() const { return m_imagePos; }
+    int blocksSent() const { return m_blocksSent; }
+    // Held from the start of run() to its end, whatever the outcome.
+    const SleepInhibitor& sleepInhibitor() const { return m_inhibitor; }
 
 signals:
-    // After each block has gone to the port, and once with 0 blocks when sending begins.
+    // Once with 0 blocks when sending begins, then at most every ProgressInterval while blocks go out,
+    // and after the last block.
     void progress(int blocksSent, int imagePos, const QString& text);
 
 private:
@@ -70,17 +92,23 @@ private:
     Outcome writeFailed(const QString& what);
     QString blocksSentText() const;
     bool interrupted() const { return m_cancelled || m_lost; }
+    void reportProgress();
 
     SerialService& m_port;
     QTimer& m_readyTimer;
     EventWait m_wait;
     UpdateProtocol m_protocol;
+    SleepInhibitor m_inhibitor;
     bool m_running = false;
     bool m_cancelled = false;
     bool m_lost = false;
     int m_imagePos = 0;
     int m_blocksSent = 0;
     int m_blocksAcknowledged = 0;
+    bool m_touched = false;
+    QElapsedTimer m_clock; // since sending began
+    qint64 m_nextProgressMs = 0;
+    qint64 m_lastEventLoopMs = 0; // when a wait last ran the event loop
 };
 
 } // namespace morvandell

@@ -223,7 +223,7 @@ void DisplaySimulator::Private::send(const QByteArray& bytes, qint64 delayNs, bo
 {
     if (!open() || bytes.isEmpty())
         return;
-    qint64 due = std::max(now() + delayNs, lastOutputNs);
+    qint64 due = std::max(now() + delayNs + qint64(cfg.adapterLatencyMs) * MsNs, lastOutputNs);
     if (isAnswer)
         ++pendingAnswers;
     const int pieces = split ? int(bytes.size()) : 1;
@@ -544,9 +544,10 @@ void DisplaySimulator::Private::completeBlock(int block, const QByteArray& data)
 
     if (acknowledge) {
         QByteArray fin;
-        if (cfg.coalesceFinal)
+        if (cfg.coalesceFinal || cfg.finalAckOnly)
             fin.append(AckByte);
-        fin.append(DoneByte);
+        if (!cfg.finalAckOnly)
+            fin.append(DoneByte);
         log(QStringLiteral("-> completion %1").arg(hexBytes(fin)));
         send(fin, delay, false, false);
     }

@@ -34,10 +34,12 @@ struct SimulatorConfig
     bool noReady = false;       // never send the ready byte
     int stopAckAfterBlock = -1; // acknowledge blocks 1..k only, then stay silent
     bool coalesceFinal = false; // after the last block send 0x06 0x07 in one write
+    bool finalAckOnly = false;  // after the last block send a lone 0x06 and no completion byte
     int closeAfterBlock = -1;   // close the device after receiving block k
     bool pace9600 = false;      // take bytes at the 9600-baud byte time (about 1.04 ms each)
     int ackDelayMs = 0;         // extra delay before each acknowledgement
     int ackDelayBlock = -1;     // with k >= 1: the extra delay applies to block k's acknowledgement only
+    int adapterLatencyMs = 0;   // every answer held back this long (a USB adapter's latency timer)
     QString imageOut;           // write the received image here when the transfer completes
 };
 

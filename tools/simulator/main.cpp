@@ -111,6 +111,14 @@ int main(int argc, char* argv[])
                                      QStringLiteral("K"));
     const QCommandLineOption coalesce(QStringLiteral("coalesce-final"),
                                       QStringLiteral("Answer the last block with 0x06 0x07 in one write."));
+    const QCommandLineOption finalAckOnly(
+        QStringLiteral("final-ack-only"),
+        QStringLiteral("Answer the last block with a lone 0x06 and no completion byte."));
+    const QCommandLineOption adapterLatency(
+        QStringLiteral("adapter-latency"),
+        QStringLiteral("Hold every answer back MS milliseconds, as a USB adapter's latency timer does "
+                       "(FTDI: 16 by default, 1 in low-latency mode)."),
+        QStringLiteral("MS"));
     const QCommandLineOption closeAfterBlock(
         QStringLiteral("close-after-block"),
         QStringLiteral("Close the device after receiving update block K."), QStringLiteral("K"));
@@ -130,10 +138,10 @@ int main(int argc, char* argv[])
         QStringLiteral("link"),
         QStringLiteral("Create a symbolic link PATH to the device (removed on exit)."),
         QStringLiteral("PATH"));
-    parser.addOptions({firmware,   answer,   resetText,     eeprom,           silent,
-                       delay,      split,    noise,         closeAfterFrames, recovery,
-                       readyDelay, noReady,  stopAck,       coalesce,         closeAfterBlock,
-                       pace,       ackDelay, ackDelayBlock, imageOut,         link});
+    parser.addOptions({firmware, answer,   resetText,        eeprom,        silent,     delay,
+                       split,    noise,    closeAfterFrames, recovery,      readyDelay, noReady,
+                       stopAck,  coalesce, closeAfterBlock,  pace,          ackDelay,   ackDelayBlock,
+                       imageOut, link,     finalAckOnly,     adapterLatency});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         err(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().constFirst()));
@@ -159,6 +167,7 @@ int main(int argc, char* argv[])
     cfg.recovery = parser.isSet(recovery);
     cfg.noReady = parser.isSet(noReady);
     cfg.coalesceFinal = parser.isSet(coalesce);
+    cfg.finalAckOnly = parser.isSet(finalAckOnly);
     cfg.pace9600 = parser.isSet(pace);
     cfg.imageOut = parser.value(imageOut);
     if (!parseInt(parser, delay, 0, &cfg.answerDelayMs) ||
@@ -167,6 +176,7 @@ int main(int argc, char* argv[])
         !parseInt(parser, stopAck, 0, &cfg.stopAckAfterBlock) ||
         !parseInt(parser, closeAfterBlock, 1, &cfg.closeAfterBlock) ||
         !parseInt(parser, ackDelay, 0, &cfg.ackDelayMs) ||
+        !parseInt(parser, adapterLatency, 0, &cfg.adapterLatencyMs) ||
         !parseInt(parser, ackDelayBlock, 1, &cfg.ackDelayBlock))
         return 2;
 
