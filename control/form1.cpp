@@ -54,6 +54,9 @@ Form1::~Form1()
 {
     replyWait.abort();
     delete m_form2;
+    // The port closes with the window's children, after the trace it writes into is gone.
+    MSComm1->close();
+    MSComm1->setTrace(nullptr);
 }
 
 void Form1::buildControls()

@@ -223,8 +223,10 @@ void TestCli::flashSendsTheImageAndEndsWithTheCompletion()
     const Run run = cli({"flash", "--port", sim.devicePath(), path});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QCOMPARE(run.out, QStringLiteral("Fertig.\n"));
-    // Not a terminal: one progress line every 10 %, with block, percentage and time left.
-    QCOMPARE(run.err.count(QLatin1Char('\n')), 11);
+    // Not a terminal: at most one progress line per 10 % (progress comes at the screen's pace, so a fast
+    // transfer may skip steps), with block, percentage and time left, the last one at the end.
+    const int lines = run.err.count(QLatin1Char('\n'));
+    QVERIFY2(lines >= 1 && lines <= 11, qPrintable(run.err));
     QVERIFY2(run.err.contains(QStringLiteral("Block 1016/1016")), qPrintable(run.err));
     QCOMPARE(sim.simulator()->receivedImage(),
              image + QByteArray(UpdateProtocol::TransferSize - image.size(), char(0xFF)));
