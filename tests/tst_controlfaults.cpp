@@ -122,8 +122,11 @@ void TestControlFaults::noiseFloodKeepsMemoryBounded()
     QTest::qWait(500);
     const qint64 growth = peakRssKiB() - before;
     qInfo("peak memory grew by %lld KiB over a 10 MB noise flood", growth);
-    // The connection trace keeps the newest 10 MB of lines by design; nothing else may grow.
+    // The connection trace keeps the newest 10 MB of lines by design; nothing else may grow. (Under
+    // AddressSanitizer freed memory is held in quarantine, so the peak says nothing there.)
+#if !defined(__SANITIZE_ADDRESS__)
     QVERIFY2(growth < 16 * 1024 + 2 * TraceRecorder::DefaultLimit / 1024, qPrintable(QString::number(growth)));
+#endif
     QVERIFY(rig.form->trace().size() <= TraceRecorder::DefaultLimit);
     QVERIFY(rig.form->rxBuffer.size() < 22);
 
