@@ -5,6 +5,9 @@
 #include <QSaveFile>
 #include <QtGlobal>
 
+#include <algorithm>
+#include <cstdio>
+
 #ifndef MORVANDELL_VERSION
 #define MORVANDELL_VERSION "unknown"
 #endif
@@ -48,22 +51,52 @@ QByteArray TraceRecorder::header() const
 
 QByteArray TraceRecorder::describe(const QByteArray& bytes)
 {
-    QByteArray line = bytes.toHex(' ').toUpper();
-    line += " |";
-    for (const char c : bytes)
-        line += (c >= 0x20 && c < 0x7F) ? c : '.';
-    line += '|';
+    QByteArray line;
+    appendDescription(line, bytes.constData(), bytes.size());
     return line;
+}
+
+void TraceRecorder::appendDescription(QByteArray& line, const char* bytes, qsizetype size)
+{
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    if (size <= 0) {
+        line += " ||";
+        return;
+    }
+    // "55 0D |U.|": three characters a byte but the last, " |", one character a byte, "|".
+    const qsizetype start = line.size();
+    line.resize(start + 3 * size - 1 + 2 + size + 1);
+    char* out = line.data() + start;
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (i > 0)
+            *out++ = ' ';
+        *out++ = Hex[b >> 4];
+        *out++ = Hex[b & 0x0F];
+    }
+    *out++ = ' ';
+    *out++ = '|';
+    for (qsizetype i = 0; i < size; ++i)
+        *out++ = (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? bytes[i] : '.';
+    *out++ = '|';
 }
 
 void TraceRecorder::record(Direction direction, const QByteArray& bytes)
 {
     if (bytes.isEmpty())
         return;
-    const qint64 ms = m_clock.elapsed();
-    const char* arrow = direction == Direction::Sent ? " > " : " < ";
-    for (qsizetype at = 0; at < bytes.size(); at += BytesPerLine)
-        append(QByteArray::number(ms).rightJustified(9, ' ') + arrow + describe(bytes.mid(at, BytesPerLine)));
+    // Built in one buffer per line: a flood of input must not cost a handful of allocations per line.
+    char stamp[32];
+    const int stampLength = std::snprintf(stamp, sizeof stamp, "%9lld %s ", static_cast<long long>(m_clock.elapsed()),
+                                          direction == Direction::Sent ? ">" : "<");
+    for (qsizetype at = 0; at < bytes.size(); at += BytesPerLine) {
+        const qsizetype size = std::min<qsizetype>(BytesPerLine, bytes.size() - at);
+        QByteArray line;
+        line.reserve(stampLength + 4 * size + 3);
+        line.append(stamp, stampLength);
+        appendDescription(line, bytes.constData() + at, size);
+        append(std::move(line));
+    }
 }
 
 void TraceRecorder::noteOpened(int number, const QString& device, const QString& settings)

@@ -48,6 +48,7 @@ public:
     static QByteArray describe(const QByteArray& bytes);
 
 private:
+    static void appendDescription(QByteArray& line, const char* bytes, qsizetype size);
     void append(QByteArray line);
 
     qsizetype m_limit;
