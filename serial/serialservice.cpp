@@ -159,8 +159,10 @@ bool SerialService::open()
     m_port->clear();
     m_port->clearError();
     m_lost = false;
-    if (m_trace)
+    if (m_trace) {
         m_trace->noteOpened(m_commPort, path, m_settings.toString());
+        m_trace->note(LowLatency::describe(m_lowLatency));
+    }
     return true;
 }
 

@@ -204,6 +204,8 @@ void TestCli::traceHoldsTheConnectFrameAndItsAnswer()
     file.remove();
     QVERIFY2(text.contains(QStringLiteral("Programm: " MORVANDELL_VERSION ", Qt ")), qPrintable(text));
     QVERIFY(text.contains(QStringLiteral("Gerät: %1, Einstellungen: 19200,n,8,1").arg(sim.devicePath())));
+    // A pseudo-terminal refuses the low-latency request; the trace says so for a support request.
+    QVERIFY(text.contains(QStringLiteral("Niedrige Latenz: vom Treiber nicht unterstützt")));
     QVERIFY(text.contains(QRegularExpression(QStringLiteral(
         "\\n +\\d+ > 55 05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D \\|U\\.+\\|\\n"))));
     // The answer may come in pieces: every received line is hex with its characters.
