@@ -107,24 +107,24 @@ int CliTool::run(const Invocation& invocation)
     return ExitStatus::Usage;
 }
 
-bool CliTool::resolvePort(const QString& spec)
+bool CliTool::resolvePort(const QString& portText)
 {
     bool isNumber = false;
-    const int number = spec.toInt(&isNumber);
+    const int number = portText.toInt(&isNumber);
     if (isNumber) {
         if (number < PortDirectory::FirstPort || number > PortDirectory::LastPort) {
             fail(QStringLiteral("Portnummer %1 gibt es nicht: erlaubt sind 1 bis 16 oder ein Gerätepfad.")
-                     .arg(spec));
+                     .arg(portText));
             return false;
         }
         m_number = number;
         return true;
     }
     // A device path: its number in the port directory when it has one, so messages name it alike.
-    const QString canonical = QFileInfo(spec).canonicalFilePath();
+    const QString canonical = QFileInfo(portText).canonicalFilePath();
     const auto entries = m_systemPorts->entries();
     for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
-        if (it->device == spec ||
+        if (it->device == portText ||
             (!canonical.isEmpty() && QFileInfo(it->device).canonicalFilePath() == canonical)) {
             m_number = it.key();
             return true;
@@ -132,7 +132,7 @@ bool CliTool::resolvePort(const QString& spec)
     }
     m_number = PortDirectory::FirstPort;
     m_ports =
-        std::make_shared<const PortDirectory>(QMap<int, PortDirectory::Entry>{{m_number, {spec, QString()}}});
+        std::make_shared<const PortDirectory>(QMap<int, PortDirectory::Entry>{{m_number, {portText, QString()}}});
     return true;
 }
 

@@ -46,7 +46,7 @@ private:
     int doctor();
 
     // Resolves --port into a directory and number; false with a usage message.
-    bool resolvePort(const QString& spec);
+    bool resolvePort(const QString& portText);
     // Opens the port at the control window's settings; the exit status on failure.
     std::optional<int> openPort();
     // Sends the connect frame and waits for the identification; the exit status on failure.
