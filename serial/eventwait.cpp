@@ -1,14 +1,11 @@
 #include "serial/eventwait.h"
 
-#include <QEventLoop>
-#include <QTimer>
-
 #include <algorithm>
 
 namespace morvandell {
 
-EventWait::EventWait(QObject* parent)
-    : QObject(parent)
+EventWait::EventWait(EventLoop& loop)
+    : m_loop(loop)
 {}
 
 EventWait::~EventWait()
@@ -16,59 +13,52 @@ EventWait::~EventWait()
     abort();
 }
 
-EventWait::Result EventWait::waitUntil(const std::function<bool()>& condition,
-                                       std::chrono::milliseconds limit)
+EventWait::Result EventWait::waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit)
 {
-    QEventLoop loop;
-    Active active{&loop, false};
+    Active active;
+    m_active.push_back(&active);
+    if (m_active.size() == 1)
+        waitingChanged(true);
+
+    const auto deadline = EventLoop::Clock::now() + limit;
     bool timedOut = false;
-
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    connect(&timer, &QTimer::timeout, &loop, [&] {
-        timedOut = true;
-        loop.quit();
-    });
-
-    m_loops.push_back(&active);
-    if (m_loops.size() == 1)
-        emit waitingChanged(true);
-    timer.start(limit);
-
-    // The first test comes after one pass of event processing, as with a polled wait.
-    loop.processEvents(QEventLoop::AllEvents);
-    while (!active.aborted && !condition() && !timedOut) {
-        // Sleeps until some event arrives; wake() quits it to re-test. A loop that cannot run at all
-        // (the application is quitting) ends the wait instead of spinning.
-        if (loop.exec(QEventLoop::AllEvents) == -1)
+    // The first test comes after one pass of event handling.
+    m_loop.runOnce(EventLoop::Clock::now());
+    while (!active.aborted && !condition()) {
+        if (EventLoop::Clock::now() >= deadline) {
+            timedOut = true;
+            break;
+        }
+        if (!m_loop.canRun()) { // the program is ending: nothing will arrive any more
             active.aborted = true;
+            break;
+        }
+        m_loop.runOnce(deadline);
     }
 
-    timer.stop();
-    m_loops.erase(std::remove(m_loops.begin(), m_loops.end(), &active), m_loops.end());
-    if (m_loops.empty())
-        emit waitingChanged(false);
+    m_active.erase(std::remove(m_active.begin(), m_active.end(), &active), m_active.end());
+    if (m_active.empty())
+        waitingChanged(false);
 
     if (active.aborted)
         return Result::Aborted;
-    if (condition())
+    if (!timedOut || condition())
         return Result::Satisfied;
     return Result::TimedOut;
 }
 
 void EventWait::wake()
 {
-    for (Active* a : m_loops)
-        a->loop->quit();
+    if (!m_active.empty())
+        m_loop.wake();
 }
 
 void EventWait::abort()
 {
-    for (Active* a : m_loops) {
+    for (Active* a : m_active)
         a->aborted = true;
-        a->loop->quit();
-    }
+    if (!m_active.empty())
+        m_loop.wake();
 }
 
 } // namespace morvandell

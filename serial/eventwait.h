@@ -1,45 +1,50 @@
 #pragma once
 
-#include <QObject>
+#include "platform/signal.h"
+#include "serial/eventloop.h"
 
 #include <chrono>
 #include <functional>
 #include <vector>
 
-class QEventLoop;
-
 namespace morvandell {
 
-// The one way this program waits for the display: a nested event loop that sleeps until an event
-// arrives, so the window stays responsive and the receivers keep running. Whoever changes a flag
-// that a wait may be testing calls wake(); abort() ends every running wait (window closed, device gone).
-class EventWait : public QObject
+// The one way this program waits for the display: it lets the event loop handle events and sleep until
+// the next one (the receivers run meanwhile and set the flags), tests the condition after each, and ends
+// on the condition, its time limit or abort(). Nothing polls: whoever changes a flag that a wait may be
+// testing calls wake(); the port's input wakes the loop by itself.
+class EventWait
 {
-    Q_OBJECT
 public:
     enum class Result { Satisfied, TimedOut, Aborted };
 
-    explicit EventWait(QObject* parent = nullptr);
-    ~EventWait() override;
+    explicit EventWait(EventLoop& loop);
+    ~EventWait();
+    EventWait(const EventWait&) = delete;
+    EventWait& operator=(const EventWait&) = delete;
 
-    // Runs until condition() holds (checked after every wake()), the time limit runs out, or abort().
+    // Runs until condition() holds, the time limit runs out, or abort(). The first test comes after one
+    // pass of event handling. Waits may nest (a handler that runs inside a wait may wait itself); the
+    // inner one ends first.
     Result waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 
+    // A flag changed: the running waits test their conditions again.
     void wake();
+    // Ends every running wait (window closed, device gone, Ctrl+C).
     void abort();
-    bool isWaiting() const { return !m_loops.empty(); }
+    bool isWaiting() const { return !m_active.empty(); }
+    EventLoop& loop() const { return m_loop; }
 
-signals:
-    // A wait began or ended: windows disable and enable their sending buttons on it.
-    void waitingChanged(bool waiting);
+    // A wait began (true) or the last one ended (false): windows disable their sending buttons on it.
+    Signal<bool> waitingChanged;
 
 private:
     struct Active
     {
-        QEventLoop* loop;
-        bool aborted;
+        bool aborted = false;
     };
-    std::vector<Active*> m_loops;
+    EventLoop& m_loop;
+    std::vector<Active*> m_active;
 };
 
 } // namespace morvandell

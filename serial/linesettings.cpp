@@ -1,110 +1,114 @@
 #include "serial/linesettings.h"
 
-#include <QStringList>
+#include "platform/text.h"
 
 namespace morvandell {
 
 namespace {
 
-bool fieldToInt(QStringView field, int* value)
+bool fieldToInt(std::string_view field, int* value)
 {
-    if (field.isEmpty())
+    if (field.empty() || field.size() > 9)
         return false;
-    for (QChar c : field)
-        if (!c.isDigit() || c.unicode() > '9')
+    int v = 0;
+    for (const char c : field) {
+        if (c < '0' || c > '9')
             return false;
-    bool ok = false;
-    *value = field.toInt(&ok);
-    return ok;
+        v = v * 10 + (c - '0');
+    }
+    *value = v;
+    return true;
 }
 
 } // namespace
 
-std::optional<LineSettings> LineSettings::parse(QStringView text, QString* error)
+std::optional<LineSettings> LineSettings::parse(std::string_view text, std::string* error)
 {
-    auto reject = [error](const QString& why) -> std::optional<LineSettings> {
+    auto reject = [error](const std::string& why) -> std::optional<LineSettings> {
         if (error)
             *error = why;
         return std::nullopt;
     };
 
-    const auto fields = text.split(QLatin1Char(','));
+    const std::vector<std::string> fields = text::split(text, ',');
     if (fields.size() != 4)
-        return reject(
-            QStringLiteral("Einstellungen \"%1\": vier Felder erwartet (Baud,Parität,Datenbits,Stoppbits)")
-                .arg(text));
+        return reject(text::arg("Einstellungen \"%1\": vier Felder erwartet (Baud,Parität,Datenbits,Stoppbits)",
+                                {text}));
 
     LineSettings s;
     int baud = 0;
     if (!fieldToInt(fields[0], &baud) || baud < 50 || baud > 4000000)
-        return reject(QStringLiteral("Einstellungen \"%1\": ungültige Baudrate \"%2\"").arg(text, fields[0]));
+        return reject(text::arg("Einstellungen \"%1\": ungültige Baudrate \"%2\"", {text, fields[0]}));
     s.baudRate = baud;
 
     if (fields[1].size() != 1)
-        return reject(QStringLiteral("Einstellungen \"%1\": ungültige Parität \"%2\"").arg(text, fields[1]));
-    switch (fields[1].front().toLower().unicode()) {
+        return reject(text::arg("Einstellungen \"%1\": ungültige Parität \"%2\"", {text, fields[1]}));
+    switch (fields[1][0]) {
     case 'n':
-        s.parity = QSerialPort::NoParity;
+    case 'N':
+        s.parity = Parity::None;
         break;
     case 'e':
-        s.parity = QSerialPort::EvenParity;
+    case 'E':
+        s.parity = Parity::Even;
         break;
     case 'o':
-        s.parity = QSerialPort::OddParity;
+    case 'O':
+        s.parity = Parity::Odd;
         break;
     case 'm':
-        s.parity = QSerialPort::MarkParity;
+    case 'M':
+        s.parity = Parity::Mark;
         break;
     case 's':
-        s.parity = QSerialPort::SpaceParity;
+    case 'S':
+        s.parity = Parity::Space;
         break;
     default:
-        return reject(QStringLiteral("Einstellungen \"%1\": ungültige Parität \"%2\"").arg(text, fields[1]));
+        return reject(text::arg("Einstellungen \"%1\": ungültige Parität \"%2\"", {text, fields[1]}));
     }
 
     int bits = 0;
     if (!fieldToInt(fields[2], &bits) || bits < 5 || bits > 8)
-        return reject(
-            QStringLiteral("Einstellungen \"%1\": ungültige Datenbits \"%2\"").arg(text, fields[2]));
-    s.dataBits = static_cast<QSerialPort::DataBits>(bits);
+        return reject(text::arg("Einstellungen \"%1\": ungültige Datenbits \"%2\"", {text, fields[2]}));
+    s.dataBits = bits;
 
-    if (fields[3] == QLatin1String("1"))
-        s.stopBits = QSerialPort::OneStop;
-    else if (fields[3] == QLatin1String("1.5"))
-        s.stopBits = QSerialPort::OneAndHalfStop;
-    else if (fields[3] == QLatin1String("2"))
-        s.stopBits = QSerialPort::TwoStop;
+    if (fields[3] == "1")
+        s.stopBits = StopBits::One;
+    else if (fields[3] == "1.5")
+        s.stopBits = StopBits::OneAndHalf;
+    else if (fields[3] == "2")
+        s.stopBits = StopBits::Two;
     else
-        return reject(
-            QStringLiteral("Einstellungen \"%1\": ungültige Stoppbits \"%2\"").arg(text, fields[3]));
+        return reject(text::arg("Einstellungen \"%1\": ungültige Stoppbits \"%2\"", {text, fields[3]}));
     return s;
 }
 
-QString LineSettings::toString() const
+std::string LineSettings::toString() const
 {
-    QChar parityChar = QLatin1Char('n');
+    char parityChar = 'n';
     switch (parity) {
-    case QSerialPort::EvenParity:
-        parityChar = QLatin1Char('e');
+    case Parity::Even:
+        parityChar = 'e';
         break;
-    case QSerialPort::OddParity:
-        parityChar = QLatin1Char('o');
+    case Parity::Odd:
+        parityChar = 'o';
         break;
-    case QSerialPort::MarkParity:
-        parityChar = QLatin1Char('m');
+    case Parity::Mark:
+        parityChar = 'm';
         break;
-    case QSerialPort::SpaceParity:
-        parityChar = QLatin1Char('s');
+    case Parity::Space:
+        parityChar = 's';
         break;
-    default:
+    case Parity::None:
         break;
     }
-    QString stop = QStringLiteral("1");
-    if (stopBits == QSerialPort::OneAndHalfStop)
-        stop = QStringLiteral("1.5");
-    else if (stopBits == QSerialPort::TwoStop)
-        stop = QStringLiteral("2");
-    return QStringLiteral("%1,%2,%3,%4").arg(baudRate).arg(parityChar).arg(int(dataBits)).arg(stop);
+    const char* stop = "1";
+    if (stopBits == StopBits::OneAndHalf)
+        stop = "1.5";
+    else if (stopBits == StopBits::Two)
+        stop = "2";
+    return std::to_string(baudRate) + ',' + parityChar + ',' + std::to_string(dataBits) + ',' + stop;
 }
 
 } // namespace morvandell

@@ -1,29 +1,33 @@
 #pragma once
 
-#include <QSerialPort>
-#include <QString>
-
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace morvandell {
 
 // Line settings in the classic "baud,parity,data,stop" text form, e.g. "9600,n,8,1".
 struct LineSettings
 {
-    qint32 baudRate = 19200;
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-    QSerialPort::DataBits dataBits = QSerialPort::Data8;
-    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+    enum class Parity { None, Even, Odd, Mark, Space };
+    enum class StopBits { One, OneAndHalf, Two };
 
-    // Strict: exactly four comma-separated fields, no guessing. On failure *error says why.
-    static std::optional<LineSettings> parse(QStringView text, QString* error = nullptr);
-    QString toString() const;
+    std::int32_t baudRate = 19200;
+    Parity parity = Parity::None;
+    int dataBits = 8; // 5..8
+    StopBits stopBits = StopBits::One;
+
+    // Strict: exactly four comma-separated fields, no guessing. On failure *error says why (German).
+    static std::optional<LineSettings> parse(std::string_view text, std::string* error = nullptr);
+    std::string toString() const;
 
     friend bool operator==(const LineSettings& a, const LineSettings& b)
     {
         return a.baudRate == b.baudRate && a.parity == b.parity && a.dataBits == b.dataBits &&
                a.stopBits == b.stopBits;
     }
+    friend bool operator!=(const LineSettings& a, const LineSettings& b) { return !(a == b); }
 };
 
 } // namespace morvandell

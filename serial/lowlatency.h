@@ -1,15 +1,14 @@
 #pragma once
 
-#include <QString>
-
 #include <functional>
+#include <string>
 
 namespace morvandell {
 
 // Low-latency mode of a serial port's driver. USB adapters hold a short answer back for their latency
 // timer (FTDI: 16 ms by default) before passing it on; with the driver's low-latency flag set they pass
 // it on after 1 ms. On Linux the flag is set through TIOCGSERIAL/TIOCSSERIAL on the open descriptor,
-// without root rights. Elsewhere nothing is done (on Windows the FTDI latency is a driver setting).
+// without root rights. On Windows the latency is a driver setting that a program does not change.
 class LowLatency
 {
 public:
@@ -29,7 +28,10 @@ public:
     static void setHook(Hook hook);
 
     // German, one line: what the outcome means for the acknowledgement delay.
-    static QString describe(Outcome outcome);
+    static std::string describe(Outcome outcome);
+
+private:
+    static Hook& hook();
 };
 
 } // namespace morvandell

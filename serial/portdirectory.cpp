@@ -1,7 +1,8 @@
 #include "serial/portdirectory.h"
 
-#include <QFileInfo>
-#include <QRegularExpression>
+#include "platform/files.h"
+#include "platform/text.h"
+#include "serial/serialdevice.h"
 
 #include <algorithm>
 
@@ -9,199 +10,217 @@ namespace morvandell {
 
 namespace {
 
-bool deviceExists(const QString& device)
+bool deviceExists(const PortInfo& info)
 {
-#ifdef Q_OS_WIN
-    Q_UNUSED(device);
-    return true; // COMn has no path to look at; opening tells
-#else
-    return QFileInfo::exists(device);
-#endif
+    return info.opener().exists(info.device);
 }
 
 } // namespace
 
-PortDirectory::PortDirectory(QMap<int, Entry> entries)
+PortDirectory::PortDirectory(std::map<int, Entry> entries)
 {
-    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+    for (const auto& [number, e] : entries) {
         Slot slot;
-        slot.info.device = it->device;
-        slot.info.description = it->description;
+        slot.info.device = e.device;
+        slot.info.description = e.description;
+        slot.info.backend = e.backend;
         slot.identity = slot.info.identity();
         slot.fixed = true;
-        m_slots.insert(it.key(), slot);
+        m_slots[number] = slot;
     }
     refresh();
 }
 
-PortDirectory::PortDirectory(QMap<int, QString> explicitPaths, Scanner scanner)
+PortDirectory::PortDirectory(std::map<int, std::string> explicitPaths, Scanner scanner)
     : m_scanner(std::move(scanner))
     , m_explicit(std::move(explicitPaths))
 {
-    for (auto it = m_explicit.cbegin(); it != m_explicit.cend(); ++it) {
+    for (const auto& [number, path] : m_explicit) {
         Slot slot;
-        slot.info.device = it.value();
-        slot.info.description = QStringLiteral("MORVANDELL_PORTS");
+        slot.info.device = path;
+        slot.info.description = "MORVANDELL_PORTS";
         slot.fixed = true;
-        m_slots.insert(it.key(), slot);
+        m_slots[number] = slot;
     }
     refresh();
 }
 
-QMap<int, PortDirectory::Entry> PortDirectory::parseExplicit(const QString& text, QString* error)
+std::map<int, PortDirectory::Entry> PortDirectory::parseExplicit(const std::string& text, std::string* error)
 {
-    QMap<int, Entry> result;
-    QStringList problems;
-    const auto items = text.split(QLatin1Char(','), Qt::SkipEmptyParts);
-    for (const QString& raw : items) {
-        const QString item = raw.trimmed();
-        const int eq = item.indexOf(QLatin1Char('='));
-        bool ok = false;
-        const int number = eq > 0 ? item.left(eq).trimmed().toInt(&ok) : 0;
-        const QString device = eq > 0 ? item.mid(eq + 1).trimmed() : QString();
-        if (!ok || number < FirstPort || number > LastPort || device.isEmpty()) {
-            problems << item;
+    std::map<int, Entry> result;
+    std::vector<std::string> problems;
+    for (const std::string& raw : text::split(text, ',')) {
+        const std::string item = text::trimmed(raw);
+        if (item.empty())
+            continue;
+        const std::size_t eq = item.find('=');
+        long long number = 0;
+        std::string device;
+        if (eq != std::string::npos && eq > 0) {
+            number = text::toInteger(text::trimmed(item.substr(0, eq))).value_or(0);
+            device = text::trimmed(item.substr(eq + 1));
+        }
+        if (number < FirstPort || number > LastPort || device.empty()) {
+            problems.push_back(item);
             continue;
         }
-        result.insert(number, {device, QStringLiteral("MORVANDELL_PORTS")});
+        result[int(number)] = Entry{device, "MORVANDELL_PORTS", nullptr};
     }
     if (error)
-        *error = problems.isEmpty()
-                     ? QString()
-                     : QStringLiteral("MORVANDELL_PORTS: ignoriert: %1").arg(problems.join(", "));
+        *error = problems.empty() ? std::string() : "MORVANDELL_PORTS: ignoriert: " + text::join(problems, ", ");
     return result;
 }
 
-QStringList PortDirectory::sortedSystemPorts(QStringList names)
+std::vector<std::string> PortDirectory::sortedSystemPorts(std::vector<std::string> names)
 {
-    static const QRegularExpression split(QStringLiteral("^(.*?)(\\d*)$"));
-    auto family = [](const QString& name) {
-        if (name.startsWith(QLatin1String("ttyUSB")))
+    auto family = [](const std::string& name) {
+        if (text::startsWith(name, "ttyUSB"))
             return 0;
-        if (name.startsWith(QLatin1String("ttyACM")))
+        if (text::startsWith(name, "ttyACM"))
             return 1;
-        if (name.startsWith(QLatin1String("ttyS")))
+        if (text::startsWith(name, "ttyS"))
             return 3;
         return 2;
     };
-    std::stable_sort(names.begin(), names.end(), [&](const QString& a, const QString& b) {
+    // "ttyUSB10" -> ("ttyUSB", 10): the trailing digits compare as a number.
+    auto split = [](const std::string& name) {
+        std::size_t digits = name.size();
+        while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9')
+            --digits;
+        const std::string number = name.substr(digits);
+        unsigned long long value = 0;
+        for (const char c : number.substr(0, 18))
+            value = value * 10 + unsigned(c - '0');
+        return std::make_pair(name.substr(0, digits), value);
+    };
+    std::stable_sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
         const int fa = family(a), fb = family(b);
         if (fa != fb)
             return fa < fb;
-        const auto ma = split.match(a), mb = split.match(b);
-        if (ma.captured(1) != mb.captured(1))
-            return ma.captured(1) < mb.captured(1);
-        return ma.captured(2).toLongLong() < mb.captured(2).toLongLong();
+        const auto sa = split(a), sb = split(b);
+        if (sa.first != sb.first)
+            return sa.first < sb.first;
+        return sa.second < sb.second;
     });
     return names;
 }
 
-std::shared_ptr<const PortDirectory> PortDirectory::fromSystem()
+std::shared_ptr<const PortDirectory> PortDirectory::fromSystem(std::map<int, Entry> extra)
 {
-#ifdef Q_OS_WIN
-    QMap<int, Entry> entries;
-    for (int n = FirstPort; n <= LastPort; ++n)
-        entries.insert(n, {QStringLiteral("COM%1").arg(n), QString()});
-    for (const PortInfo& info : PortInfo::systemPorts()) {
-        if (info.device.startsWith(QLatin1String("COM"))) {
-            const int n = info.device.mid(3).toInt();
-            if (entries.contains(n))
-                entries[n].description = info.description;
-        }
+    std::map<int, std::string> paths;
+    const auto explicitEntries = parseExplicit(files::environment("MORVANDELL_PORTS").value_or(std::string()));
+    for (const auto& [number, e] : explicitEntries)
+        paths[number] = e.device;
+    for (const auto& [number, e] : extra)
+        paths.erase(number);
+    auto directory = std::make_shared<PortDirectory>(paths, [] { return PortInfo::systemPorts(); });
+    for (const auto& [number, e] : extra) {
+        Slot slot;
+        slot.info.device = e.device;
+        slot.info.description = e.description;
+        slot.info.backend = e.backend;
+        slot.identity = slot.info.identity();
+        slot.fixed = true;
+        directory->m_slots[number] = slot;
     }
-    return std::make_shared<const PortDirectory>(entries);
-#else
-    QMap<int, QString> paths;
-    const auto explicitEntries = parseExplicit(qEnvironmentVariable("MORVANDELL_PORTS"));
-    for (auto it = explicitEntries.cbegin(); it != explicitEntries.cend(); ++it)
-        paths.insert(it.key(), it->device);
-    return std::make_shared<const PortDirectory>(paths, [] { return PortInfo::systemPorts(); });
-#endif
+    if (!extra.empty())
+        directory->refresh();
+    return directory;
+}
+
+PortInfo PortDirectory::info(int number) const
+{
+    const auto it = m_slots.find(number);
+    return it == m_slots.end() ? PortInfo{} : it->second.info;
+}
+
+PortDirectory::History PortDirectory::history(int number) const
+{
+    const auto it = m_slots.find(number);
+    return it == m_slots.end() ? History{} : it->second.history;
 }
 
 PortDirectory::Entry PortDirectory::entry(int number) const
 {
-    const auto it = m_slots.constFind(number);
-    if (it == m_slots.cend())
+    const auto it = m_slots.find(number);
+    if (it == m_slots.end())
         return {};
-    const PortInfo& info = it->info;
-    QStringList parts;
-    for (const QString& part : {info.description, info.manufacturer})
-        if (!part.isEmpty())
-            parts << part;
+    const PortInfo& info = it->second.info;
+    std::vector<std::string> parts;
+    for (const std::string& part : {info.description, info.manufacturer})
+        if (!part.empty())
+            parts.push_back(part);
     if (info.vendorId && info.productId)
-        parts << QStringLiteral("USB %1:%2")
-                     .arg(*info.vendorId, 4, 16, QLatin1Char('0'))
-                     .arg(*info.productId, 4, 16, QLatin1Char('0'));
-    return {info.device, parts.join(QLatin1String(", "))};
+        parts.push_back("USB " + hex4(*info.vendorId) + ":" + hex4(*info.productId));
+    return {info.device, text::join(parts, ", "), info.backend};
 }
 
-QMap<int, PortDirectory::Entry> PortDirectory::entries() const
+std::map<int, PortDirectory::Entry> PortDirectory::entries() const
 {
-    QMap<int, Entry> result;
-    for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it)
-        result.insert(it.key(), entry(it.key()));
+    std::map<int, Entry> result;
+    for (const auto& [number, slot] : m_slots)
+        result[number] = entry(number);
     return result;
 }
 
 bool PortDirectory::isPresent(int number) const
 {
-    return m_slots.value(number).present;
+    const auto it = m_slots.find(number);
+    return it != m_slots.end() && it->second.present;
 }
 
-QList<int> PortDirectory::listed(const QSet<int>& inUse) const
+std::vector<int> PortDirectory::listed(const std::set<int>& inUse) const
 {
-    QList<int> numbers;
-    for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it)
-        if (it->present || inUse.contains(it.key()))
-            numbers << it.key();
+    std::vector<int> numbers;
+    for (const auto& [number, slot] : m_slots)
+        if (slot.present || inUse.count(number))
+            numbers.push_back(number);
     return numbers;
 }
 
-QString PortDirectory::toolTip(int number) const
+std::string PortDirectory::toolTip(int number) const
 {
-    const auto it = m_slots.constFind(number);
-    if (it == m_slots.cend())
+    const auto it = m_slots.find(number);
+    if (it == m_slots.end())
         return {};
-    QString tip = it->info.toolTip();
-    if (!it->present && m_scanned)
-        tip += QStringLiteral("\nGerät nicht angeschlossen");
+    std::string tip = it->second.info.toolTip();
+    if (!it->second.present && m_scanned)
+        tip += "\nGerät nicht angeschlossen";
     return tip;
 }
 
 void PortDirectory::markPresent(Slot& slot, bool present) const
 {
-    const QDateTime now = QDateTime::currentDateTime();
+    const Time now = std::chrono::system_clock::now();
     if (present && !slot.present) {
-        if (!slot.history.firstSeen.isValid())
+        if (!slot.history.firstSeen)
             slot.history.firstSeen = now;
         if (!m_scanned)
             slot.history.atStartUp = true;
-        slot.history.vanished = QDateTime();
+        slot.history.vanished.reset();
     } else if (!present && slot.present) {
         slot.history.vanished = now;
     }
     slot.present = present;
 }
 
-void PortDirectory::refresh(const QSet<int>& inUse) const
+void PortDirectory::refresh(const std::set<int>& inUse) const
 {
-    const QList<PortInfo> scanned = m_scanner ? m_scanner() : QList<PortInfo>();
+    const std::vector<PortInfo> scanned = m_scanner ? m_scanner() : std::vector<PortInfo>();
 
     // Explicit numbers first: their path wins over the same device in the system's list (compared
     // with every link resolved), and the system's facts about that device fill in its tool tip.
-    QSet<QString> claimed; // resolved paths that already have a number
-    for (auto it = m_slots.begin(); it != m_slots.end(); ++it) {
-        Slot& slot = it.value();
+    std::set<std::string> claimed; // resolved paths that already have a number
+    for (auto& [number, slot] : m_slots) {
         if (!slot.fixed)
             continue;
-        const QString device = slot.info.device;
-        const bool exists = deviceExists(device);
-        if (exists && m_scanner) {
-            const QString resolved = slot.info.resolvedPath();
-            const auto same = std::find_if(scanned.cbegin(), scanned.cend(),
+        const bool exists = deviceExists(slot.info);
+        if (exists && m_scanner && !slot.info.backend) {
+            const std::string device = slot.info.device;
+            const std::string resolved = slot.info.resolvedPath();
+            const auto same = std::find_if(scanned.begin(), scanned.end(),
                                            [&](const PortInfo& p) { return p.resolvedPath() == resolved; });
-            if (same != scanned.cend()) {
+            if (same != scanned.end()) {
                 slot.info = *same;
                 slot.info.device = device;
             }
@@ -211,84 +230,100 @@ void PortDirectory::refresh(const QSet<int>& inUse) const
     }
 
     // The system's ports in list order, each with the number its identity holds or first got.
-    QList<PortInfo> ports;
-    QStringList names;
+    std::vector<PortInfo> ports;
+    std::vector<std::string> names;
     for (const PortInfo& port : scanned) {
-        if (!claimed.contains(port.resolvedPath())) {
-            ports << port;
-            names << QFileInfo(port.device).fileName();
+        if (!claimed.count(port.resolvedPath())) {
+            ports.push_back(port);
+            names.push_back(files::fileName(port.device));
         }
     }
-    const QStringList order = sortedSystemPorts(names);
-    std::stable_sort(ports.begin(), ports.end(), [&](const PortInfo& a, const PortInfo& b) {
-        return order.indexOf(QFileInfo(a.device).fileName()) < order.indexOf(QFileInfo(b.device).fileName());
-    });
+    const std::vector<std::string> order = sortedSystemPorts(names);
+    auto rank = [&](const PortInfo& p) {
+        return std::find(order.begin(), order.end(), files::fileName(p.device)) - order.begin();
+    };
+    std::stable_sort(ports.begin(), ports.end(),
+                     [&](const PortInfo& a, const PortInfo& b) { return rank(a) < rank(b); });
 
-    QHash<QString, int> placed; // identity -> number, this scan
-    QSet<int> taken;            // numbers whose device is there, this scan
-    for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it)
-        if (it->fixed)
-            taken.insert(it.key());
+    std::unordered_map<std::string, int> placed; // identity -> number, this scan
+    std::set<int> taken;                         // numbers whose device is there, this scan
+    for (const auto& [number, slot] : m_slots)
+        if (slot.fixed)
+            taken.insert(number);
 
     auto place = [&](const PortInfo& port, int number) {
         Slot& slot = m_slots[number];
-        const bool same = slot.identity == port.identity() && !slot.info.device.isEmpty();
+        const bool same = slot.identity == port.identity() && !slot.info.device.empty();
         if (!same) {
             slot = Slot();
             slot.identity = port.identity();
         }
         slot.info = port;
         markPresent(slot, true);
-        placed.insert(slot.identity, number);
+        placed[slot.identity] = number;
         taken.insert(number);
-        if (!m_firstNumber.contains(slot.identity))
-            m_firstNumber.insert(slot.identity, number);
+        m_firstNumber.emplace(slot.identity, number);
     };
-    auto holderOf = [&](const QString& identity) {
-        for (auto it = m_slots.cbegin(); it != m_slots.cend(); ++it)
-            if (!it->fixed && it->identity == identity)
-                return it.key();
+    auto holderOf = [&](const std::string& identity) {
+        for (const auto& [number, slot] : m_slots)
+            if (!slot.fixed && slot.identity == identity)
+                return number;
         return 0;
     };
     // A number another device may take: nobody there now, not explicit, not in use.
     auto isFree = [&](int number) {
-        return !taken.contains(number) && !inUse.contains(number) &&
-               !(m_slots.contains(number) && m_slots[number].fixed);
+        const auto it = m_slots.find(number);
+        return !taken.count(number) && !inUse.count(number) && !(it != m_slots.end() && it->second.fixed);
     };
 
     // 1. Devices that still hold a number keep it.
-    for (const PortInfo& port : std::as_const(ports)) {
+    for (const PortInfo& port : ports) {
         const int held = holderOf(port.identity());
-        if (held && !taken.contains(held))
+        if (held && !taken.count(held))
             place(port, held);
     }
-    // 2. Devices coming back get their first number when it is free; then new devices take numbers
-    //    nobody had this session, and only then numbers of devices that are gone.
-    QList<PortInfo> waiting;
-    for (const PortInfo& port : std::as_const(ports)) {
-        if (placed.contains(port.identity()))
+    // 2. A device with a number of its own (Windows: COM3 is "Com #3") takes it when it is free.
+    for (const PortInfo& port : ports) {
+        if (placed.count(port.identity()) || port.preferredNumber < FirstPort || port.preferredNumber > LastPort)
             continue;
-        const int first = m_firstNumber.value(port.identity());
-        if (first && isFree(first))
-            place(port, first);
-        else
-            waiting << port;
+        if (isFree(port.preferredNumber))
+            place(port, port.preferredNumber);
     }
-    for (const PortInfo& port : std::as_const(waiting)) {
+    // 3. Devices coming back get their first number when it is free; then new devices take numbers
+    //    nobody had this session, and only then numbers of devices that are gone.
+    std::vector<PortInfo> waiting;
+    for (const PortInfo& port : ports) {
+        if (placed.count(port.identity()))
+            continue;
+        const auto first = m_firstNumber.find(port.identity());
+        if (first != m_firstNumber.end() && isFree(first->second))
+            place(port, first->second);
+        else
+            waiting.push_back(port);
+    }
+    // Numbers that devices with a number of their own will want are handed out last.
+    std::set<int> wanted;
+    for (const PortInfo& port : ports)
+        if (port.preferredNumber >= FirstPort && port.preferredNumber <= LastPort)
+            wanted.insert(port.preferredNumber);
+    for (const PortInfo& port : waiting) {
         int number = 0;
-        for (int n = FirstPort; n <= LastPort && !number; ++n)
-            if (isFree(n) && !m_slots.contains(n))
-                number = n;
-        for (int n = FirstPort; n <= LastPort && !number; ++n)
-            if (isFree(n))
-                number = n;
+        for (int pass = 0; pass < 3 && !number; ++pass) {
+            for (int n = FirstPort; n <= LastPort && !number; ++n) {
+                if (!isFree(n))
+                    continue;
+                const bool unused = !m_slots.count(n) && !wanted.count(n);
+                if ((pass == 0 && unused) || (pass == 1 && !wanted.count(n)) || pass == 2)
+                    number = n;
+            }
+        }
         if (number)
             place(port, number);
     }
 
-    for (auto it = m_slots.begin(); it != m_slots.end(); ++it)
-        if (!it->fixed && !taken.contains(it.key()))
-            markPresent(it.value(), false);
+    for (auto& [number, slot] : m_slots)
+        if (!slot.fixed && !taken.count(number))
+            markPresent(slot, false);
     m_scanned = true;
 }
 

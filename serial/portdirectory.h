@@ -2,22 +2,22 @@
 
 #include "serial/portinfo.h"
 
-#include <QDateTime>
-#include <QHash>
-#include <QList>
-#include <QMap>
-#include <QSet>
-#include <QString>
-
+#include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace morvandell {
 
-// Maps the port numbers the windows work with (1..16, "Com #n") to devices.
-// On Windows port n is simply COMn. Elsewhere the numbers come from MORVANDELL_PORTS
-// ("1=/dev/pts/3,5=/dev/ttyUSB0") first; the remaining numbers go, in order, to the
-// machine's serial ports, USB and ACM adapters before built-in ttyS ports.
+// Maps the port numbers the windows work with (1..16, "Com #n") to devices. The numbers come from
+// MORVANDELL_PORTS ("1=/dev/pts/3,5=/dev/ttyUSB0", on Windows "3=COM23") first; the remaining numbers go,
+// in order, to the machine's serial ports: on Linux USB and ACM adapters before built-in ttyS ports, on
+// Windows COMn under n up to 16 and the higher COM numbers under free numbers.
 //
 // The directory follows the machine: refresh() scans again. A device keeps the number it first got for
 // as long as the program runs (known by its serial number, by-id name or path); one that comes back
@@ -28,60 +28,63 @@ class PortDirectory
 public:
     static constexpr int FirstPort = 1;
     static constexpr int LastPort = 16;
+    using Time = std::chrono::system_clock::time_point;
 
     struct Entry
     {
-        QString device;      // path (or COMn) handed to QSerialPort
-        QString description; // what the system says about it (product, maker, USB ids)
+        std::string device;      // name handed to the backend
+        std::string description; // what the system says about it (product, maker, USB ids)
+        std::shared_ptr<SerialBackend> backend = nullptr; // empty: the operating system's ports
     };
 
-    // When a number's device was seen; invalid times mean "not (yet) seen" / "not gone".
+    // When a number's device was seen; nothing means "not (yet) seen" / "not gone".
     struct History
     {
         bool atStartUp = false;
-        QDateTime firstSeen;
-        QDateTime vanished;
+        std::optional<Time> firstSeen;
+        std::optional<Time> vanished;
     };
 
-    using Scanner = std::function<QList<PortInfo>()>;
+    using Scanner = std::function<std::vector<PortInfo>()>;
 
     PortDirectory() = default;
 
-    // Fixed map, for tests: refresh() only checks which of the devices exist.
-    explicit PortDirectory(QMap<int, Entry> entries);
+    // Fixed map, for tests and the demo display: refresh() only checks which of the devices exist.
+    explicit PortDirectory(std::map<int, Entry> entries);
 
     // Explicit numbers plus whatever the scanner finds, scanned once now.
-    PortDirectory(QMap<int, QString> explicitPaths, Scanner scanner);
+    PortDirectory(std::map<int, std::string> explicitPaths, Scanner scanner);
 
-    // The machine's ports, with the environment's explicit numbers taking precedence.
-    static std::shared_ptr<const PortDirectory> fromSystem();
+    // The machine's ports, with the environment's explicit numbers taking precedence; `extra` (the demo
+    // display) takes its number before them.
+    static std::shared_ptr<const PortDirectory> fromSystem(std::map<int, Entry> extra = {});
 
     // Parses "1=/dev/pts/3,5=/dev/ttyUSB0". Malformed items are reported in *error and skipped.
-    static QMap<int, Entry> parseExplicit(const QString& text, QString* error = nullptr);
+    static std::map<int, Entry> parseExplicit(const std::string& text, std::string* error = nullptr);
 
     // Orders system port names: ttyUSB*, ttyACM*, other adapters, then ttyS*; each family numerically.
-    static QStringList sortedSystemPorts(QStringList names);
+    static std::vector<std::string> sortedSystemPorts(std::vector<std::string> names);
 
-    bool contains(int number) const { return m_slots.contains(number); }
+    bool contains(int number) const { return m_slots.count(number) != 0; }
     Entry entry(int number) const;
-    QMap<int, Entry> entries() const;
+    std::map<int, Entry> entries() const;
 
     // Scans again. Numbers in `inUse` (selected or open somewhere) keep their device even when it is gone.
     // The directory stands for the machine, which changes under it: that is why this is const.
-    void refresh(const QSet<int>& inUse = {}) const;
+    void refresh(const std::set<int>& inUse = {}) const;
     // Whether the number's device is there (as of the last refresh).
     bool isPresent(int number) const;
     // The numbers a port list offers now, in order: those whose device is there, plus `inUse`.
-    QList<int> listed(const QSet<int>& inUse = {}) const;
-    PortInfo info(int number) const { return m_slots.value(number).info; }
-    QString toolTip(int number) const;
-    History history(int number) const { return m_slots.value(number).history; }
+    std::vector<int> listed(const std::set<int>& inUse = {}) const;
+    PortInfo info(int number) const;
+    std::string toolTip(int number) const;
+    History history(int number) const;
 
 private:
     struct Slot
     {
         PortInfo info;
-        QString identity;
+        std::string identity;
         bool fixed = false; // explicit number: never handed to another device
         bool present = false;
         History history;
@@ -90,9 +93,9 @@ private:
     void markPresent(Slot& slot, bool present) const;
 
     Scanner m_scanner;
-    QMap<int, QString> m_explicit;
-    mutable QMap<int, Slot> m_slots;
-    mutable QHash<QString, int> m_firstNumber; // identity -> the number it first got
+    std::map<int, std::string> m_explicit;
+    mutable std::map<int, Slot> m_slots;
+    mutable std::unordered_map<std::string, int> m_firstNumber; // identity -> the number it first got
     mutable bool m_scanned = false;
 };
 

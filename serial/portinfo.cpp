@@ -1,134 +1,61 @@
 #include "serial/portinfo.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QHash>
-#include <QSerialPortInfo>
+#include "platform/files.h"
+#include "platform/text.h"
+#include "serial/serialdevice.h"
 
 namespace morvandell {
 
-namespace {
-
-#ifdef Q_OS_LINUX
-QString readSysfs(const QString& path)
+std::string hex4(std::uint16_t value)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readLine(256)).trimmed();
-}
-#endif
-
-QString hex4(quint16 value)
-{
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
+    static const char* const digits = "0123456789abcdef";
+    std::string out(4, '0');
+    for (int i = 3; i >= 0; --i) {
+        out[std::size_t(i)] = digits[value & 0xF];
+        value = std::uint16_t(value >> 4);
+    }
+    return out;
 }
 
-} // namespace
-
-QString PortInfo::resolvedPath() const
+std::string PortInfo::resolvedPath() const
 {
-    const QString canonical = QFileInfo(device).canonicalFilePath();
-    return canonical.isEmpty() ? device : canonical;
+    if (backend)
+        return device;
+    const std::string canonical = files::canonicalPath(device);
+    return canonical.empty() ? device : canonical;
 }
 
-QString PortInfo::identity() const
+std::string PortInfo::identity() const
 {
-    if (!serialNumber.isEmpty())
-        return QStringLiteral("serial:%1:%2:%3")
-            .arg(vendorId ? hex4(*vendorId) : QString(), productId ? hex4(*productId) : QString(),
-                 serialNumber);
-    if (!byIdName.isEmpty())
-        return QStringLiteral("by-id:") + byIdName;
-    return QStringLiteral("path:") + resolvedPath();
+    if (!serialNumber.empty())
+        return "serial:" + (vendorId ? hex4(*vendorId) : std::string()) + ":" +
+               (productId ? hex4(*productId) : std::string()) + ":" + serialNumber;
+    if (!byIdName.empty())
+        return "by-id:" + byIdName;
+    return "path:" + resolvedPath();
 }
 
-QString PortInfo::toolTip() const
+std::string PortInfo::toolTip() const
 {
-    QStringList lines;
-    const QString resolved = resolvedPath();
-    lines << (resolved == device ? device : QStringLiteral("%1 → %2").arg(device, resolved));
-    if (!description.isEmpty())
-        lines << description;
-    if (!manufacturer.isEmpty())
-        lines << QStringLiteral("Hersteller: ") + manufacturer;
+    std::vector<std::string> lines;
+    const std::string resolved = resolvedPath();
+    lines.push_back(resolved == device ? device : device + " → " + resolved);
+    if (!description.empty())
+        lines.push_back(description);
+    if (!manufacturer.empty())
+        lines.push_back("Hersteller: " + manufacturer);
     if (vendorId && productId)
-        lines << QStringLiteral("USB %1:%2").arg(hex4(*vendorId), hex4(*productId));
-    if (!serialNumber.isEmpty())
-        lines << QStringLiteral("Seriennummer: ") + serialNumber;
-    if (!driver.isEmpty())
-        lines << QStringLiteral("Treiber: ") + driver;
-    return lines.join(QLatin1Char('\n'));
+        lines.push_back("USB " + hex4(*vendorId) + ":" + hex4(*productId));
+    if (!serialNumber.empty())
+        lines.push_back("Seriennummer: " + serialNumber);
+    if (!driver.empty())
+        lines.push_back("Treiber: " + driver);
+    return text::join(lines, "\n");
 }
 
-QString PortInfo::driverOf(const QString& ttyName, const QString& root)
+SerialBackend& PortInfo::opener() const
 {
-    const QFileInfo link(QDir(root).filePath(QStringLiteral("sys/class/tty/%1/device/driver").arg(ttyName)));
-    const QString target = link.symLinkTarget();
-    return target.isEmpty() ? QString() : QFileInfo(target).fileName();
-}
-
-QList<PortInfo> PortInfo::systemPorts(const QString& root)
-{
-    QList<PortInfo> ports;
-#ifdef Q_OS_LINUX
-    // Straight from sysfs: a tty with a device behind it is a serial port, except built-in UARTs
-    // that report no hardware (type 0). Much cheaper than asking udev for every tty.
-    const QDir base(root);
-    QHash<QString, QString> byId; // resolved device -> its /dev/serial/by-id name
-    const QDir byIdDir(base.filePath(QStringLiteral("dev/serial/by-id")));
-    for (const QFileInfo& link : byIdDir.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot))
-        byId.insert(QFileInfo(link.symLinkTarget()).fileName(), link.fileName());
-
-    const QDir ttys(base.filePath(QStringLiteral("sys/class/tty")));
-    for (const QString& name : ttys.entryList(QDir::Dirs | QDir::System | QDir::NoDotAndDotDot)) {
-        const QDir tty(ttys.filePath(name));
-        const QFileInfo device(tty.filePath(QStringLiteral("device")));
-        if (!device.exists())
-            continue;
-        if (name.startsWith(QLatin1String("ttyS")) && readSysfs(tty.filePath(QStringLiteral("type"))) == "0")
-            continue;
-        PortInfo port;
-        port.device = QStringLiteral("/dev/") + name;
-        port.driver = driverOf(name, root);
-        port.byIdName = byId.value(name);
-        // The USB device is the first folder above the interface that has USB ids.
-        QDir up(device.canonicalFilePath());
-        for (int level = 0; level < 4 && !up.isRoot(); ++level, up.cdUp()) {
-            const QString vendor = readSysfs(up.filePath(QStringLiteral("idVendor")));
-            if (vendor.isEmpty())
-                continue;
-            bool okV = false, okP = false;
-            const quint16 v = vendor.toUShort(&okV, 16);
-            const quint16 p = readSysfs(up.filePath(QStringLiteral("idProduct"))).toUShort(&okP, 16);
-            if (okV && okP) {
-                port.vendorId = v;
-                port.productId = p;
-            }
-            port.description = readSysfs(up.filePath(QStringLiteral("product")));
-            port.manufacturer = readSysfs(up.filePath(QStringLiteral("manufacturer")));
-            port.serialNumber = readSysfs(up.filePath(QStringLiteral("serial")));
-            break;
-        }
-        ports << port;
-    }
-#else
-    Q_UNUSED(root);
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        PortInfo port;
-        port.device = info.systemLocation();
-        port.description = info.description();
-        port.manufacturer = info.manufacturer();
-        port.serialNumber = info.serialNumber();
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
-            port.vendorId = info.vendorIdentifier();
-            port.productId = info.productIdentifier();
-        }
-        ports << port;
-    }
-#endif
-    return ports;
+    return backend ? *backend : SerialBackend::system();
 }
 
 } // namespace morvandell

@@ -1,12 +1,11 @@
 #include "serial/tracerecorder.h"
 
-#include <QDateTime>
-#include <QFile>
-#include <QSaveFile>
-#include <QtGlobal>
+#include "platform/files.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #ifndef MORVANDELL_VERSION
 #define MORVANDELL_VERSION "unknown"
@@ -14,61 +13,88 @@
 
 namespace morvandell {
 
-TraceRecorder::TraceRecorder(qsizetype limit)
-    : m_limit(limit)
+namespace {
+
+#ifdef _WIN32
+constexpr const char* Platform = "Windows";
+#else
+constexpr const char* Platform = "Linux";
+#endif
+
+// "2026-12-07T14:03:22.123" in local time.
+std::string isoLocal(std::chrono::system_clock::time_point when)
 {
-    m_clock.start();
+    const std::time_t t = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+#ifdef _WIN32
+    ::localtime_s(&local, &t);
+#else
+    ::localtime_r(&t, &local);
+#endif
+    char buffer[64];
+    const std::size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S", &local);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
+    return std::string(buffer, n) + "." + text::padded(ms, 3);
 }
 
-void TraceRecorder::setPort(int number, const QString& device, const QString& settings)
+} // namespace
+
+TraceRecorder::TraceRecorder(std::size_t limit)
+    : m_limit(limit)
+{}
+
+long long TraceRecorder::elapsedMs() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start)
+        .count();
+}
+
+void TraceRecorder::setPort(int number, const std::string& device, const std::string& settings)
 {
     m_port = number;
     m_device = device;
     m_settings = settings;
 }
 
-void TraceRecorder::setSink(QIODevice* sink)
+void TraceRecorder::setSink(Sink sink)
 {
-    m_sink = sink;
+    m_sink = std::move(sink);
     if (m_sink)
-        m_sink->write(header());
+        m_sink(header());
 }
 
-QByteArray TraceRecorder::header() const
+std::string TraceRecorder::header() const
 {
-    QByteArray h;
+    std::string h;
     h += "# Morvandell Verbindungsprotokoll\n";
-    h += "# Programm: " MORVANDELL_VERSION ", Qt " + QByteArray(qVersion()) +
-         " (gebaut mit " QT_VERSION_STR ")\n";
-    h += "# Port: Com #" + QByteArray::number(m_port) + ", Gerät: " + m_device.toUtf8() +
-         ", Einstellungen: " + m_settings.toUtf8() + "\n";
-    h += "# Beginn: " +
-         QDateTime::currentDateTime().addMSecs(-m_clock.elapsed()).toString(Qt::ISODateWithMs).toUtf8() +
+    h += std::string("# Programm: ") + MORVANDELL_VERSION + ", " + Platform + "\n";
+    h += "# Port: Com #" + std::to_string(m_port) + ", Gerät: " + m_device + ", Einstellungen: " + m_settings +
          "\n";
+    h += "# Beginn: " + isoLocal(m_wallStart) + "\n";
     h += "# ms seit Beginn, > gesendet / < empfangen, Bytes hexadezimal | druckbare Zeichen\n";
     return h;
 }
 
-QByteArray TraceRecorder::describe(const QByteArray& bytes)
+std::string TraceRecorder::describe(const Bytes& bytes)
 {
-    QByteArray line;
-    appendDescription(line, bytes.constData(), bytes.size());
+    std::string line;
+    appendDescription(line, bytes.data(), bytes.size());
     return line;
 }
 
-void TraceRecorder::appendDescription(QByteArray& line, const char* bytes, qsizetype size)
+void TraceRecorder::appendDescription(std::string& line, const Byte* bytes, std::size_t size)
 {
     static constexpr char Hex[] = "0123456789ABCDEF";
-    if (size <= 0) {
+    if (size == 0) {
         line += " ||";
         return;
     }
     // "55 0D |U.|": three characters a byte but the last, " |", one character a byte, "|".
-    const qsizetype start = line.size();
+    const std::size_t start = line.size();
     line.resize(start + 3 * size - 1 + 2 + size + 1);
-    char* out = line.data() + start;
-    for (qsizetype i = 0; i < size; ++i) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
+    char* out = &line[start];
+    for (std::size_t i = 0; i < size; ++i) {
+        const Byte b = bytes[i];
         if (i > 0)
             *out++ = ' ';
         *out++ = Hex[b >> 4];
@@ -76,54 +102,53 @@ void TraceRecorder::appendDescription(QByteArray& line, const char* bytes, qsize
     }
     *out++ = ' ';
     *out++ = '|';
-    for (qsizetype i = 0; i < size; ++i)
-        *out++ = (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? bytes[i] : '.';
+    for (std::size_t i = 0; i < size; ++i)
+        *out++ = (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? char(bytes[i]) : '.';
     *out++ = '|';
 }
 
-void TraceRecorder::record(Direction direction, const QByteArray& bytes)
+void TraceRecorder::record(Direction direction, const Byte* bytes, std::size_t size)
 {
-    if (bytes.isEmpty())
+    if (size == 0)
         return;
     // Built in one buffer per line: a flood of input must not cost a handful of allocations per line.
     char stamp[32];
-    const int stampLength = std::snprintf(stamp, sizeof stamp, "%9lld %s ", static_cast<long long>(m_clock.elapsed()),
+    const int stampLength = std::snprintf(stamp, sizeof stamp, "%9lld %s ", elapsedMs(),
                                           direction == Direction::Sent ? ">" : "<");
-    for (qsizetype at = 0; at < bytes.size(); at += BytesPerLine) {
-        const qsizetype size = std::min<qsizetype>(BytesPerLine, bytes.size() - at);
-        QByteArray line;
-        line.reserve(stampLength + 4 * size + 3);
-        line.append(stamp, stampLength);
-        appendDescription(line, bytes.constData() + at, size);
+    for (std::size_t at = 0; at < size; at += BytesPerLine) {
+        const std::size_t n = std::min(BytesPerLine, size - at);
+        std::string line;
+        line.reserve(std::size_t(stampLength) + 4 * n + 3);
+        line.append(stamp, std::size_t(stampLength));
+        appendDescription(line, bytes + at, n);
         append(std::move(line));
     }
 }
 
-void TraceRecorder::noteOpened(int number, const QString& device, const QString& settings)
+void TraceRecorder::noteOpened(int number, const std::string& device, const std::string& settings)
 {
     setPort(number, device, settings);
-    note(QStringLiteral("geöffnet: Com #%1, %2, %3").arg(number).arg(device, settings));
+    note(text::arg("geöffnet: Com #%1, %2, %3", {number, device, settings}));
 }
 
 void TraceRecorder::noteClosed()
 {
-    note(QStringLiteral("geschlossen"));
+    note("geschlossen");
 }
 
-void TraceRecorder::note(const QString& text)
+void TraceRecorder::note(const std::string& text)
 {
-    append(QByteArray::number(m_clock.elapsed()).rightJustified(9, ' ') + " # " + text.toUtf8());
+    char stamp[32];
+    const int n = std::snprintf(stamp, sizeof stamp, "%9lld # ", elapsedMs());
+    append(std::string(stamp, std::size_t(n)) + text);
 }
 
-void TraceRecorder::append(QByteArray line)
+void TraceRecorder::append(std::string line)
 {
     line += '\n';
-    if (m_sink) {
-        m_sink->write(line);
-        if (auto* file = qobject_cast<QFileDevice*>(m_sink))
-            file->flush();
-    }
-    line.squeeze(); // thousands of lines are kept: no spare capacity in each
+    if (m_sink)
+        m_sink(line);
+    line.shrink_to_fit(); // thousands of lines are kept: no spare capacity in each
     m_size += line.size();
     m_lines.push_back(std::move(line));
     while (m_size > m_limit && !m_lines.empty()) {
@@ -133,24 +158,24 @@ void TraceRecorder::append(QByteArray line)
     }
 }
 
-QByteArray TraceRecorder::text() const
+std::string TraceRecorder::text() const
 {
-    QByteArray all = header();
+    std::string all = header();
     if (m_dropped > 0)
-        all += "# (" + QByteArray::number(m_dropped) + " ältere Zeilen nicht mehr gespeichert)\n";
+        all += "# (" + std::to_string(m_dropped) + " ältere Zeilen nicht mehr gespeichert)\n";
     all.reserve(all.size() + m_size);
-    for (const QByteArray& line : m_lines)
+    for (const std::string& line : m_lines)
         all += line;
     return all;
 }
 
-bool TraceRecorder::save(const QString& path, QString* error) const
+bool TraceRecorder::save(const std::string& path, std::string* error) const
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text()) < 0 || !file.commit()) {
+    const std::string all = text();
+    std::string why;
+    if (!files::writeAtomically(path, Bytes(all.begin(), all.end()), &why)) {
         if (error)
-            *error = QStringLiteral("Das Verbindungsprotokoll kann nicht nach %1 geschrieben werden: %2")
-                         .arg(path, file.errorString());
+            *error = text::arg("Das Verbindungsprotokoll kann nicht nach %1 geschrieben werden: %2", {path, why});
         return false;
     }
     return true;

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QString>
+#include "platform/bytes.h"
 
+#include <chrono>
 #include <deque>
-
-class QIODevice;
+#include <functional>
+#include <string>
+#include <string_view>
 
 namespace morvandell {
 
@@ -17,49 +17,53 @@ namespace morvandell {
 class TraceRecorder
 {
 public:
-    static constexpr qsizetype DefaultLimit = 10 * 1024 * 1024; // the last 10 MB of lines
-    static constexpr int BytesPerLine = 32;                     // longer reads and writes wrap
+    static constexpr std::size_t DefaultLimit = 10 * 1024 * 1024; // the last 10 MB of lines
+    static constexpr std::size_t BytesPerLine = 32;               // longer reads and writes wrap
 
     enum class Direction { Sent, Received };
+    // Receives text (UTF-8), one or more whole lines at a time.
+    using Sink = std::function<void(std::string_view)>;
 
-    explicit TraceRecorder(qsizetype limit = DefaultLimit);
+    explicit TraceRecorder(std::size_t limit = DefaultLimit);
 
     // What the header names: port number, device and line settings of the port being traced.
-    void setPort(int number, const QString& device, const QString& settings);
-    // Every line from now on is also written here (and flushed). nullptr stops it.
-    void setSink(QIODevice* sink);
+    void setPort(int number, const std::string& device, const std::string& settings);
+    // Every line from now on is also handed to the sink, starting with the header. Empty stops it.
+    void setSink(Sink sink);
 
-    void record(Direction direction, const QByteArray& bytes);
-    void noteOpened(int number, const QString& device, const QString& settings);
+    void record(Direction direction, const Byte* bytes, std::size_t size);
+    void record(Direction direction, const Bytes& bytes) { record(direction, bytes.data(), bytes.size()); }
+    void noteOpened(int number, const std::string& device, const std::string& settings);
     void noteClosed();
-    void note(const QString& text);
+    void note(const std::string& text);
 
-    // Program version, Qt version, port, device and line settings.
-    QByteArray header() const;
+    // Program version and platform, port, device and line settings, start time.
+    std::string header() const;
     // The header and every line kept.
-    QByteArray text() const;
-    // Writes text() to the file; false with *error (German) when it cannot be written.
-    bool save(const QString& path, QString* error) const;
+    std::string text() const;
+    // Writes text() to the file atomically; false with *error (German) when it cannot be written.
+    bool save(const std::string& path, std::string* error) const;
 
-    qint64 elapsedMs() const { return m_clock.elapsed(); }
-    qsizetype size() const { return m_size; }
+    long long elapsedMs() const;
+    std::size_t size() const { return m_size; }
 
     // One line for the bytes (hex and printable characters), without the time and direction.
-    static QByteArray describe(const QByteArray& bytes);
+    static std::string describe(const Bytes& bytes);
 
 private:
-    static void appendDescription(QByteArray& line, const char* bytes, qsizetype size);
-    void append(QByteArray line);
+    static void appendDescription(std::string& line, const Byte* bytes, std::size_t size);
+    void append(std::string line);
 
-    qsizetype m_limit;
-    QElapsedTimer m_clock;
-    std::deque<QByteArray> m_lines;
-    qsizetype m_size = 0;
-    qsizetype m_dropped = 0;
-    QIODevice* m_sink = nullptr;
+    std::size_t m_limit;
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+    std::chrono::system_clock::time_point m_wallStart = std::chrono::system_clock::now();
+    std::deque<std::string> m_lines;
+    std::size_t m_size = 0;
+    std::size_t m_dropped = 0;
+    Sink m_sink;
     int m_port = 0;
-    QString m_device;
-    QString m_settings;
+    std::string m_device;
+    std::string m_settings;
 };
 
 } // namespace morvandell
