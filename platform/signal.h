@@ -54,8 +54,8 @@ public:
     {
         // The list may change (or the owner go away) under a listener: call from a copy, and skip
         // listeners that were disconnected meanwhile.
-        const auto slots = m_slots;
-        const std::vector<Slot> copy = *slots;
+        const auto listeners = m_slots;
+        const std::vector<Slot> copy = *listeners;
         for (const Slot& slot : copy)
             if (*slot.listener)
                 (*slot.listener)(args...);
