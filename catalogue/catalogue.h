@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QString>
-
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace morvandell {
 
@@ -11,19 +10,20 @@ namespace morvandell {
 // The reader fills indices 1..256 in file order; index 0 is never written and stays
 // empty text and 0 (the slot assignment reads it when a list has no selection).
 // Nothing clears the catalogue: reading another file overwrites only what that file supplies.
+// Texts are UTF-8 (the file's Windows-1252 names decoded).
 struct Catalogue
 {
     static constexpr int Size = 257;
     static constexpr int LastIndex = 256;
 
-    std::array<QString, Size> name, unit, storage;
+    std::array<std::string, Size> name, unit, storage;
     std::array<std::uint8_t, Size> number{}, divider{};
 };
 
 // One slot-list entry: the name as offered in the lists and the catalogue index it was stored at.
 struct CatalogueEntry
 {
-    QString name;
+    std::string name;
     int index = 0;
 };
 

@@ -1,32 +1,23 @@
-#include "logdefinitionreader.h"
+#include "catalogue/logdefinitionreader.h"
 
 #include "catalogue/numberconversion.h"
+#include "platform/files.h"
+#include "platform/text.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QIODevice>
-
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <istream>
+#include <memory>
+#include <system_error>
 
 namespace morvandell {
 
 namespace {
 
 constexpr std::string_view ChannelWord = "channel";
-
-// Windows-1252 bytes 0x80..0x9F; every other byte is the Unicode code point of the same value.
-// The five unassigned bytes (0x81, 0x8D, 0x8F, 0x90, 0x9D) keep their C1 control code points.
-constexpr char16_t HighControlRange[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-char16_t fromWindows1252(unsigned char byte)
-{
-    return (byte >= 0x80 && byte <= 0x9F) ? HighControlRange[byte - 0x80] : char16_t(byte);
-}
 
 enum class Key { None, Name, Divider, Unit, Channel, Storage };
 
@@ -70,47 +61,69 @@ template<typename F> void forEachAttribute(std::string_view line, F f)
     }
 }
 
+// A count as the German texts write it: 65536 is "65.536".
+std::string grouped(std::size_t n)
+{
+    std::string digits = std::to_string(n);
+    for (std::ptrdiff_t at = std::ptrdiff_t(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(std::size_t(at), 1, '.');
+    return digits;
+}
+
+// The path as the user's system writes it (backslashes on Windows).
+std::string shownPath(const std::string& path)
+{
+    std::string shown = path;
+    if (std::filesystem::path::preferred_separator == '\\')
+        std::replace(shown.begin(), shown.end(), '/', '\\');
+    return shown;
+}
+
+// errno in the system's words, or `fallback` when it says nothing.
+std::string systemReason(int number, const char* fallback)
+{
+    return number != 0 ? std::generic_category().message(number) : std::string(fallback);
+}
+
 } // namespace
 
-QString ReadReport::warningText() const
+std::string ReadReport::warningText() const
 {
-    QStringList parts;
+    std::vector<std::string> parts;
     if (channelsLeftOut > 0) {
-        parts << (channelsLeftOut == 1
-                      ? QStringLiteral("1 Kanal nach dem %1. Katalogeintrag wurde nicht übernommen; "
-                                       "der Katalog fasst höchstens %1 Kanäle.")
-                            .arg(Catalogue::LastIndex)
-                      : QStringLiteral("%1 Kanäle nach dem %2. Katalogeintrag wurden nicht übernommen; "
-                                       "der Katalog fasst höchstens %2 Kanäle.")
-                            .arg(channelsLeftOut)
-                            .arg(Catalogue::LastIndex));
+        parts.push_back(
+            channelsLeftOut == 1
+                ? text::arg("1 Kanal nach dem %1. Katalogeintrag wurde nicht übernommen; "
+                            "der Katalog fasst höchstens %1 Kanäle.",
+                            {Catalogue::LastIndex})
+                : text::arg("%1 Kanäle nach dem %2. Katalogeintrag wurden nicht übernommen; "
+                            "der Katalog fasst höchstens %2 Kanäle.",
+                            {channelsLeftOut, Catalogue::LastIndex}));
     }
     if (outOfRangeCount > 0) {
-        QString text =
+        std::string out =
             outOfRangeCount == 1
-                ? QStringLiteral("1 Wert liegt außerhalb von 0 bis 255 und wurde als 0 übernommen:")
-                : QStringLiteral("%1 Werte liegen außerhalb von 0 bis 255 und wurden als 0 übernommen:")
-                      .arg(outOfRangeCount);
-        for (const QString& value : outOfRange)
-            text += QLatin1Char('\n') + value;
+                ? std::string("1 Wert liegt außerhalb von 0 bis 255 und wurde als 0 übernommen:")
+                : text::arg("%1 Werte liegen außerhalb von 0 bis 255 und wurden als 0 übernommen:",
+                            {outOfRangeCount});
+        for (const std::string& value : outOfRange)
+            out += "\n" + value;
         if (outOfRangeCount > outOfRange.size())
-            text += QStringLiteral("\nund %1 weitere").arg(outOfRangeCount - outOfRange.size());
-        parts << text;
+            out += text::arg("\nund %1 weitere", {outOfRangeCount - outOfRange.size()});
+        parts.push_back(std::move(out));
     }
     if (entriesLeftOut > 0)
-        parts << QStringLiteral("%1 weitere Namen wurden nicht in die Listen aufgenommen (höchstens %2).")
-                     .arg(entriesLeftOut)
-                     .arg(LogDefinitionReader::MaxEntries);
+        parts.push_back(text::arg("%1 weitere Namen wurden nicht in die Listen aufgenommen (höchstens %2).",
+                                  {entriesLeftOut, LogDefinitionReader::MaxEntries}));
     if (overlongLines > 0) {
-        parts << (overlongLines == 1
-                      ? QStringLiteral("1 Zeile war länger als %L1 Zeichen; nur ihr Anfang wurde gelesen.")
-                            .arg(lineLengthLimit)
-                      : QStringLiteral(
-                            "%1 Zeilen waren länger als %L2 Zeichen; nur ihr Anfang wurde gelesen.")
-                            .arg(overlongLines)
-                            .arg(lineLengthLimit));
+        parts.push_back(
+            overlongLines == 1
+                ? text::arg("1 Zeile war länger als %1 Zeichen; nur ihr Anfang wurde gelesen.",
+                            {grouped(lineLengthLimit)})
+                : text::arg("%1 Zeilen waren länger als %2 Zeichen; nur ihr Anfang wurde gelesen.",
+                            {overlongLines, grouped(lineLengthLimit)}));
     }
-    return parts.join(QStringLiteral("\n\n"));
+    return text::join(parts, "\n\n");
 }
 
 LogDefinitionReader::LogDefinitionReader(Catalogue& catalogue)
@@ -119,23 +132,21 @@ LogDefinitionReader::LogDefinitionReader(Catalogue& catalogue)
     m_report.lineLengthLimit = DefaultMaxLineLength;
 }
 
-void LogDefinitionReader::setMaxLineLength(qsizetype bytes)
+void LogDefinitionReader::setMaxLineLength(std::size_t bytes)
 {
-    m_report.lineLengthLimit = qMax<qsizetype>(1, bytes);
+    m_report.lineLengthLimit = bytes > 0 ? bytes : 1;
 }
 
-QString LogDefinitionReader::decode(std::string_view bytes, bool dropQuotes)
+std::string LogDefinitionReader::decode(std::string_view bytes, bool dropQuotes)
 {
-    QString text(qsizetype(bytes.size()), Qt::Uninitialized);
-    char16_t* out = reinterpret_cast<char16_t*>(text.data());
-    qsizetype length = 0;
-    for (const char c : bytes) {
-        if (dropQuotes && c == '"')
-            continue;
-        out[length++] = fromWindows1252(static_cast<unsigned char>(c));
-    }
-    text.truncate(length);
-    return text;
+    if (!dropQuotes || bytes.find('"') == std::string_view::npos)
+        return text::fromWindows1252(bytes);
+    std::string unquoted;
+    unquoted.reserve(bytes.size());
+    for (const char c : bytes)
+        if (c != '"')
+            unquoted += c;
+    return text::fromWindows1252(unquoted);
 }
 
 // Tabs to blanks, then " = " to "=" left to right without rescanning what a replacement
@@ -182,40 +193,41 @@ void LogDefinitionReader::storeAttributes(int n)
     struct Rejected
     {
         const char* key;
-        QString number;
+        std::string number;
     };
-    QList<Rejected> rejected;
+    std::vector<Rejected> rejected;
     std::string_view lastName; // the line's last name wins; decoded once, below
     bool hasName = false;
+    const auto at = std::size_t(n);
 
     forEachAttribute(m_clean, [&](Key key, std::string_view raw) {
         if (key == Key::Name) {
             if (m_report.entries.size() < MaxEntries)
-                m_report.entries.append({decode(raw, true), n});
+                m_report.entries.push_back({decode(raw, true), n});
             else
                 ++m_report.entriesLeftOut;
             lastName = raw;
             hasName = true;
             return true;
         }
-        const QString value = decode(raw, true);
+        std::string value = decode(raw, true);
         switch (key) {
         case Key::Name:
             break;
         case Key::Unit:
-            m_catalogue.unit[n] = value;
+            m_catalogue.unit[at] = std::move(value);
             break;
         case Key::Storage:
-            m_catalogue.storage[n] = value;
+            m_catalogue.storage[at] = std::move(value);
             break;
         case Key::Divider:
         case Key::Channel: {
             const ConvertedNumber number = convertNumber(value);
             const std::uint8_t stored = number.inRange ? std::uint8_t(number.value) : 0;
-            (key == Key::Divider ? m_catalogue.divider : m_catalogue.number)[n] = stored;
+            (key == Key::Divider ? m_catalogue.divider : m_catalogue.number)[at] = stored;
             if (!number.inRange && m_report.outOfRangeCount++ < ShownOutOfRange)
-                rejected.append(
-                    {key == Key::Divider ? "divider" : "channel", value.left(leadingNumberLength(value))});
+                rejected.push_back(
+                    {key == Key::Divider ? "divider" : "channel", value.substr(0, leadingNumberLength(value))});
             break;
         }
         case Key::None:
@@ -225,21 +237,20 @@ void LogDefinitionReader::storeAttributes(int n)
     });
 
     if (hasName)
-        m_catalogue.name[n] = decode(lastName, true);
+        m_catalogue.name[at] = decode(lastName, true);
     // Named after the whole line is read: the name may stand after the number.
-    const QString label = hasName ? m_catalogue.name[n] : QStringLiteral("Kanal %1").arg(n);
+    const std::string label = hasName ? m_catalogue.name[at] : text::arg("Kanal %1", {n});
     for (const Rejected& r : rejected)
-        m_report.outOfRange << QStringLiteral("%1: %2 = %3").arg(label, QLatin1String(r.key), r.number);
+        m_report.outOfRange.push_back(text::arg("%1: %2 = %3", {label, r.key, r.number}));
 }
 
-void LogDefinitionReader::processLine(QByteArrayView line)
+void LogDefinitionReader::processLine(std::string_view line)
 {
-    const std::string_view bytes(line.data(), std::size_t(line.size()));
     // Clean-up neither makes nor breaks "channel" (it only touches blanks, tabs and '='),
     // so the raw bytes can be tested first; most lines of a large file end here.
-    if (bytes.find(ChannelWord) == std::string_view::npos)
+    if (line.find(ChannelWord) == std::string_view::npos)
         return;
-    clean(bytes);
+    clean(line);
     const int n = ++m_index;
     ++m_report.channelLines;
     if (n > Catalogue::LastIndex) {
@@ -254,7 +265,7 @@ void LogDefinitionReader::appendToPending(const char* begin, const char* end)
 {
     if (m_pendingOverlong)
         return;
-    const std::size_t room = std::size_t(m_report.lineLengthLimit) - m_pending.size();
+    const std::size_t room = m_report.lineLengthLimit - m_pending.size();
     const std::size_t length = std::size_t(end - begin);
     if (length > room) {
         m_pending.append(begin, room);
@@ -268,16 +279,43 @@ void LogDefinitionReader::finishPending()
 {
     if (m_pendingOverlong)
         ++m_report.overlongLines;
-    processLine(QByteArrayView(m_pending.data(), qsizetype(m_pending.size())));
+    processLine(m_pending);
     m_pending.clear();
     m_pendingOverlong = false;
 }
 
-bool LogDefinitionReader::read(QIODevice& device, QString* error)
+LogDefinitionReader::ByteSource LogDefinitionReader::sourceOf(std::istream& in)
 {
-    if (!device.isReadable()) {
+    return [&in](char* buffer, std::size_t max, std::string* reason) -> std::ptrdiff_t {
+        if (in.eof())
+            return 0;
+        errno = 0;
+        in.read(buffer, std::streamsize(max));
+        const std::ptrdiff_t got = std::ptrdiff_t(in.gcount());
+        if (in.bad()) {
+            if (reason)
+                *reason = systemReason(errno, "Der Datenträger meldet einen Fehler.");
+            return -1;
+        }
+        return got;
+    };
+}
+
+bool LogDefinitionReader::read(std::istream& in, std::string* error)
+{
+    if (!in) {
         if (error)
-            *error = QStringLiteral("Die Datei ist nicht zum Lesen geöffnet.");
+            *error = "Die Datei ist nicht zum Lesen geöffnet.";
+        return false;
+    }
+    return read(sourceOf(in), error);
+}
+
+bool LogDefinitionReader::read(const ByteSource& source, std::string* error)
+{
+    if (!source) {
+        if (error)
+            *error = "Die Datei ist nicht zum Lesen geöffnet.";
         return false;
     }
 
@@ -285,14 +323,15 @@ bool LogDefinitionReader::read(QIODevice& device, QString* error)
     m_pendingOverlong = false;
     bool lineOpen = false; // bytes of an unfinished line have been seen (m_pending may still be empty)
     bool skipLf = false;   // the previous chunk ended in CR: an LF at the start of the next belongs to it
-    const std::size_t limit = std::size_t(m_report.lineLengthLimit);
-    QByteArray chunk(m_chunkSize, Qt::Uninitialized);
+    const std::size_t limit = m_report.lineLengthLimit;
+    const std::unique_ptr<char[]> chunk(new char[m_chunkSize]);
 
     for (;;) {
-        const qint64 got = device.read(chunk.data(), m_chunkSize);
+        std::string reason;
+        const std::ptrdiff_t got = source(chunk.get(), m_chunkSize, &reason);
         if (got < 0) {
             if (error)
-                *error = QStringLiteral("Lesefehler: %1").arg(device.errorString());
+                *error = text::arg("Lesefehler: %1", {reason});
             m_pending.clear();
             m_pendingOverlong = false;
             return false;
@@ -300,8 +339,8 @@ bool LogDefinitionReader::read(QIODevice& device, QString* error)
         if (got == 0)
             break;
 
-        const char* p = chunk.constData();
-        const char* const end = p + got;
+        const char* p = chunk.get();
+        const char* const end = p + std::min<std::size_t>(std::size_t(got), m_chunkSize);
         if (skipLf) {
             skipLf = false;
             if (*p == '\n')
@@ -321,7 +360,7 @@ bool LogDefinitionReader::read(QIODevice& device, QString* error)
                 if (!nextLf)
                     nextLf = end;
             }
-            const char* const eol = qMin(nextCr, nextLf);
+            const char* const eol = std::min(nextCr, nextLf);
             if (eol == end) { // the line goes on in the next chunk
                 appendToPending(p, end);
                 lineOpen = true;
@@ -333,9 +372,9 @@ bool LogDefinitionReader::read(QIODevice& device, QString* error)
                 lineOpen = false;
             } else if (std::size_t(eol - p) > limit) {
                 ++m_report.overlongLines;
-                processLine(QByteArrayView(p, qsizetype(limit)));
+                processLine(std::string_view(p, limit));
             } else {
-                processLine(QByteArrayView(p, eol - p));
+                processLine(std::string_view(p, std::size_t(eol - p)));
             }
             p = eol + 1;
             if (*eol == '\r') {
@@ -351,65 +390,72 @@ bool LogDefinitionReader::read(QIODevice& device, QString* error)
     return true;
 }
 
-bool LogDefinitionReader::readFile(const QString& path, Catalogue& catalogue, ReadReport* report,
-                                   QString* error)
+bool LogDefinitionReader::readFile(const std::string& path, Catalogue& catalogue, ReadReport* report,
+                                   std::string* error)
 {
-    const QString shown = QDir::toNativeSeparators(path);
+    const std::string shown = shownPath(path);
     if (report)
         *report = ReadReport{};
-    // A device or a FIFO would block the open or the read, or never end: only regular files are read.
-    const QFileInfo target(path);
-    if (!path.isEmpty() && target.exists() && !target.isDir() && !target.isFile()) {
+    auto refuse = [&](std::string text) {
         if (error)
-            *error = QStringLiteral("„%1“ wird nicht gelesen: Das ist keine gewöhnliche Datei "
-                                    "(sondern ein Gerät, eine Pipe oder ein Socket).")
-                         .arg(shown);
+            *error = std::move(text);
         return false;
+    };
+    if (path.empty())
+        return refuse("Es wurde keine Datei gewählt.");
+    // A device or a FIFO would block the open or the read, or never end: only regular files are read.
+    if (files::exists(path) && !files::isDirectory(path) && !files::isRegularFile(path))
+        return refuse(text::arg("„%1“ wird nicht gelesen: Das ist keine gewöhnliche Datei "
+                                "(sondern ein Gerät, eine Pipe oder ein Socket).",
+                                {shown}));
+    if (files::isDirectory(path))
+        return refuse(text::arg("„%1“ kann nicht geöffnet werden: Das ist ein Ordner, keine Datei.", {shown}));
+    errno = 0;
+    std::ifstream file(files::toPath(path), std::ios::binary);
+    if (!file) {
+        const int why = errno;
+        if (!files::exists(path))
+            return refuse(text::arg("Die Datei „%1“ kann nicht geöffnet werden: Sie existiert nicht.", {shown}));
+        if (why == EACCES)
+            return refuse(
+                text::arg("Die Datei „%1“ kann nicht geöffnet werden: Keine Leseberechtigung.", {shown}));
+        return refuse(text::arg("Die Datei „%1“ kann nicht geöffnet werden: %2",
+                                {shown, systemReason(why, "Unbekannter Fehler.")}));
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error) {
-            const QFileInfo info(path);
-            if (path.isEmpty())
-                *error = QStringLiteral("Es wurde keine Datei gewählt.");
-            else if (!info.exists())
-                *error = QStringLiteral("Die Datei „%1“ kann nicht geöffnet werden: Sie existiert nicht.")
-                             .arg(shown);
-            else if (info.isDir())
-                *error = QStringLiteral("„%1“ kann nicht geöffnet werden: Das ist ein Ordner, keine Datei.")
-                             .arg(shown);
-            else if (!info.isReadable())
-                *error = QStringLiteral("Die Datei „%1“ kann nicht geöffnet werden: Keine Leseberechtigung.")
-                             .arg(shown);
-            else
-                *error = QStringLiteral("Die Datei „%1“ kann nicht geöffnet werden: %2")
-                             .arg(shown, file.errorString());
-        }
-        return false;
-    }
-    QString readError;
+    std::string readError;
     if (readWhole(file, catalogue, report, &readError))
         return true;
-    if (error)
-        *error = QStringLiteral("Die Datei „%1“ konnte nicht vollständig gelesen werden. %2 "
-                                "Katalog und Listen bleiben unverändert.")
-                     .arg(shown, readError);
-    return false;
+    return refuse(text::arg("Die Datei „%1“ konnte nicht vollständig gelesen werden. %2 "
+                            "Katalog und Listen bleiben unverändert.",
+                            {shown, readError}));
 }
 
-bool LogDefinitionReader::readWhole(QIODevice& device, Catalogue& catalogue, ReadReport* report,
-                                    QString* error)
+bool LogDefinitionReader::readWhole(const ByteSource& source, Catalogue& catalogue, ReadReport* report,
+                                    std::string* error)
 {
     // Into a copy: a read that fails part-way must not leave entries behind that the lists, given
     // back their old contents, would then point at.
     Catalogue scratch = catalogue;
     LogDefinitionReader reader(scratch);
-    const bool ok = reader.read(device, error);
+    const bool ok = reader.read(source, error);
     if (report)
         *report = reader.report();
     if (ok)
         catalogue = std::move(scratch);
     return ok;
+}
+
+bool LogDefinitionReader::readWhole(std::istream& in, Catalogue& catalogue, ReadReport* report,
+                                    std::string* error)
+{
+    if (!in) {
+        if (report)
+            *report = LogDefinitionReader(catalogue).report();
+        if (error)
+            *error = "Die Datei ist nicht zum Lesen geöffnet.";
+        return false;
+    }
+    return readWhole(sourceOf(in), catalogue, report, error);
 }
 
 } // namespace morvandell

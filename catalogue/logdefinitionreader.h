@@ -2,15 +2,12 @@
 
 #include "catalogue/catalogue.h"
 
-#include <QByteArrayView>
-#include <QList>
-#include <QString>
-#include <QStringList>
-
+#include <cstddef>
+#include <functional>
+#include <iosfwd>
 #include <string>
 #include <string_view>
-
-class QIODevice;
+#include <vector>
 
 namespace morvandell {
 
@@ -20,9 +17,9 @@ struct ReadReport
     // Every "name" stored at an index 1..256, in file order, up to LogDefinitionReader::MaxEntries.
     // A line with two names gives two entries with the same index; a line without a name gives
     // none, so list position and catalogue index may differ: always use CatalogueEntry::index.
-    QList<CatalogueEntry> entries;
+    std::vector<CatalogueEntry> entries;
     // Names stored beyond MaxEntries (only lines that repeat "name" give so many): not listed.
-    qsizetype entriesLeftOut = 0;
+    std::size_t entriesLeftOut = 0;
     // Lines that contained "channel" (each took one running index, stored or not).
     int channelLines = 0;
     // Lines beyond index 256 that carried at least one recognised attribute and were therefore
@@ -33,14 +30,14 @@ struct ReadReport
     // lies outside 0..255 (0 was stored instead). <name> is the line's name, or "Kanal <index>"
     // when the line has none; <number> is the number as written in the file. Only the first
     // LogDefinitionReader::ShownOutOfRange are kept; outOfRangeCount counts them all.
-    QStringList outOfRange;
-    qsizetype outOfRangeCount = 0;
+    std::vector<std::string> outOfRange;
+    std::size_t outOfRangeCount = 0;
     // Lines longer than lineLengthLimit: only their first lineLengthLimit bytes were read.
     int overlongLines = 0;
-    qsizetype lineLengthLimit = 0;
+    std::size_t lineLengthLimit = 0;
 
     // German text for one warning box; empty when there is nothing to warn about.
-    QString warningText() const;
+    std::string warningText() const;
 };
 
 // Reads a log-definition file into the catalogue. It is a line scanner, not an XML parser:
@@ -50,41 +47,52 @@ struct ReadReport
 class LogDefinitionReader
 {
 public:
-    static constexpr qsizetype DefaultChunkSize = 64 * 1024;
-    static constexpr qsizetype DefaultMaxLineLength = 64 * 1024;
-    static constexpr int ShownOutOfRange = 5;     // values listed by name in warningText()
-    static constexpr qsizetype MaxEntries = 1024; // names listed; a file cannot fill memory with them
+    static constexpr std::size_t DefaultChunkSize = 64 * 1024;
+    static constexpr std::size_t DefaultMaxLineLength = 64 * 1024;
+    static constexpr std::size_t ShownOutOfRange = 5; // values listed by name in warningText()
+    static constexpr std::size_t MaxEntries = 1024;   // names listed; a file cannot fill memory with them
+
+    // Where the bytes come from: fills buffer with up to max bytes and returns how many, 0 at the
+    // end; on a read error a negative number, with *reason saying why (in the system's words).
+    using ByteSource = std::function<std::ptrdiff_t(char* buffer, std::size_t max, std::string* reason)>;
 
     explicit LogDefinitionReader(Catalogue& catalogue);
 
     // One line without its line end, bytes in Windows-1252. No length limit here.
-    void processLine(QByteArrayView line);
+    void processLine(std::string_view line);
 
-    // Reads the device to its end in chunks, never holding the whole file. CR LF, lone CR and
+    // Reads the source to its end in chunks, never holding the whole file. CR LF, lone CR and
     // lone LF each end a line. A line longer than the line-length limit is read by its first part
     // only. On a read error: returns false, sets *error to a German text and stops; what was
     // stored until then stays stored.
-    bool read(QIODevice& device, QString* error = nullptr);
+    bool read(const ByteSource& source, std::string* error = nullptr);
+    // The same from a stream (binary, as a file opened with std::ios::binary).
+    bool read(std::istream& in, std::string* error = nullptr);
 
     const ReadReport& report() const { return m_report; }
     int runningIndex() const { return m_index; }
 
-    // Opens and reads the regular file at path into catalogue. On failure returns false with a
-    // German text naming the file and the reason, and leaves catalogue as it was (the file is read
+    // Opens and reads the regular file at path (UTF-8) into catalogue. On failure returns false with
+    // a German text naming the file and the reason, and leaves catalogue as it was (the file is read
     // into a copy first). report (if given) receives the report in every case.
-    static bool readFile(const QString& path, Catalogue& catalogue, ReadReport* report = nullptr,
-                         QString* error = nullptr);
+    static bool readFile(const std::string& path, Catalogue& catalogue, ReadReport* report = nullptr,
+                         std::string* error = nullptr);
 
-    // Reads the whole device into catalogue, or on a read error leaves catalogue as it was.
-    static bool readWhole(QIODevice& device, Catalogue& catalogue, ReadReport* report = nullptr,
-                          QString* error = nullptr);
+    // Reads the whole source into catalogue, or on a read error leaves catalogue as it was.
+    static bool readWhole(const ByteSource& source, Catalogue& catalogue, ReadReport* report = nullptr,
+                          std::string* error = nullptr);
+    static bool readWhole(std::istream& in, Catalogue& catalogue, ReadReport* report = nullptr,
+                          std::string* error = nullptr);
 
-    // Windows-1252 bytes to text; the five bytes without a character map to U+0081 etc.
-    static QString decode(std::string_view bytes, bool dropQuotes = false);
+    // Windows-1252 bytes to UTF-8 text; the five bytes without a character map to U+0081 etc.
+    static std::string decode(std::string_view bytes, bool dropQuotes = false);
 
     // Sizes, adjustable for tests.
-    void setChunkSize(qsizetype bytes) { m_chunkSize = qMax<qsizetype>(1, bytes); }
-    void setMaxLineLength(qsizetype bytes);
+    void setChunkSize(std::size_t bytes) { m_chunkSize = bytes > 0 ? bytes : 1; }
+    void setMaxLineLength(std::size_t bytes);
+
+    // Reads a stream as a ByteSource.
+    static ByteSource sourceOf(std::istream& in);
 
 private:
     void clean(std::string_view line);
@@ -98,7 +106,7 @@ private:
     Catalogue& m_catalogue;
     ReadReport m_report;
     int m_index = 0;
-    qsizetype m_chunkSize = DefaultChunkSize;
+    std::size_t m_chunkSize = DefaultChunkSize;
     std::string m_clean;   // the current line after clean-up
     std::string m_pending; // a line that straddles chunks, at most the line-length limit
     bool m_pendingOverlong = false;

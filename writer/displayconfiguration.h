@@ -1,22 +1,20 @@
 #pragma once
 
-#include <QString>
-
 #include <array>
 #include <cstdint>
 #include <optional>
-
+#include <string>
 
 namespace morvandell {
 
-// One display slot as it goes into its frame.
+// One display slot as it goes into its frame. Texts are UTF-8.
 struct SlotSetting
 {
-    QString channel;         // catalogue name that was picked (informational; not sent)
+    std::string channel;     // catalogue name that was picked (informational; not sent)
     std::uint8_t number = 0; // channel number sent in the frame
     std::uint8_t divider = 0;
-    QString name; // name box text, at most 8 characters
-    QString unit; // unit box text, at most 3 characters
+    std::string name; // name box text, at most 8 characters
+    std::string unit; // unit box text, at most 3 characters
 
     friend bool operator==(const SlotSetting& a, const SlotSetting& b)
     {
@@ -32,20 +30,23 @@ struct DisplayConfiguration
 {
     static constexpr int SlotCount = 8;
 
-    QString logDefinition;        // the log-definition file the channels came from (may be empty)
+    std::string logDefinition;    // the log-definition file the channels came from (may be empty)
     std::uint8_t defaultView = 1; // settings byte: 1..3 for the default-view list's entries, 0 for none
     // Display slots 1..8 (element 0 unused). Empty: a slot never picked, sent with channel 0, divider 0
     // and blank name and unit, as after start-up.
     std::array<std::optional<SlotSetting>, SlotCount + 1> slotSettings{};
 
-    SlotSetting slotOrBlank(int slot) const { return slotSettings.at(slot).value_or(SlotSetting{}); }
+    SlotSetting slotOrBlank(int slot) const
+    {
+        return slotSettings.at(std::size_t(slot)).value_or(SlotSetting{});
+    }
 
     friend bool operator==(const DisplayConfiguration& a, const DisplayConfiguration& b)
     {
-        return a.logDefinition == b.logDefinition && a.defaultView == b.defaultView && a.slotSettings == b.slotSettings;
+        return a.logDefinition == b.logDefinition && a.defaultView == b.defaultView &&
+               a.slotSettings == b.slotSettings;
     }
     friend bool operator!=(const DisplayConfiguration& a, const DisplayConfiguration& b) { return !(a == b); }
 };
 
 } // namespace morvandell
-

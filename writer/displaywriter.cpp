@@ -5,15 +5,13 @@
 
 namespace morvandell {
 
-DisplayWriter::DisplayWriter(SerialService& port, std::optional<qint16>& weiter, EventWait& wait,
-                             QObject* parent)
-    : QObject(parent)
-    , m_port(port)
+DisplayWriter::DisplayWriter(SerialService& port, std::optional<std::int16_t>& weiter, EventWait& wait)
+    : m_port(port)
     , m_weiter(weiter)
     , m_wait(wait)
 {}
 
-bool DisplayWriter::writeFrame(const QByteArray& frame)
+bool DisplayWriter::writeFrame(const Bytes& frame)
 {
     return m_port.output(frame);
 }
@@ -32,7 +30,7 @@ DisplayWriter::Result DisplayWriter::waitForReply()
     return Result::Aborted;
 }
 
-DisplayWriter::Result DisplayWriter::sendAndWait(const QByteArray& frame)
+DisplayWriter::Result DisplayWriter::sendAndWait(const Bytes& frame)
 {
     if (!writeFrame(frame))
         return Result::WriteFailed;
@@ -64,12 +62,12 @@ DisplayWriter::Result DisplayWriter::writeSettings(std::uint8_t defaultView)
     return sendAndWait(FrameBuilder::settingsFrame(defaultView));
 }
 
-QList<DeviceMessage> DisplayWriter::receive()
+std::vector<DeviceMessage> DisplayWriter::receive()
 {
-    const QByteArray bytes = m_port.input();
-    if (bytes.isEmpty())
+    const Bytes bytes = m_port.input();
+    if (bytes.empty())
         return {};
-    const QList<DeviceMessage> messages = m_framer.feed(bytes);
+    std::vector<DeviceMessage> messages = m_framer.feed(bytes);
     for (const DeviceMessage& message : messages) {
         if (message.type() == DeviceMessage::Text || message.type() == DeviceMessage::EepromReport) {
             m_weiter = 1;

@@ -1,17 +1,15 @@
 #pragma once
 
+#include "platform/bytes.h"
 #include "serial/eventwait.h"
 #include "writer/displayconfiguration.h"
 #include "writer/messageframer.h"
-
-#include <QByteArray>
-#include <QList>
-#include <QObject>
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace morvandell {
 
@@ -23,9 +21,8 @@ class SerialService;
 //
 // The answer flag is the owner's (the control window's `weiter`): 0 while a wait runs, 1 once a text
 // message or EEPROM read report came. The wait is the owner's too, so that the owner can end it.
-class DisplayWriter : public QObject
+class DisplayWriter
 {
-    Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds ReplyTimeout{3000};
 
@@ -40,14 +37,15 @@ public:
     using SlotSource = std::function<SlotSetting(int slot)>;
     using ViewSource = std::function<std::uint8_t()>;
 
-    DisplayWriter(SerialService& port, std::optional<qint16>& weiter, EventWait& wait,
-                  QObject* parent = nullptr);
+    DisplayWriter(SerialService& port, std::optional<std::int16_t>& weiter, EventWait& wait);
+    DisplayWriter(const DisplayWriter&) = delete;
+    DisplayWriter& operator=(const DisplayWriter&) = delete;
 
     // Hands the frame to the port. False when the port refused it.
-    bool writeFrame(const QByteArray& frame);
+    bool writeFrame(const Bytes& frame);
     // Clears the answer flag and waits until the receiver sets it (or the time limit, or an abort).
     Result waitForReply();
-    Result sendAndWait(const QByteArray& frame);
+    Result sendAndWait(const Bytes& frame);
 
     // The nine frames of "Daten schreiben": slots 1..8 at 0x0010..0x0080, then the settings record.
     // Stops at the first frame that is not answered.
@@ -58,20 +56,20 @@ public:
 
     // Reads what the port received and returns the complete device messages. A text message or an
     // EEPROM read report sets the answer flag and wakes the wait.
-    QList<DeviceMessage> receive();
+    std::vector<DeviceMessage> receive();
 
     // The name and unit of the last slot frame, fitted to 8 and 3 bytes.
-    const QByteArray& frameName() const { return m_frameName; }
-    const QByteArray& frameUnit() const { return m_frameUnit; }
+    const Bytes& frameName() const { return m_frameName; }
+    const Bytes& frameUnit() const { return m_frameUnit; }
     const MessageFramer& framer() const { return m_framer; }
 
 private:
     SerialService& m_port;
-    std::optional<qint16>& m_weiter;
+    std::optional<std::int16_t>& m_weiter;
     EventWait& m_wait;
     MessageFramer m_framer;
-    QByteArray m_frameName = QByteArray(8, '\0');
-    QByteArray m_frameUnit = QByteArray(3, '\0');
+    Bytes m_frameName = Bytes(8, 0x00);
+    Bytes m_frameUnit = Bytes(3, 0x00);
 };
 
 } // namespace morvandell

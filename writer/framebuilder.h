@@ -1,9 +1,10 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include "platform/bytes.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace morvandell {
 
@@ -12,31 +13,34 @@ namespace morvandell {
 class FrameBuilder
 {
 public:
-    static constexpr int FrameSize = 22;
-    static constexpr int RecordSize = 16;
-    static constexpr int NameWidth = 8;
-    static constexpr int UnitWidth = 3;
+    static constexpr std::size_t FrameSize = 22;
+    static constexpr std::size_t RecordSize = 16;
+    static constexpr std::size_t NameWidth = 8;
+    static constexpr std::size_t UnitWidth = 3;
     static constexpr std::uint16_t SettingsAddress = 0x0090;
 
     enum Command : std::uint8_t { Write = 0x01, Update = 0x04, Connect = 0x05, Reset = 0xFF };
 
-    static QByteArray frame(Command code, std::uint16_t address = 0, const QByteArray& record = {});
+    // A record longer than 16 bytes is cut.
+    static Bytes frame(Command code, std::uint16_t address = 0, const Bytes& record = {});
 
-    static QByteArray connectFrame() { return frame(Connect); }
-    static QByteArray resetFrame() { return frame(Reset); }
-    static QByteArray updateFrame() { return frame(Update); }
+    static Bytes connectFrame() { return frame(Connect); }
+    static Bytes resetFrame() { return frame(Reset); }
+    static Bytes updateFrame() { return frame(Update); }
 
     // Slot k (1..8) lives at address 16 * k.
     static std::uint16_t slotAddress(int slot) { return static_cast<std::uint16_t>(16 * slot); }
-    static QByteArray slotFrame(int slot, const QString& name, std::uint8_t channel, std::uint8_t divider,
-                                const QString& unit);
+    // Name and unit as UTF-8 text (the boxes' contents).
+    static Bytes slotFrame(int slot, std::string_view name, std::uint8_t channel, std::uint8_t divider,
+                           std::string_view unit);
     // The same from a name and unit already fitted to 8 and 3 bytes.
-    static QByteArray slotFrameFitted(int slot, const QByteArray& name, std::uint8_t channel,
-                                      std::uint8_t divider, const QByteArray& unit);
-    static QByteArray settingsFrame(std::uint8_t defaultView);
+    static Bytes slotFrameFitted(int slot, const Bytes& name, std::uint8_t channel, std::uint8_t divider,
+                                 const Bytes& unit);
+    static Bytes settingsFrame(std::uint8_t defaultView);
 
-    // Text through Windows-1252 ('?' for characters it lacks), cut or padded with blanks to width bytes.
-    static QByteArray fitText(const QString& text, int width);
+    // UTF-8 text through Windows-1252, one byte per character ('?' for each character the code page
+    // lacks, and for each byte that is no UTF-8), cut or padded with blanks to width bytes.
+    static Bytes fitText(std::string_view utf8, std::size_t width);
 };
 
 } // namespace morvandell

@@ -1,80 +1,61 @@
 #include "writer/messageframer.h"
 
-#include <QLocale>
-#include <QStringDecoder>
-#include <QTime>
+#include "platform/text.h"
+
+#include <algorithm>
 
 namespace morvandell {
 
-QString DeviceMessage::payloadText() const
+std::string DeviceMessage::payloadText() const
 {
-    QByteArray p = payload();
-    const int zero = p.indexOf('\0');
-    if (zero >= 0)
-        p.truncate(zero);
-    QStringDecoder decoder("windows-1252");
-    return decoder.decode(p);
+    Bytes p = payload();
+    p.erase(std::find(p.begin(), p.end(), Byte(0)), p.end());
+    return text::fromWindows1252(p);
 }
 
-QString DeviceMessage::logLine(const QString& time) const
+std::string DeviceMessage::logLine(const std::string& timeText) const
 {
     switch (type()) {
     case Text: {
-        const QString text = payloadText();
-        if (text == QLatin1String("Write SDram"))
-            return time + QLatin1String(" -> ") + text + QLatin1String(" @ 0x0");
-        return time + QLatin1String(" -> ") + text;
+        const std::string text = payloadText();
+        if (text == "Write SDram")
+            return timeText + " -> " + text + " @ 0x0";
+        return timeText + " -> " + text;
     }
     case EepromReport:
-        return time + QLatin1String("->  ReadEEProm @ 0x") + QString::number(address(), 16).toUpper();
+        return timeText + "->  ReadEEProm @ 0x" + text::hexUpper(address());
     case Identification:
-        return time + QLatin1String("->  online Firmware: ") + payloadText();
+        return timeText + "->  online Firmware: " + payloadText();
     default:
-        return QString();
+        return std::string();
     }
 }
 
-QList<DeviceMessage> MessageFramer::feed(const QByteArray& bytes)
+std::vector<DeviceMessage> MessageFramer::feed(const Byte* data, std::size_t count)
 {
-    QList<DeviceMessage> messages;
-    m_buffer.append(bytes);
-    qsizetype pos = 0;
-    const qsizetype size = m_buffer.size();
-    const char* data = m_buffer.constData();
+    std::vector<DeviceMessage> messages;
+    append(m_buffer, data, count);
+    const std::size_t size = m_buffer.size();
+    const auto begin = m_buffer.begin();
+    std::size_t pos = 0;
     while (pos < size) {
-        const qsizetype start = m_buffer.indexOf('\x55', pos);
-        if (start < 0) {
+        const auto start = std::find(begin + std::ptrdiff_t(pos), m_buffer.end(), Byte(0x55));
+        if (start == m_buffer.end()) {
             pos = size; // nothing here can start a message
             break;
         }
-        pos = start;
+        pos = std::size_t(start - begin);
         if (size - pos < DeviceMessage::Size)
             break; // incomplete: wait for more
-        if (data[pos + 20] == '\r' && data[pos + 21] == '\n') {
-            messages.append(DeviceMessage{m_buffer.mid(pos, DeviceMessage::Size)});
+        if (m_buffer[pos + 20] == 0x0D && m_buffer[pos + 21] == 0x0A) {
+            messages.push_back(DeviceMessage{slice(m_buffer, pos, DeviceMessage::Size)});
             pos += DeviceMessage::Size;
         } else {
             ++pos; // this 0x55 does not start a message
         }
     }
-    m_buffer.remove(0, pos);
+    m_buffer.erase(begin, begin + std::ptrdiff_t(pos));
     return messages;
-}
-
-QString longTimeText(const QTime& time)
-{
-    // Drop the time-zone field ("t") of the long format, and the blank in front of it.
-    const QString format = QLocale::system().timeFormat(QLocale::LongFormat);
-    QString cleaned;
-    bool quoted = false;
-    for (QChar c : format) {
-        if (c == QLatin1Char('\''))
-            quoted = !quoted;
-        if (!quoted && c == QLatin1Char('t'))
-            continue;
-        cleaned.append(c);
-    }
-    return QLocale::system().toString(time, cleaned.trimmed());
 }
 
 } // namespace morvandell

@@ -1,12 +1,11 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
+#include "platform/bytes.h"
 
+#include <cstddef>
 #include <cstdint>
-
-class QTime;
+#include <string>
+#include <vector>
 
 namespace morvandell {
 
@@ -14,22 +13,19 @@ namespace morvandell {
 struct DeviceMessage
 {
     enum Type : std::uint8_t { Text = 0, EepromReport = 2, Identification = 253 };
-    static constexpr int Size = 22;
+    static constexpr std::size_t Size = 22;
 
-    QByteArray bytes; // all 22 bytes
+    Bytes bytes; // all 22 bytes
 
-    std::uint8_t type() const { return static_cast<std::uint8_t>(bytes.at(1)); }
-    std::uint16_t address() const
-    {
-        return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes.at(2)) * 256 +
-                                          static_cast<std::uint8_t>(bytes.at(3)));
-    }
-    QByteArray payload() const { return bytes.mid(4, 16); }
-    // Payload up to its first zero byte, through Windows-1252.
-    QString payloadText() const;
+    std::uint8_t type() const { return bytes.at(1); }
+    std::uint16_t address() const { return static_cast<std::uint16_t>(bytes.at(2) * 256 + bytes.at(3)); }
+    Bytes payload() const { return slice(bytes, 4, 16); }
+    // Payload up to its first zero byte, through Windows-1252, as UTF-8.
+    std::string payloadText() const;
 
-    // The log line for this message at the given time text; empty for types that are not shown.
-    QString logLine(const QString& time) const;
+    // The log line for this message after the given time text (text::longTimeText); empty for types
+    // that are not shown.
+    std::string logLine(const std::string& timeText) const;
 };
 
 // Cuts device messages out of the received byte stream. A message is 22 bytes that start with 0x55 and
@@ -39,15 +35,13 @@ struct DeviceMessage
 class MessageFramer
 {
 public:
-    QList<DeviceMessage> feed(const QByteArray& bytes);
-    const QByteArray& buffer() const { return m_buffer; }
+    std::vector<DeviceMessage> feed(const Bytes& bytes) { return feed(bytes.data(), bytes.size()); }
+    std::vector<DeviceMessage> feed(const Byte* data, std::size_t size);
+    const Bytes& buffer() const { return m_buffer; }
     void clear() { m_buffer.clear(); }
 
 private:
-    QByteArray m_buffer;
+    Bytes m_buffer;
 };
-
-// The system's long time format without a time-zone suffix (German: 14:03:22).
-QString longTimeText(const QTime& time);
 
 } // namespace morvandell

@@ -1,169 +1,313 @@
 #include "writer/profile.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonParseError>
-#include <QJsonValue>
-#include <QSaveFile>
-#include <QStringDecoder>
+#include "platform/files.h"
+#include "platform/text.h"
 
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cstdlib>
+#include <charconv>
 #include <cmath>
+#include <fstream>
+#include <system_error>
+#include <vector>
 
 namespace morvandell {
 
 namespace {
 
+using json = nlohmann::json;
+
+// A number as "%.17g" writes it (256, -1, 1e+20, 2.5), whatever the locale.
+std::string numberText(double d)
+{
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::general, 17);
+    return std::string(buffer, result.ptr);
+}
+
 // Reading stops at the first problem; where says where it was found ("Eintrag 2 in \"slots\": ").
 class Reader
 {
 public:
-    QString error;
+    std::string error;
 
-    bool ok() const { return error.isEmpty(); }
+    bool ok() const { return error.empty(); }
 
-    void fail(const QString& where, const QString& text)
+    void fail(const std::string& where, const std::string& text)
     {
-        if (error.isEmpty())
+        if (error.empty())
             error = where + text;
     }
 
-    const QJsonValue* present(const QJsonObject& object, const QString& where, const char* key)
+    const json* present(const json& object, const std::string& where, const char* key)
     {
-        m_value = object.value(QLatin1String(key));
-        if (m_value.isUndefined()) {
-            fail(where, QStringLiteral("\"%1\" fehlt.").arg(QLatin1String(key)));
+        const auto it = object.find(key);
+        if (it == object.end()) {
+            fail(where, text::arg("\"%1\" fehlt.", {key}));
             return nullptr;
         }
-        return &m_value;
+        return &*it;
     }
 
-    std::optional<QString> text(const QJsonObject& object, const QString& where, const char* key)
+    std::optional<std::string> text(const json& object, const std::string& where, const char* key)
     {
-        const QJsonValue* value = present(object, where, key);
+        const json* value = present(object, where, key);
         if (!value)
             return std::nullopt;
-        if (!value->isString()) {
-            fail(where, QStringLiteral("\"%1\" ist kein Text.").arg(QLatin1String(key)));
+        // A text that held a lone surrogate escape (see markLoneSurrogates).
+        if (value->is_binary()) {
+            fail(where, text::arg("\"%1\" enthält ein ungültiges Zeichen.", {key}));
             return std::nullopt;
         }
-        const QString s = value->toString();
-        if (!QStringView(s).isValidUtf16()) {
-            fail(where, QStringLiteral("\"%1\" enthält ein ungültiges Zeichen.").arg(QLatin1String(key)));
+        if (!value->is_string()) {
+            fail(where, text::arg("\"%1\" ist kein Text.", {key}));
             return std::nullopt;
         }
-        return s;
+        return value->get<std::string>();
     }
 
-    // A whole number in lowest..highest.
-    std::optional<int> number(const QJsonObject& object, const QString& where, const char* key, int lowest,
+    // A whole number in lowest..highest. Every JSON number counts, 12.0 and 1e2 too.
+    std::optional<int> number(const json& object, const std::string& where, const char* key, int lowest,
                               int highest)
     {
-        const QJsonValue* value = present(object, where, key);
+        const json* value = present(object, where, key);
         if (!value)
             return std::nullopt;
-        const double d = value->toDouble(std::nan(""));
-        if (!value->isDouble() || !std::isfinite(d) || d != std::trunc(d)) {
-            fail(where, QStringLiteral("\"%1\" ist keine ganze Zahl.").arg(QLatin1String(key)));
+        double d = std::nan("");
+        if (value->is_number_unsigned())
+            d = double(value->get<std::uint64_t>());
+        else if (value->is_number_integer())
+            d = double(value->get<std::int64_t>());
+        else if (value->is_number_float())
+            d = value->get<double>();
+        if (!value->is_number() || !std::isfinite(d) || d != std::trunc(d)) {
+            fail(where, text::arg("\"%1\" ist keine ganze Zahl.", {key}));
             return std::nullopt;
         }
         if (d < lowest || d > highest) {
-            fail(where, QStringLiteral("\"%1\" ist %2, erlaubt sind %3 bis %4.")
-                            .arg(QLatin1String(key))
-                            .arg(d, 0, 'g', 17)
-                            .arg(lowest)
-                            .arg(highest));
+            fail(where, text::arg("\"%1\" ist %2, erlaubt sind %3 bis %4.", {key, numberText(d), lowest, highest}));
             return std::nullopt;
         }
         return static_cast<int>(d);
     }
-
-private:
-    QJsonValue m_value;
 };
 
-QString slotWhere(qsizetype entry)
+std::string slotWhere(std::size_t entry)
 {
-    return QStringLiteral("Eintrag %1 in \"slots\": ").arg(entry + 1);
+    return text::arg("Eintrag %1 in \"slots\": ", {entry + 1});
 }
 
 // A JSON string: quotes, backslashes and control characters escaped, everything else as it is, but
-// for U+FEFF: Qt's reader drops it at the start of a string (as if it were a byte order mark).
-QByteArray jsonString(const QString& text)
+// for U+FEFF, which is written escaped so that no reader takes it for a byte order mark.
+std::string jsonString(std::string_view text)
 {
-    QString out;
+    static const char* const hex = "0123456789abcdef";
+    std::string out;
     out.reserve(text.size() + 2);
-    out += QLatin1Char('"');
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u == u'"' || u == u'\\') {
-            out += QLatin1Char('\\');
-            out += c;
-        } else if (u < 0x20 || u == 0xFEFF) {
-            out += QStringLiteral("\\u%1").arg(int(u), 4, 16, QLatin1Char('0'));
+    out += '"';
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        } else if (c == 0xEF && text.compare(i, 3, "\xEF\xBB\xBF") == 0) {
+            out += "\\ufeff";
+            i += 2;
         } else {
-            out += c;
+            out += char(c);
         }
     }
-    out += QLatin1Char('"');
-    return out.toUtf8();
+    out += '"';
+    return out;
+}
+
+bool isHex(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// The UTF-16 unit of the escape "\uXXXX" at text[at], or -1.
+long escapedUnit(std::string_view text, std::size_t at)
+{
+    if (at + 6 > text.size() || text[at] != '\\' || text[at + 1] != 'u')
+        return -1;
+    for (std::size_t k = at + 2; k < at + 6; ++k)
+        if (!isHex(text[k]))
+            return -1;
+    return std::strtol(std::string(text.substr(at + 2, 4)).c_str(), nullptr, 16);
+}
+
+// JSON allows an escaped surrogate without its partner ("\ud800"), which is no character. The parser
+// refuses such a text as a whole, while a profile refuses it as the value that holds it: each lone
+// surrogate escape is replaced by "\ufffd" (same length, so byte offsets stay), and the string tokens
+// that held one are returned by their number in document order (keys and values alike, from 0).
+std::vector<std::size_t> markLoneSurrogates(std::string& text)
+{
+    std::vector<std::size_t> marked;
+    std::size_t strings = 0;
+    bool inString = false;
+    bool lone = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (!inString) {
+            if (c == '"') {
+                inString = true;
+                lone = false;
+            }
+            continue;
+        }
+        if (c == '"') {
+            inString = false;
+            if (lone)
+                marked.push_back(strings);
+            ++strings;
+            continue;
+        }
+        if (c != '\\')
+            continue;
+        const long unit = escapedUnit(text, i);
+        if (unit < 0) {
+            ++i; // an escaped character: never the end of the string
+            continue;
+        }
+        if (unit >= 0xD800 && unit <= 0xDBFF) {
+            const long next = escapedUnit(text, i + 6);
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                i += 11; // a pair: one character
+                continue;
+            }
+        }
+        if (unit >= 0xD800 && unit <= 0xDFFF) {
+            text.replace(i, 6, "\\ufffd");
+            lone = true;
+        }
+        i += 5;
+    }
+    return marked;
+}
+
+// Where and why the parser refused the text.
+class ErrorPosition final : public nlohmann::json_sax<json>
+{
+public:
+    std::size_t position = 0;
+    std::string reason;
+
+    bool null() override { return true; }
+    bool boolean(bool) override { return true; }
+    bool number_integer(number_integer_t) override { return true; }
+    bool number_unsigned(number_unsigned_t) override { return true; }
+    bool number_float(number_float_t, const string_t&) override { return true; }
+    bool string(string_t&) override { return true; }
+    bool binary(binary_t&) override { return true; }
+    bool start_object(std::size_t) override { return true; }
+    bool key(string_t&) override { return true; }
+    bool end_object() override { return true; }
+    bool start_array(std::size_t) override { return true; }
+    bool end_array() override { return true; }
+    bool parse_error(std::size_t at, const std::string&, const nlohmann::json::exception& ex) override
+    {
+        position = at;
+        // "[json.exception.parse_error.101] parse error at line 1, column 5: syntax error ...": the part
+        // after the position, which the message gives as a byte.
+        std::string what = ex.what();
+        if (const auto bracket = what.find("] "); bracket != std::string::npos)
+            what.erase(0, bracket + 2);
+        if (text::startsWith(what, "parse error"))
+            if (const auto colon = what.find(": "); colon != std::string::npos)
+                what.erase(0, colon + 2);
+        reason = what;
+        return false;
+    }
+};
+
+// The text as a JSON document, or a discarded value with *why set.
+json parseDocument(std::string text, std::string* why)
+{
+    const std::vector<std::size_t> marked = markLoneSurrogates(text);
+    std::size_t strings = 0;
+    auto next = marked.begin();
+    const json::parser_callback_t mark = [&](int, json::parse_event_t event, json& parsed) {
+        if (event == json::parse_event_t::key || (event == json::parse_event_t::value && parsed.is_string())) {
+            if (next != marked.end() && *next == strings) {
+                ++next;
+                // A JSON text never gives a binary value: it stands for the invalid text.
+                if (event == json::parse_event_t::value)
+                    parsed = json::binary({});
+            }
+            ++strings;
+        }
+        return true;
+    };
+    json document = json::parse(text, mark, false);
+    if (document.is_discarded()) {
+        ErrorPosition position;
+        json::sax_parse(text, &position);
+        *why = text::arg("Die Datei ist kein gültiges JSON (Byte %1: %2).", {position.position, position.reason});
+    }
+    return document;
+}
+
+std::string systemReason(int number)
+{
+    return number != 0 ? std::generic_category().message(number) : std::string("Unbekannter Fehler.");
 }
 
 } // namespace
 
 std::optional<SlotSetting>& Profile::slot(DisplayConfiguration& configuration, int k)
 {
-    return configuration.slotSettings.at(k);
+    return configuration.slotSettings.at(std::size_t(k));
 }
 
 const std::optional<SlotSetting>& Profile::slot(const DisplayConfiguration& configuration, int k)
 {
-    return configuration.slotSettings.at(k);
+    return configuration.slotSettings.at(std::size_t(k));
 }
 
-std::optional<DisplayConfiguration> Profile::parse(const QByteArray& bytes, QString* error)
+std::optional<DisplayConfiguration> Profile::parse(const Bytes& bytes, std::string* error)
 {
-    auto refuse = [&](const QString& text) -> std::optional<DisplayConfiguration> {
+    auto refuse = [&](const std::string& text) -> std::optional<DisplayConfiguration> {
         if (error)
             *error = text;
         return std::nullopt;
     };
 
     if (bytes.size() > MaxFileSize)
-        return refuse(QStringLiteral("Die Datei ist größer als 1 MB."));
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString decoded = utf8(bytes);
-    if (utf8.hasError())
-        return refuse(QStringLiteral("Die Datei ist kein gültiger UTF-8-Text."));
-    QByteArray json = bytes;
-    if (json.startsWith("\xEF\xBB\xBF")) // a byte order mark, as some editors write it
-        json.remove(0, 3);
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError)
-        return refuse(QStringLiteral("Die Datei ist kein gültiges JSON (Byte %1: %2).")
-                          .arg(parseError.offset)
-                          .arg(parseError.errorString()));
-    if (!document.isObject())
-        return refuse(QStringLiteral("Die Datei enthält kein JSON-Objekt."));
-    const QJsonObject root = document.object();
+        return refuse("Die Datei ist größer als 1 MB.");
+    std::string_view content = charsOf(bytes);
+    if (!text::isValidUtf8(content))
+        return refuse("Die Datei ist kein gültiger UTF-8-Text.");
+    if (text::startsWith(content, "\xEF\xBB\xBF")) // a byte order mark, as some editors write it
+        content.remove_prefix(3);
+    std::string why;
+    const json document = parseDocument(std::string(content), &why);
+    if (document.is_discarded())
+        return refuse(why);
+    if (!document.is_object())
+        return refuse("Die Datei enthält kein JSON-Objekt.");
+    const json& root = document;
 
     Reader r;
-    const QString top;
+    const std::string top;
     DisplayConfiguration configuration;
     // Format and version first: a newer profile is reported as such, not as a field it lacks.
     if (const auto format = r.text(root, top, "format"); format && *format != formatName())
-        r.fail(top,
-               QStringLiteral("Unbekanntes Format \"%1\" (erwartet \"%2\").").arg(*format, formatName()));
+        r.fail(top, text::arg("Unbekanntes Format \"%1\" (erwartet \"%2\").", {*format, formatName()}));
     if (!r.ok())
         return refuse(r.error);
-    const QJsonValue version = root.value(QLatin1String("version"));
-    if (version.isDouble() && version.toDouble() > Version && std::isfinite(version.toDouble()))
-        return refuse(QStringLiteral("Das Profil hat Version %1; dieses Programm kennt nur Version %2.")
-                          .arg(version.toDouble(), 0, 'g', 17)
-                          .arg(Version));
+    if (const auto version = root.find("version"); version != root.end() && version->is_number()) {
+        const double v = version->get<double>();
+        if (v > Version && std::isfinite(v))
+            return refuse(text::arg("Das Profil hat Version %1; dieses Programm kennt nur Version %2.",
+                                    {numberText(v), Version}));
+    }
     r.number(root, top, "version", Version, Version);
     if (const auto path = r.text(root, top, "logDefinition"))
         configuration.logDefinition = *path;
@@ -172,35 +316,31 @@ std::optional<DisplayConfiguration> Profile::parse(const QByteArray& bytes, QStr
     if (!r.ok())
         return refuse(r.error);
 
-    const QJsonValue slotsValue = root.value(QLatin1String("slots"));
-    if (slotsValue.isUndefined())
-        return refuse(QStringLiteral("\"slots\" fehlt."));
-    if (!slotsValue.isArray())
-        return refuse(QStringLiteral("\"slots\" ist keine Liste."));
-    const QJsonArray slotList = slotsValue.toArray();
-    for (qsizetype i = 0; i < slotList.size() && r.ok(); ++i) {
-        const QString where = slotWhere(i);
-        if (!slotList.at(i).isObject())
-            return refuse(where + QStringLiteral("kein JSON-Objekt."));
-        const QJsonObject entry = slotList.at(i).toObject();
+    const auto slotsValue = root.find("slots");
+    if (slotsValue == root.end())
+        return refuse("\"slots\" fehlt.");
+    if (!slotsValue->is_array())
+        return refuse("\"slots\" ist keine Liste.");
+    const json& slotList = *slotsValue;
+    for (std::size_t i = 0; i < slotList.size() && r.ok(); ++i) {
+        const std::string where = slotWhere(i);
+        if (!slotList[i].is_object())
+            return refuse(where + "kein JSON-Objekt.");
+        const json& entry = slotList[i];
         const auto k = r.number(entry, where, "slot", 1, DisplayConfiguration::SlotCount);
         if (k && slot(configuration, *k))
-            r.fail(where, QStringLiteral("Slot %1 ist mehrfach angegeben.").arg(*k));
+            r.fail(where, text::arg("Slot %1 ist mehrfach angegeben.", {*k}));
         // Only the first problem is kept; values after it are not used.
         SlotSetting setting;
-        setting.channel = r.text(entry, where, "channel").value_or(QString());
+        setting.channel = r.text(entry, where, "channel").value_or(std::string());
         setting.number = static_cast<std::uint8_t>(r.number(entry, where, "number", 0, 255).value_or(0));
         setting.divider = static_cast<std::uint8_t>(r.number(entry, where, "divider", 0, 255).value_or(0));
-        setting.name = r.text(entry, where, "name").value_or(QString());
-        if (setting.name.size() > NameLength)
-            r.fail(where, QStringLiteral("\"name\" \"%1\" ist länger als %2 Zeichen.")
-                              .arg(setting.name)
-                              .arg(NameLength));
-        setting.unit = r.text(entry, where, "unit").value_or(QString());
-        if (setting.unit.size() > UnitLength)
-            r.fail(where, QStringLiteral("\"unit\" \"%1\" ist länger als %2 Zeichen.")
-                              .arg(setting.unit)
-                              .arg(UnitLength));
+        setting.name = r.text(entry, where, "name").value_or(std::string());
+        if (text::length(setting.name) > NameLength)
+            r.fail(where, text::arg("\"name\" \"%1\" ist länger als %2 Zeichen.", {setting.name, NameLength}));
+        setting.unit = r.text(entry, where, "unit").value_or(std::string());
+        if (text::length(setting.unit) > UnitLength)
+            r.fail(where, text::arg("\"unit\" \"%1\" ist länger als %2 Zeichen.", {setting.unit, UnitLength}));
         if (k && r.ok())
             slot(configuration, *k) = setting;
     }
@@ -211,38 +351,35 @@ std::optional<DisplayConfiguration> Profile::parse(const QByteArray& bytes, QStr
     return configuration;
 }
 
-QString Profile::problem(const DisplayConfiguration& configuration)
+std::string Profile::problem(const DisplayConfiguration& configuration)
 {
-    auto invalid = [](const QString& s) {
-        return !QStringView(s).isValidUtf16();
-    };
+    auto invalid = [](const std::string& s) { return !text::isValidUtf8(s); };
     if (configuration.defaultView > MaxDefaultView)
-        return QStringLiteral("Die Standardansicht %1 gibt es nicht (0 bis %2).")
-            .arg(configuration.defaultView)
-            .arg(MaxDefaultView);
+        return text::arg("Die Standardansicht %1 gibt es nicht (0 bis %2).",
+                         {int(configuration.defaultView), MaxDefaultView});
     if (invalid(configuration.logDefinition))
-        return QStringLiteral("Der Name der Log-Definitionsdatei enthält ein ungültiges Zeichen.");
+        return "Der Name der Log-Definitionsdatei enthält ein ungültiges Zeichen.";
     for (int k = 1; k <= DisplayConfiguration::SlotCount; ++k) {
         const auto& setting = slot(configuration, k);
         if (!setting)
             continue;
-        if (setting->name.size() > NameLength)
-            return QStringLiteral("Slot %1: der Name ist länger als %2 Zeichen.").arg(k).arg(NameLength);
-        if (setting->unit.size() > UnitLength)
-            return QStringLiteral("Slot %1: die Einheit ist länger als %2 Zeichen.").arg(k).arg(UnitLength);
+        if (text::length(setting->name) > NameLength)
+            return text::arg("Slot %1: der Name ist länger als %2 Zeichen.", {k, NameLength});
+        if (text::length(setting->unit) > UnitLength)
+            return text::arg("Slot %1: die Einheit ist länger als %2 Zeichen.", {k, UnitLength});
         if (invalid(setting->channel) || invalid(setting->name) || invalid(setting->unit))
-            return QStringLiteral("Slot %1 enthält ein ungültiges Zeichen.").arg(k);
+            return text::arg("Slot %1 enthält ein ungültiges Zeichen.", {k});
     }
-    return QString();
+    return std::string();
 }
 
-QByteArray Profile::toJson(const DisplayConfiguration& configuration)
+std::string Profile::toJson(const DisplayConfiguration& configuration)
 {
-    QByteArray out;
+    std::string out;
     out += "{\n  \"format\": " + jsonString(formatName()) + ",\n";
-    out += "  \"version\": " + QByteArray::number(Version) + ",\n";
+    out += "  \"version\": " + std::to_string(Version) + ",\n";
     out += "  \"logDefinition\": " + jsonString(configuration.logDefinition) + ",\n";
-    out += "  \"defaultView\": " + QByteArray::number(configuration.defaultView) + ",\n";
+    out += "  \"defaultView\": " + std::to_string(configuration.defaultView) + ",\n";
     out += "  \"slots\": [";
     bool first = true;
     for (int k = 1; k <= DisplayConfiguration::SlotCount; ++k) {
@@ -251,35 +388,42 @@ QByteArray Profile::toJson(const DisplayConfiguration& configuration)
             continue;
         out += first ? "\n" : ",\n";
         first = false;
-        out += "    { \"slot\": " + QByteArray::number(k) + ", \"channel\": " + jsonString(setting->channel) +
-               ", \"number\": " + QByteArray::number(setting->number) +
-               ", \"divider\": " + QByteArray::number(setting->divider) +
-               ", \"name\": " + jsonString(setting->name) + ", \"unit\": " + jsonString(setting->unit) + " }";
+        out += "    { \"slot\": " + std::to_string(k) + ", \"channel\": " + jsonString(setting->channel) +
+               ", \"number\": " + std::to_string(setting->number) +
+               ", \"divider\": " + std::to_string(setting->divider) + ", \"name\": " + jsonString(setting->name) +
+               ", \"unit\": " + jsonString(setting->unit) + " }";
     }
     out += first ? "]\n}\n" : "\n  ]\n}\n";
     return out;
 }
 
-std::optional<DisplayConfiguration> Profile::load(const QString& path, QString* error)
+std::optional<DisplayConfiguration> Profile::load(const std::string& path, std::string* error)
 {
-    auto refuse = [&](const QString& text) -> std::optional<DisplayConfiguration> {
+    auto refuse = [&](const std::string& text) -> std::optional<DisplayConfiguration> {
         if (error)
-            *error = QStringLiteral("Das Profil %1 kann nicht geladen werden: %2").arg(path, text);
+            *error = text::arg("Das Profil %1 kann nicht geladen werden: %2", {path, text});
         return std::nullopt;
     };
-    const QFileInfo info(path);
-    if (info.isDir())
-        return refuse(QStringLiteral("Das ist ein Ordner."));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(file.errorString());
-    if (file.size() > MaxFileSize)
-        return refuse(QStringLiteral("Die Datei ist größer als 1 MB."));
+    if (files::isDirectory(path))
+        return refuse("Das ist ein Ordner.");
+    errno = 0;
+    std::ifstream file(files::toPath(path), std::ios::binary);
+    if (!file)
+        return refuse(systemReason(errno));
+    if (const auto size = files::size(path); size && *size > MaxFileSize)
+        return refuse("Die Datei ist größer als 1 MB.");
     // Read one byte more than allowed: files that report no size (pipes, /proc) are bounded too.
-    const QByteArray bytes = file.read(MaxFileSize + 1);
-    if (file.error() != QFileDevice::NoError)
-        return refuse(file.errorString());
-    QString problem;
+    Bytes bytes(MaxFileSize + 1);
+    std::size_t got = 0;
+    while (got < bytes.size() && file) {
+        errno = 0;
+        file.read(reinterpret_cast<char*>(bytes.data() + got), std::streamsize(bytes.size() - got));
+        got += std::size_t(file.gcount());
+        if (file.bad())
+            return refuse(systemReason(errno));
+    }
+    bytes.resize(got);
+    std::string problem;
     auto configuration = parse(bytes, &problem);
     if (!configuration)
         return refuse(problem);
@@ -288,40 +432,28 @@ std::optional<DisplayConfiguration> Profile::load(const QString& path, QString* 
     return configuration;
 }
 
-bool Profile::save(const QString& path, const DisplayConfiguration& configuration, QString* error)
+bool Profile::save(const std::string& path, const DisplayConfiguration& configuration, std::string* error)
 {
-    auto refuse = [&](const QString& text) {
+    auto refuse = [&](const std::string& text) {
         if (error)
-            *error = QStringLiteral("Das Profil %1 kann nicht gespeichert werden: %2").arg(path, text);
+            *error = text::arg("Das Profil %1 kann nicht gespeichert werden: %2", {path, text});
         return false;
     };
-    if (const QString reason = problem(configuration); !reason.isEmpty())
+    if (const std::string reason = problem(configuration); !reason.empty())
         return refuse(reason);
-    if (QFileInfo(path).isDir())
-        return refuse(QStringLiteral("Das ist ein Ordner."));
+    if (files::isDirectory(path))
+        return refuse("Das ist ein Ordner.");
     // The new text goes into a temporary file beside the old one and replaces it only once it is
-    // complete on disk: a full disk or a crash leaves the old profile as it was.
-    QSaveFile file(path);
-    // Unbuffered, so that every write reports what really reached the file: Qt's buffered writes
-    // count a write that stops part-way (a full disk) as done, and commit() would then put the cut
-    // file in place.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return refuse(file.errorString());
-    const QByteArray bytes = toJson(configuration);
-    for (qint64 done = 0; done < bytes.size();) {
-        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
-        if (n <= 0) {
-            const QString reason = file.errorString();
-            file.cancelWriting();
-            return refuse(QStringLiteral("Nur %1 von %2 Bytes wurden geschrieben (Datenträger voll?). %3")
-                              .arg(done)
-                              .arg(bytes.size())
-                              .arg(reason));
-        }
-        done += n;
+    // complete: a full disk or a crash leaves the old profile as it was.
+    const std::string text = toJson(configuration);
+    std::string why;
+    if (!files::writeAtomically(path, Bytes(text.begin(), text.end()), &why)) {
+        // The file is named once, at the front.
+        const std::string named = text::arg("„%1“ kann nicht geschrieben werden: ", {path});
+        if (text::startsWith(why, named))
+            why.erase(0, named.size());
+        return refuse(why);
     }
-    if (!file.commit())
-        return refuse(file.errorString());
     if (error)
         error->clear();
     return true;
