@@ -22,6 +22,8 @@ using json = nlohmann::json;
 // A number as "%.17g" writes it (256, -1, 1e+20, 2.5), whatever the locale.
 std::string numberText(double d)
 {
+    if (d == 0)
+        d = 0; // no "-0"
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::general, 17);
     return std::string(buffer, result.ptr);
@@ -56,7 +58,7 @@ public:
         const json* value = present(object, where, key);
         if (!value)
             return std::nullopt;
-        // A text that held a lone surrogate escape (see markLoneSurrogates).
+        // A text that held a lone surrogate escape (see prepare).
         if (value->is_binary()) {
             fail(where, text::arg("\"%1\" enthält ein ungültiges Zeichen.", {key}));
             return std::nullopt;
@@ -143,53 +145,102 @@ long escapedUnit(std::string_view text, std::size_t at)
     return std::strtol(std::string(text.substr(at + 2, 4)).c_str(), nullptr, 16);
 }
 
-// JSON allows an escaped surrogate without its partner ("\ud800"), which is no character. The parser
-// refuses such a text as a whole, while a profile refuses it as the value that holds it: each lone
-// surrogate escape is replaced by "\ufffd" (same length, so byte offsets stay), and the string tokens
-// that held one are returned by their number in document order (keys and values alike, from 0).
-std::vector<std::size_t> markLoneSurrogates(std::string& text)
+// Nesting deeper than this refuses the file, as the profile reader always has.
+constexpr std::size_t MaxDepth = 1024;
+
+// The profile text made ready for the JSON parser, which is stricter than profiles have always been
+// read in two ways: it refuses raw control characters in strings (profiles allow them; they are
+// escaped here), and it refuses an escaped surrogate without its partner ("\ud800"), which is no
+// character (a profile refuses it as the value that holds it, not as JSON: each is replaced by
+// "\ufffd", and the string tokens that held one are kept by their number in document order, keys and
+// values alike, from 0). The nesting depth is checked on the way.
+struct Prepared
 {
-    std::vector<std::size_t> marked;
+    std::string text;
+    std::vector<std::size_t> invalidStrings;
+    std::size_t tooDeepAt = std::string::npos; // offset of the bracket that went too deep
+    // (offset in text after an escape that was added, bytes added up to there)
+    std::vector<std::pair<std::size_t, std::size_t>> added;
+
+    // The offset in the original text for an offset in text.
+    std::size_t original(std::size_t at) const
+    {
+        std::size_t shift = 0;
+        for (const auto& [after, total] : added)
+            if (after <= at)
+                shift = total;
+        return at >= shift ? at - shift : 0;
+    }
+};
+
+Prepared prepare(std::string_view in)
+{
+    static const char* const hex = "0123456789abcdef";
+    Prepared p;
+    std::string& out = p.text;
+    out.reserve(in.size());
     std::size_t strings = 0;
+    std::size_t depth = 0;
     bool inString = false;
-    bool lone = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
+    bool invalid = false;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const char c = in[i];
         if (!inString) {
             if (c == '"') {
                 inString = true;
-                lone = false;
+                invalid = false;
+            } else if (c == '[' || c == '{') {
+                if (++depth > MaxDepth && p.tooDeepAt == std::string::npos)
+                    p.tooDeepAt = i;
+            } else if ((c == ']' || c == '}') && depth > 0) {
+                --depth;
             }
+            out += c;
             continue;
         }
         if (c == '"') {
             inString = false;
-            if (lone)
-                marked.push_back(strings);
+            if (invalid)
+                p.invalidStrings.push_back(strings);
             ++strings;
+            out += c;
             continue;
         }
-        if (c != '\\')
+        if (static_cast<unsigned char>(c) < 0x20) {
+            out += "\\u00";
+            out += hex[(c >> 4) & 0xF];
+            out += hex[c & 0xF];
+            p.added.emplace_back(out.size(), (p.added.empty() ? 0 : p.added.back().second) + 5);
             continue;
-        const long unit = escapedUnit(text, i);
-        if (unit < 0) {
-            ++i; // an escaped character: never the end of the string
+        }
+        if (c != '\\') {
+            out += c;
+            continue;
+        }
+        const long unit = escapedUnit(in, i);
+        if (unit < 0) { // an escaped character: never the end of the string
+            out += c;
+            if (i + 1 < in.size())
+                out += in[++i];
             continue;
         }
         if (unit >= 0xD800 && unit <= 0xDBFF) {
-            const long next = escapedUnit(text, i + 6);
-            if (next >= 0xDC00 && next <= 0xDFFF) {
-                i += 11; // a pair: one character
+            const long next = escapedUnit(in, i + 6);
+            if (next >= 0xDC00 && next <= 0xDFFF) { // a pair: one character
+                out.append(in.substr(i, 12));
+                i += 11;
                 continue;
             }
         }
         if (unit >= 0xD800 && unit <= 0xDFFF) {
-            text.replace(i, 6, "\\ufffd");
-            lone = true;
+            out += "\\ufffd";
+            invalid = true;
+        } else {
+            out.append(in.substr(i, 6));
         }
         i += 5;
     }
-    return marked;
+    return p;
 }
 
 // Where and why the parser refused the text.
@@ -213,7 +264,8 @@ public:
     bool end_array() override { return true; }
     bool parse_error(std::size_t at, const std::string&, const nlohmann::json::exception& ex) override
     {
-        position = at;
+        // The parser counts the bytes read, the failing one included.
+        position = at > 0 ? at - 1 : 0;
         // "[json.exception.parse_error.101] parse error at line 1, column 5: syntax error ...": the part
         // after the position, which the message gives as a byte.
         std::string what = ex.what();
@@ -228,14 +280,14 @@ public:
 };
 
 // The text as a JSON document, or a discarded value with *why set.
-json parseDocument(std::string text, std::string* why)
+json parseDocument(std::string_view text, std::string* why)
 {
-    const std::vector<std::size_t> marked = markLoneSurrogates(text);
+    const Prepared prepared = prepare(text);
     std::size_t strings = 0;
-    auto next = marked.begin();
+    auto next = prepared.invalidStrings.begin();
     const json::parser_callback_t mark = [&](int, json::parse_event_t event, json& parsed) {
         if (event == json::parse_event_t::key || (event == json::parse_event_t::value && parsed.is_string())) {
-            if (next != marked.end() && *next == strings) {
+            if (next != prepared.invalidStrings.end() && *next == strings) {
                 ++next;
                 // A JSON text never gives a binary value: it stands for the invalid text.
                 if (event == json::parse_event_t::value)
@@ -245,13 +297,30 @@ json parseDocument(std::string text, std::string* why)
         }
         return true;
     };
-    json document = json::parse(text, mark, false);
+    json document = json::parse(prepared.text, mark, false);
+    const auto refuse = [&](std::size_t at, const std::string& reason) {
+        *why = text::arg("Die Datei ist kein gültiges JSON (Byte %1: %2).", {at, reason});
+        return json(json::value_t::discarded);
+    };
     if (document.is_discarded()) {
-        ErrorPosition position;
-        json::sax_parse(text, &position);
-        *why = text::arg("Die Datei ist kein gültiges JSON (Byte %1: %2).", {position.position, position.reason});
+        ErrorPosition error;
+        json::sax_parse(prepared.text, &error);
+        const std::size_t at = prepared.original(error.position);
+        if (at <= prepared.tooDeepAt)
+            return refuse(at, error.reason);
     }
+    if (prepared.tooDeepAt != std::string::npos)
+        return refuse(prepared.tooDeepAt + 1, "too deeply nested document");
     return document;
+}
+
+// Length as the windows' text boxes count it: in UTF-16 units (a character beyond U+FFFF counts two).
+std::size_t boxLength(std::string_view utf8)
+{
+    std::size_t n = 0;
+    for (const char32_t c : text::toCodePoints(utf8))
+        n += c > 0xFFFF ? 2 : 1;
+    return n;
 }
 
 std::string systemReason(int number)
@@ -287,7 +356,7 @@ std::optional<DisplayConfiguration> Profile::parse(const Bytes& bytes, std::stri
     if (text::startsWith(content, "\xEF\xBB\xBF")) // a byte order mark, as some editors write it
         content.remove_prefix(3);
     std::string why;
-    const json document = parseDocument(std::string(content), &why);
+    const json document = parseDocument(content, &why);
     if (document.is_discarded())
         return refuse(why);
     if (!document.is_object())
@@ -336,10 +405,10 @@ std::optional<DisplayConfiguration> Profile::parse(const Bytes& bytes, std::stri
         setting.number = static_cast<std::uint8_t>(r.number(entry, where, "number", 0, 255).value_or(0));
         setting.divider = static_cast<std::uint8_t>(r.number(entry, where, "divider", 0, 255).value_or(0));
         setting.name = r.text(entry, where, "name").value_or(std::string());
-        if (text::length(setting.name) > NameLength)
+        if (boxLength(setting.name) > NameLength)
             r.fail(where, text::arg("\"name\" \"%1\" ist länger als %2 Zeichen.", {setting.name, NameLength}));
         setting.unit = r.text(entry, where, "unit").value_or(std::string());
-        if (text::length(setting.unit) > UnitLength)
+        if (boxLength(setting.unit) > UnitLength)
             r.fail(where, text::arg("\"unit\" \"%1\" ist länger als %2 Zeichen.", {setting.unit, UnitLength}));
         if (k && r.ok())
             slot(configuration, *k) = setting;
@@ -363,9 +432,9 @@ std::string Profile::problem(const DisplayConfiguration& configuration)
         const auto& setting = slot(configuration, k);
         if (!setting)
             continue;
-        if (text::length(setting->name) > NameLength)
+        if (boxLength(setting->name) > NameLength)
             return text::arg("Slot %1: der Name ist länger als %2 Zeichen.", {k, NameLength});
-        if (text::length(setting->unit) > UnitLength)
+        if (boxLength(setting->unit) > UnitLength)
             return text::arg("Slot %1: die Einheit ist länger als %2 Zeichen.", {k, UnitLength});
         if (invalid(setting->channel) || invalid(setting->name) || invalid(setting->unit))
             return text::arg("Slot %1 enthält ein ungültiges Zeichen.", {k});

@@ -18,7 +18,7 @@ namespace morvandell {
 //
 // Reading is strict: the first problem refuses the whole profile with a message that names it.
 // Unknown keys are ignored, so that later versions can add to the format. Lengths count characters
-// (code points), not bytes.
+// as the windows' text boxes do, in UTF-16 units.
 class Profile
 {
 public:
