@@ -1,4 +1,6 @@
-// Profiles: the strict reader, the atomic save, and loading and saving through the control window.
+// Profiles through the control window: a refused profile changes nothing on the window, a saved and
+// loaded profile sends the same frames, channels are matched by name, the context menu. The profile
+// reader and writer themselves are tested in tests/core/profile_test.cpp.
 #include "testsupport.h"
 #include "ui/combobox.h"
 #include "writer/profile.h"
@@ -13,11 +15,8 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace morvandell;
 using namespace morvandell::test;
@@ -29,16 +28,6 @@ const QByteArray ValidProfile =
  "defaultView": 2, "slots": [
   {"slot": 1, "channel": "RPM", "number": 12, "divider": 1, "name": "Drehz", "unit": "rpm"},
   {"slot": 5, "channel": "Batt", "number": 7, "divider": 100, "name": "Akku", "unit": "V"}]})";
-
-DisplayConfiguration validConfiguration()
-{
-    DisplayConfiguration c;
-    c.logDefinition = QStringLiteral("/ecu/V3.xml");
-    c.defaultView = 2;
-    Profile::slot(c, 1) = SlotSetting{"RPM", 12, 1, "Drehz", "rpm"};
-    Profile::slot(c, 5) = SlotSetting{"Batt", 7, 100, "Akku", "V"};
-    return c;
-}
 
 QByteArray replaced(const char* before, const QByteArray& after)
 {
@@ -86,12 +75,6 @@ std::unique_ptr<Form1> windowWithChoices(ScriptedDialogs& dialogs, const QString
     return f;
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
 } // namespace
 
 class TestProfile : public QObject
@@ -100,10 +83,6 @@ class TestProfile : public QObject
 private slots:
     void refusesABadProfile_data();
     void refusesABadProfile();
-    void readsAndWritesBackEqual_data();
-    void readsAndWritesBackEqual();
-    void failedSaveKeepsTheOldProfile_data();
-    void failedSaveKeepsTheOldProfile();
     void windowRoundTripSendsTheSameFrames();
     void loadingMatchesChannelsByName_data();
     void loadingMatchesChannelsByName();
@@ -170,91 +149,6 @@ void TestProfile::refusesABadProfile()
     QCOMPARE(dialogs.messages[0].text, error);
     QCOMPARE(dialogs.messages[0].icon, UserDialogs::Icon::Error);
     QCOMPARE(windowState(*form), before);
-}
-
-void TestProfile::readsAndWritesBackEqual_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<DisplayConfiguration>("expected");
-
-    QTest::newRow("two slots") << ValidProfile << validConfiguration();
-    DisplayConfiguration c = validConfiguration();
-    QTest::newRow("unknown keys, byte order mark")
-        << "\xEF\xBB\xBF" + replaced("\"slots\"", "\"colour\": [1, {}], \"slots\"")
-                                .replace("\"slot\": 5", "\"slot\": 5, \"x\": 1")
-        << c;
-    Profile::slot(c, 5).reset();
-    Profile::slot(c, 1) =
-        SlotSetting{"\"a\\b\"\n\t", 0, 255, QString::fromUtf8("Öl \"2\""), QString::fromUtf8("°C")};
-    c.logDefinition = QString::fromUtf8("C:\\ECU\\Versiön 3.xml");
-    c.defaultView = 0;
-    QTest::newRow("quotes, backslashes, control characters, umlauts") << Profile::toJson(c) << c;
-    QTest::newRow("no slots") << QByteArray(R"({"format": "morvandell-profile", "version": 1,
-        "logDefinition": "", "defaultView": 3, "slots": []})")
-                              << DisplayConfiguration{QString(), 3, {}};
-}
-
-void TestProfile::readsAndWritesBackEqual()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(DisplayConfiguration, expected);
-    QString error;
-    const auto read = Profile::parse(bytes, &error);
-    QVERIFY2(read, qPrintable(error));
-    QVERIFY(*read == expected);
-    const QString path = QDir::temp().filePath(QStringLiteral("roundtrip-%1.morvandell.json").arg(getpid()));
-    QVERIFY2(Profile::save(path, *read, &error), qPrintable(error));
-    const auto again = Profile::load(path, &error);
-    QFile::remove(path);
-    QVERIFY2(again, qPrintable(error));
-    QVERIFY(*again == expected);
-}
-
-void TestProfile::failedSaveKeepsTheOldProfile_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::newRow("disk full") << "full";             // writes beyond a few bytes fail, as on a full disk
-    QTest::newRow("folder missing") << "missing";     // the folder of the profile does not exist
-    QTest::newRow("profile is a folder") << "folder"; // the name is taken by a folder
-    QTest::newRow("name too long for profile") << "unsendable"; // a name that would not read back
-}
-
-void TestProfile::failedSaveKeepsTheOldProfile()
-{
-    QFETCH(QString, how);
-    QTemporaryDir dir;
-    QString path = dir.filePath(QStringLiteral("car.morvandell.json"));
-    const QByteArray old = Profile::toJson(DisplayConfiguration{});
-    DisplayConfiguration next = validConfiguration();
-    QString error;
-    QVERIFY(Profile::save(path, DisplayConfiguration{}, &error));
-    bool saved = true;
-    if (how == QLatin1String("full")) {
-        // The file-size limit makes every write past 64 bytes fail with EFBIG, root or not.
-        rlimit before{};
-        getrlimit(RLIMIT_FSIZE, &before);
-        rlimit small = before;
-        small.rlim_cur = 64;
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        saved = Profile::save(path, next, &error);
-        setrlimit(RLIMIT_FSIZE, &before);
-        std::signal(SIGXFSZ, oldHandler);
-    } else if (how == QLatin1String("missing")) {
-        saved = Profile::save(dir.filePath(QStringLiteral("gone/car.morvandell.json")), next, &error);
-    } else if (how == QLatin1String("folder")) {
-        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("taken.morvandell.json")));
-        saved = Profile::save(dir.filePath(QStringLiteral("taken.morvandell.json")), next, &error);
-    } else {
-        Profile::slot(next, 3) = SlotSetting{"X", 1, 1, "123456789", "u"};
-        saved = Profile::save(path, next, &error);
-    }
-    QVERIFY(!saved);
-    QVERIFY2(error.contains(QLatin1String("kann nicht gespeichert werden")), qPrintable(error));
-    QCOMPARE(readAll(path), old);
-    // No temporary file is left behind.
-    QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
-    QCOMPARE(left, QStringList{QStringLiteral("car.morvandell.json")});
 }
 
 void TestProfile::windowRoundTripSendsTheSameFrames()
