@@ -4,7 +4,8 @@
 # never add to the repository. Prints per target the executions and executions per second. Exits
 # non-zero when a target crashes, leaks or reports a property failure; the failing input is kept
 # under build-fuzz/findings/<target>/ with the command that replays it.
-# Usage: tools/fuzz.sh [seconds] [target...]      (default: 30 seconds, every target)
+# Usage: tools/fuzz.sh [seconds] [target...]      (default: 30 seconds, every target that builds;
+#        FUZZ_JOBS sets the parallel build jobs, default 2)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,24 +17,32 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
 fi
 
 # clang with its sanitizer and libFuzzer runtimes (libclang-rt-14-dev is only recommended by clang,
-# so it is named), plus what the sources under test need.
-bash tools/install-packages.sh clang libclang-rt-14-dev cmake make pkg-config qt6-base-dev qt6-serialport-dev
+# so it is named), plus what configuring the project needs (nlohmann-json, libsystemd).
+bash tools/install-packages.sh clang libclang-rt-14-dev cmake make pkg-config nlohmann-json3-dev libsystemd-dev
 
-if [ $# -gt 0 ]; then
-    targets=("$@")
-else
-    targets=()
-    for src in tests/fuzz/fuzz_*.cpp; do
-        targets+=("$(basename "$src" .cpp)")
-    done
-fi
-for t in "${targets[@]}"; do
+for t in "$@"; do
     [ -f "tests/fuzz/$t.cpp" ] || { echo "No fuzz target $t (tests/fuzz/$t.cpp)" >&2; exit 2; }
 done
 
-cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANDELL_FUZZ=ON \
-      -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]}" | grep -v -E '^\[ *[0-9]+%\] (Built target|Automatic)' || true
+mkdir -p build-fuzz
+if ! cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANDELL_FUZZ=ON \
+        -DBUILD_TESTING=OFF >build-fuzz/configure.log 2>&1; then
+    cat build-fuzz/configure.log >&2
+    exit 1
+fi
+grep -E '^-- Fuzz target' build-fuzz/configure.log || true
+# The targets the build offers (a target whose code still waits for its port is left out and named above).
+mapfile -t built < <(grep -v '^$' build-fuzz/tests/fuzz/targets.txt)
+if [ $# -gt 0 ]; then
+    targets=("$@")
+    for t in "${targets[@]}"; do
+        printf '%s\n' "${built[@]}" | grep -qx "$t" || { echo "Fuzz target $t cannot be built yet." >&2; exit 2; }
+    done
+else
+    targets=("${built[@]}")
+fi
+[ ${#targets[@]} -gt 0 ] || { echo "No fuzz target can be built." >&2; exit 1; }
+cmake --build build-fuzz -j"${FUZZ_JOBS:-2}" --target "${targets[@]}" | grep -v -E '^\[ *[0-9]+%\] (Built target|Automatic)' || true
 for t in "${targets[@]}"; do
     [ -x "build-fuzz/tests/fuzz/$t" ] || { echo "Fuzz target $t was not built." >&2; exit 1; }
 done

@@ -1,7 +1,8 @@
 // Fuzz target for the conversion of "divider" and "channel" values to whole numbers.
 //
-// Input: the value's text, Latin-1 (one character per byte), or UTF-8 after a leading byte 0xFF so
-// that digits of other scripts and characters beyond U+00FF come up too.
+// Input: the value's text, Latin-1 (one character per byte, turned into UTF-8 as the reader's decoded
+// names are), or raw bytes after a leading byte 0xFF so that UTF-8 of other scripts, characters beyond
+// U+00FF and malformed UTF-8 come up too.
 //
 // Properties:
 // - inRange holds exactly when 0 <= value <= 255;
@@ -16,8 +17,7 @@
 //   followed by characters that cannot continue a number, convert alike.
 #include "catalogue/numberconversion.h"
 #include "fuzzcheck.h"
-
-#include <QString>
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -32,14 +32,16 @@ using morvandell::leadingNumberLength;
 
 namespace {
 
-// The text as ASCII for the reference: every character outside ASCII, and NUL, becomes 0x01,
-// which no number contains.
-std::string asciiOf(const QString& text)
+// The text as ASCII for the reference: every byte outside ASCII, and NUL, becomes 0x01, which no
+// number contains. Only ASCII makes a number, so the lengths in bytes agree.
+std::string asciiOf(const std::string& text)
 {
     std::string out;
-    out.reserve(std::size_t(text.size()));
-    for (const QChar c : text)
-        out.push_back(c.unicode() > 0 && c.unicode() < 0x80 ? char(c.unicode()) : '\x01');
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        out.push_back(b > 0 && b < 0x80 ? c : '\x01');
+    }
     return out;
 }
 
@@ -107,7 +109,7 @@ Decimal scan(const std::string& s)
     return d;
 }
 
-// Exact rounding of the decimal; nullopt-like flag `huge` when the magnitude is 1000 or more.
+// Exact rounding of the decimal; `huge` when the magnitude is 1000 or more.
 struct Rounded
 {
     bool huge = false;
@@ -155,10 +157,10 @@ bool strtodReadsPlainDecimal(const std::string& s)
     return !(i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X'));
 }
 
-QString describe(const QString& text, const ConvertedNumber& got)
+std::string describe(const std::string& text, const ConvertedNumber& got)
 {
-    return fuzzcheck::escaped(text)
-           + QStringLiteral(" -> value %1, inRange %2").arg(got.value).arg(got.inRange ? "true" : "false");
+    return fuzzcheck::escaped(text) + " -> value " + std::to_string(got.value) + ", inRange " +
+           (got.inRange ? "true" : "false");
 }
 
 bool same(const ConvertedNumber& a, const ConvertedNumber& b)
@@ -171,8 +173,13 @@ bool same(const ConvertedNumber& a, const ConvertedNumber& b)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const char* bytes = reinterpret_cast<const char*>(data);
-    const QString text = (size > 0 && data[0] == 0xFF) ? QString::fromUtf8(bytes + 1, qsizetype(size - 1))
-                                                       : QString::fromLatin1(bytes, qsizetype(size));
+    std::string text;
+    if (size > 0 && data[0] == 0xFF) {
+        text.assign(bytes + 1, size - 1);
+    } else {
+        for (std::size_t i = 0; i < size; ++i)
+            text += morvandell::text::fromCodePoint(char32_t(data[i]));
+    }
 
     const ConvertedNumber got = convertNumber(text);
     CHECK(got.inRange == (got.value >= 0 && got.value <= 255), describe(text, got));
@@ -180,17 +187,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The leading number's extent.
     const std::string ascii = asciiOf(text);
     const Decimal d = scan(ascii);
-    const qsizetype length = leadingNumberLength(text);
-    CHECK(length == qsizetype(d.length),
-          fuzzcheck::escaped(text) + QStringLiteral(": length %1, expected %2").arg(length).arg(d.length));
+    const std::size_t length = leadingNumberLength(text);
+    CHECK(length == d.length, fuzzcheck::escaped(text) + ": length " + std::to_string(length) + ", expected " +
+                                  std::to_string(d.length));
     if (strtodReadsPlainDecimal(ascii)) {
         char* end = nullptr;
         std::strtod(ascii.c_str(), &end);
-        const qsizetype strtodLength = end - ascii.c_str();
-        CHECK(strtodLength == length, fuzzcheck::escaped(text)
-                                          + QStringLiteral(": strtod reads %1 characters, leadingNumberLength %2")
-                                                .arg(strtodLength)
-                                                .arg(length));
+        const std::size_t strtodLength = std::size_t(end - ascii.c_str());
+        CHECK(strtodLength == length, fuzzcheck::escaped(text) + ": strtod reads " + std::to_string(strtodLength) +
+                                          " characters, leadingNumberLength " + std::to_string(length));
     }
 
     // Exact rounding.
@@ -204,20 +209,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else {
             const bool expectedInRange = expected.value >= 0 && expected.value <= 255;
             CHECK(got.inRange == expectedInRange && (!expectedInRange || got.value == expected.value),
-                  describe(text, got) + QStringLiteral("; the nearest whole number is %1").arg(expected.value));
+                  describe(text, got) + "; the nearest whole number is " + std::to_string(expected.value));
             if (!expectedInRange)
                 CHECK((got.value < 0) == (expected.value < 0), describe(text, got));
         }
     }
 
     // What follows the number does not matter.
-    const ConvertedNumber cut = convertNumber(QStringView(text).first(length));
-    CHECK(same(cut, got), describe(text, got) + QLatin1String(", cut after the number: ")
-                              + describe(text.first(length), cut));
+    const ConvertedNumber cut = convertNumber(std::string_view(text).substr(0, length));
+    CHECK(same(cut, got), describe(text, got) + ", cut after the number: " + describe(text.substr(0, length), cut));
     for (const char* junk : {"/>", "\"", " ", "abc", ",5", "x1e5", "\t7", "/"}) {
-        const QString longer = text + QLatin1String(junk);
+        const std::string longer = text + junk;
         const ConvertedNumber withJunk = convertNumber(longer);
-        CHECK(same(withJunk, got), describe(text, got) + QLatin1String(", followed by junk: ") + describe(longer, withJunk));
+        CHECK(same(withJunk, got), describe(text, got) + ", followed by junk: " + describe(longer, withJunk));
     }
     return 0;
 }

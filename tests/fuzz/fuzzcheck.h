@@ -2,47 +2,46 @@
 // libFuzzer records the input as a crash and the run fails.
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include "platform/bytes.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <string_view>
 
 namespace fuzzcheck {
 
-[[noreturn]] inline void fail(const char* file, int line, const char* condition, const QString& detail)
+[[noreturn]] inline void fail(const char* file, int line, const char* condition, const std::string& detail)
 {
     std::fprintf(stderr, "\n*** property violated at %s:%d\n    %s\n", file, line, condition);
-    if (!detail.isEmpty())
-        std::fprintf(stderr, "    %s\n", detail.toLocal8Bit().constData());
+    if (!detail.empty())
+        std::fprintf(stderr, "    %s\n", detail.c_str());
     std::fflush(stderr);
     std::abort();
 }
 
-// Bytes as C-style escaped text for messages: "U\x01\r\n".
-inline QString escaped(const QByteArray& bytes)
+// Bytes (or the bytes of a UTF-8 text) as C-style escaped text for messages: "U\x01\r\n" becomes
+// "U\x01\x0d\x0a"; printable ASCII stays.
+inline std::string escaped(std::string_view bytes)
 {
-    QString out;
+    static const char* const hex = "0123456789abcdef";
+    std::string out = "\"";
     for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
-        if (b >= 0x20 && b < 0x7f && b != '\\' && b != '"')
-            out += QLatin1Char(char(b));
-        else
-            out += QStringLiteral("\\x%1").arg(b, 2, 16, QLatin1Char('0'));
+        if (b >= 0x20 && b < 0x7f && b != '\\' && b != '"') {
+            out += char(b);
+        } else {
+            out += "\\x";
+            out += hex[b >> 4];
+            out += hex[b & 0xF];
+        }
     }
-    return QLatin1Char('"') + out + QLatin1Char('"');
+    return out + "\"";
 }
 
-inline QString escaped(const QString& text)
+inline std::string escaped(const morvandell::Bytes& bytes)
 {
-    QString out;
-    for (const QChar c : text) {
-        if (c.unicode() >= 0x20 && c.unicode() < 0x7f && c != QLatin1Char('\\') && c != QLatin1Char('"'))
-            out += c;
-        else
-            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-    }
-    return QLatin1Char('"') + out + QLatin1Char('"');
+    return escaped(morvandell::charsOf(bytes));
 }
 
 } // namespace fuzzcheck
@@ -51,7 +50,7 @@ inline QString escaped(const QString& text)
 #define FUZZ_CHECK_1(cond)                                                                          \
     do {                                                                                            \
         if (!(cond))                                                                                \
-            ::fuzzcheck::fail(__FILE__, __LINE__, #cond, QString());                                \
+            ::fuzzcheck::fail(__FILE__, __LINE__, #cond, std::string());                            \
     } while (0)
 #define FUZZ_CHECK_2(cond, detail)                                                                  \
     do {                                                                                            \
