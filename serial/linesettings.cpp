@@ -2,17 +2,22 @@
 
 #include "platform/text.h"
 
+#include <limits>
+
 namespace morvandell {
 
 namespace {
 
+// ASCII digits only; leading zeros allowed ("0009600"), values beyond any setting refused.
 bool fieldToInt(std::string_view field, int* value)
 {
-    if (field.empty() || field.size() > 9)
+    if (field.empty())
         return false;
     int v = 0;
     for (const char c : field) {
         if (c < '0' || c > '9')
+            return false;
+        if (v > (std::numeric_limits<int>::max() - (c - '0')) / 10)
             return false;
         v = v * 10 + (c - '0');
     }

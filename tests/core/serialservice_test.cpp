@@ -61,6 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
                     SettingsRow{"upperCaseParity", "19200,N,8,1", true, 19200},
                     SettingsRow{"evenParity7Bits2Stop", "4800,e,7,2", true, 4800},
                     SettingsRow{"oneAndAHalfStopBits", "9600,n,5,1.5", true, 9600},
+                    SettingsRow{"leadingZerosBeyondNineDigits", "0000000009600,n,00000000008,1", true, 9600},
+                    SettingsRow{"baudBeyondTheLargestNumber", "99999999999,n,8,1", false, 0},
                     SettingsRow{"threeFields", "9600,n,8", false, 0},
                     SettingsRow{"fiveFields", "9600,n,8,1,x", false, 0},
                     SettingsRow{"blankInAField", "9600, n,8,1", false, 0},

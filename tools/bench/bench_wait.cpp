@@ -1,73 +1,76 @@
-// CPU time the tool uses while it waits for a display that never answers (one full reply wait).
-// Run: build/tools/bench_wait   (needs QT_QPA_PLATFORM=offscreen without a display)
-#include "ui/combobox.h"
-#include "control/form1.h"
-#include "ui/userdialogs.h"
-#include "simulator/displaysimulator.h"
+// CPU time the tool uses while it waits for a display that never answers (one full reply wait): the
+// reset frame goes out through the serial service to a pseudo-terminal whose other end stays silent,
+// and the writer's wait (EventWait on the PollEventLoop) runs into its time limit.
+// Run: build/tools/bench/bench_wait
+#include "serial/eventwait.h"
+#include "serial/portdirectory.h"
+#include "serial/serialservice.h"
+#include "unix/polleventloop.h"
+#include "writer/displaywriter.h"
+#include "writer/framebuilder.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QPushButton>
-#include <QTest>
-
-#include <sys/resource.h>
-
+#include <chrono>
 #include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace morvandell;
 
 namespace {
-
-class QuietDialogs : public morvandell::UserDialogs
-{
-public:
-    void message(QWidget*, const QString&, const QString& text, Icon) override { last = text; }
-    std::optional<QString> openFileName(QWidget*, const QString&, const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
-    std::optional<QString> textPrompt(QWidget*, const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
-    QString last;
-};
 
 double cpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 } // namespace
 
-int main(int argc, char* argv[])
+int main()
 {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    morvandell::sim::SimulatorConfig config;
-    config.silent = true;
-    morvandell::sim::SimulatorThread sim(config);
-    if (!sim.start()) {
-        std::fprintf(stderr, "simulator did not start\n");
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        std::fprintf(stderr, "no pseudo-terminal\n");
         return 1;
     }
-    QuietDialogs dialogs;
-    QMap<int, morvandell::PortDirectory::Entry> entries{{1, {sim.devicePath(), QString()}}};
-    morvandell::Form1 form(std::make_shared<const morvandell::PortDirectory>(entries), &dialogs);
-    form.Combo5->setCurrentIndex(0);
-    emit form.Combo5->activated(0);
-    form.Command3->click();
-    form.deviceFound = 1; // the silent display never identifies itself; let the reset go out anyway
+    termios raw{};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave, TCSANOW, &raw);
+
+    PollEventLoop loop;
+    std::map<int, PortDirectory::Entry> entries{{1, PortDirectory::Entry{name, "silent display", nullptr}}};
+    SerialService port(loop, std::make_shared<const PortDirectory>(entries));
+    port.setCommPort(1);
+    if (!port.open()) {
+        std::fprintf(stderr, "%s\n", port.describeLastError().c_str());
+        return 1;
+    }
+    std::optional<std::int16_t> weiter;
+    EventWait wait(loop);
+    DisplayWriter writer(port, weiter, wait);
+    port.received.connect([&] { writer.receive(); });
 
     const double cpuBefore = cpuSeconds();
-    QElapsedTimer clock;
-    clock.start();
-    form.Command5->click(); // reset frame, then a wait that runs into its time limit
-    const double wall = clock.elapsed() / 1000.0;
+    const auto start = std::chrono::steady_clock::now();
+    const DisplayWriter::Result result = writer.sendAndWait(FrameBuilder::resetFrame()); // runs into its limit
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double cpu = cpuSeconds() - cpuBefore;
-    std::printf("unanswered reply wait: %.2f s wall, %.4f s CPU (%.2f %% of one core), ended with \"%s\"\n",
-                wall, cpu, 100.0 * cpu / wall, qPrintable(dialogs.last));
-    return 0;
+    std::printf("unanswered reply wait: %.2f s wall, %.4f s CPU (%.3f ms, %.3f %% of one core), %s\n", wall, cpu,
+                cpu * 1000.0, 100.0 * cpu / wall,
+                result == DisplayWriter::Result::TimedOut ? "ended by its time limit" : "ended otherwise (!)");
+    port.close();
+    ::close(master);
+    ::close(slave);
+    return cpu * 1000.0 < 5.0 && result == DisplayWriter::Result::TimedOut ? 0 : 1;
 }
