@@ -17,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 using namespace morvandell;
 using namespace morvandell::test;
@@ -25,6 +27,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
+#ifndef _WIN32 // a pseudo-terminal pair plays the line
 // The display's side of the line, on the writer's own event loop: cuts the command frames out of what
 // arrives at the master and answers each write frame as the display does.
 class PlayedDisplay
@@ -253,6 +256,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(StopRow{"displayNeverAnswers", true, DisplayWriter::Result::TimedOut, 1, 2900ms, 4500ms},
                     StopRow{"deviceGoneAtTheThirdFrame", false, DisplayWriter::Result::Aborted, 3, 0ms, 2000ms}),
     [](const testing::TestParamInfo<StopRow>& info) { return std::string(info.param.name); });
+
+#endif
 
 TEST(DisplayWriter, traceKeepsTheNewestLinesWithinItsLimit)
 {
