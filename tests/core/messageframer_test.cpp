@@ -123,7 +123,13 @@ INSTANTIATE_TEST_SUITE_P(
         ArrivalRow{"payloadCrLfInsideAMessage", {message(0, std::string("ab\r\ncd", 6))}, {"14:03:22 -> ab\r\ncd"}, 0},
         ArrivalRow{"incompleteTailWaits", {A + slice(B, 0, 10)}, First, 10},
         ArrivalRow{"uWithoutCrLfAt21To22IsDropped", {Bytes(22, 0x55) + A}, First, 0},
-        ArrivalRow{"emptyRead", {Bytes()}, {}, 0}),
+        ArrivalRow{"emptyRead", {Bytes()}, {}, 0},
+        // Beyond the rows above: a 0x55 inside a message, 22 bytes before a CR LF in the next one, starts
+        // no message of its own.
+        ArrivalRow{"aWindowInsideAMessageIsNoMessage",
+                   {message(0, std::string(14, 'a') + "\x55" "b") + message(0, std::string(12, 'c') + "\r\nd")},
+                   {"14:03:22 -> aaaaaaaaaaaaaaUb", "14:03:22 -> cccccccccccc\r\nd"},
+                   0}),
     [](const testing::TestParamInfo<ArrivalRow>& info) { return std::string(info.param.name); });
 
 TEST(MessageFramer, splitDeliveryDecodesLikeOnePiece)
