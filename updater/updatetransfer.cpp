@@ -226,17 +226,17 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const std::string& imageP
             waited = m_wait.waitUntil(answeredTest, AckTimeout);
             m_lastEventLoopMs = elapsedMs();
         }
+        const UpdateProtocol::AckState state = m_protocol.ackState(block);
+        // Recovery: the completion byte alone also ends the wait after the last block.
+        if (state == UpdateProtocol::AckState::Acknowledged || state == UpdateProtocol::AckState::Completed)
+            m_blocksAcknowledged = block; // also when the transfer stops right here: the display has it
         if (m_cancelled || waited == EventWait::Result::Aborted)
             return finish(Result::Cancelled);
         if (m_lost)
             return finish(Result::DeviceLost);
-        switch (m_protocol.ackState(block)) {
+        switch (state) {
         case UpdateProtocol::AckState::Acknowledged:
-            m_blocksAcknowledged = block;
-            break;
         case UpdateProtocol::AckState::Completed:
-            // Recovery: the completion byte alone also ends the wait after the last block.
-            m_blocksAcknowledged = block;
             break;
         case UpdateProtocol::AckState::EndedEarly:
             return finish(Result::EndedEarly,
