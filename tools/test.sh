@@ -2,7 +2,8 @@
 # Sets up, builds and runs every test headless (build/); then builds again with AddressSanitizer and
 # UndefinedBehaviorSanitizer, leak checking on (build-asan/), and runs every test there, where any
 # sanitizer report fails the test; then a short fuzz pass (tools/fuzz.sh 30, about 30 s per target); then
-# builds and checks the Debian package (tools/package.sh, build-package/).
+# builds and checks the Debian package (tools/package.sh, build-package/); then cross-builds the Windows
+# programs and runs their tests under Wine (tools/windows.sh, build-windows/).
 # Every stage runs even when an earlier one failed; the exit status is non-zero if any failed.
 # Ends with CTest's summaries: the normal build's, then the sanitizer build's.
 set -euo pipefail
@@ -39,6 +40,10 @@ echo "== Package (build-package/)"
 package="passed"
 bash tools/package.sh || { package="FAILED (see above)"; status=1; }
 
+echo "== Windows (build-windows/, tests under Wine)"
+windows="passed"
+bash tools/windows.sh || { windows="FAILED (see above)"; status=1; }
+
 # CTest's summary from a saved log: from its "... tests failed out of N" line to the end.
 summary() {
     if grep -q 'tests failed out of' "$1"; then
@@ -52,6 +57,7 @@ echo
 echo "== Summary"
 echo "Fuzz pass: $fuzz"
 echo "Package: $package"
+echo "Windows: $windows"
 echo "Tests (build/):"
 summary "$logs/normal"
 echo "Tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/):"
