@@ -122,17 +122,24 @@ TEST_P(LostBytes, aFileThatLostBytesSinceLoadingFailsInsteadOfBeingPadded)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, LostBytes,
-    testing::Values(LostRow{"deletedBeforeTheTransfer", 5000, -1, false, true},
-                    LostRow{"truncatedBeforeTheTransfer", 5000, 1000, false, true},
-                    LostRow{"truncatedDuringTheTransfer", 5000, 1000, true, true},
-                    LostRow{"shortenedStillHoldingEveryByteSent", 130060, 130050, false, false},
+std::vector<LostRow> lostRows()
+{
+    std::vector<LostRow> rows{
+        {"deletedBeforeTheTransfer", 5000, -1, false, true},
+        {"truncatedBeforeTheTransfer", 5000, 1000, false, true},
+        {"truncatedDuringTheTransfer", 5000, 1000, true, true},
+        {"shortenedStillHoldingEveryByteSent", 130060, 130050, false, false},
+    };
 #ifndef _WIN32 // Windows does not delete a file that is open
-                    LostRow{"deletedDuringTheTransferTheOpenFileStillReads", 5000, -1, true, false}
+    rows.push_back({"deletedDuringTheTransferTheOpenFileStillReads", 5000, -1, true, false});
 #endif
-                    ),
-    [](const testing::TestParamInfo<LostRow>& info) { return std::string(info.param.name); });
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, LostBytes, testing::ValuesIn(lostRows()),
+                         [](const testing::TestParamInfo<LostRow>& info) {
+                             return std::string(info.param.name);
+                         });
 
 struct RefusedRow
 {
