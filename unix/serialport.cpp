@@ -157,7 +157,12 @@ public:
                 continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !hungUp)
                 return true;
-            // End of input on a terminal (the other end closed), EIO (unplugged), or a hang-up.
+            // In raw mode without a minimum (VMIN 0, VTIME 0) a terminal with nothing to read returns 0,
+            // not EAGAIN: that is the end of what has arrived, not of the line. A hang-up shows as
+            // POLLHUP or EIO.
+            if (n == 0 && !hungUp)
+                return true;
+            // EIO (unplugged, the other end closed) or a hang-up.
             markGone(n < 0 ? errno : 0, hungUp);
             if (reason)
                 *reason = m_reason;

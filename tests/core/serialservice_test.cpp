@@ -315,6 +315,33 @@ TEST(SerialService, inputWakesTheLoopWithoutPolling)
     EXPECT_LT(EventLoop::Clock::now() - start, 1s);
 }
 
+TEST(SerialService, readingEverythingThatArrivedIsNoLossOfTheDevice)
+{
+    PtyPair pty;
+    auto loop = makeEventLoop();
+    SerialService service(*loop, directoryOf({{1, pty.slavePath()}}));
+    service.setCommPort(1);
+    ASSERT_TRUE(service.open());
+    int lost = 0;
+    service.deviceLost.connect([&](const std::string&) { ++lost; });
+    Bytes got;
+    for (const char* chunk : {"first", "second"}) {
+        ASSERT_TRUE(pty.writeMaster(bytes(chunk)));
+        EXPECT_TRUE(runUntil(
+            *loop,
+            [&] {
+                append(got, service.input());
+                return got.size() >= std::string(chunk).size();
+            },
+            2000ms));
+        got.clear();
+        runFor(*loop, 100ms);
+        EXPECT_TRUE(service.isOpen()) << chunk << ": " << service.lastErrorText();
+    }
+    EXPECT_EQ(lost, 0);
+    EXPECT_TRUE(service.output(bytes("still there")));
+}
+
 TEST(SerialService, closingAClosedPortDoesNothing)
 {
     auto loop = makeEventLoop();
