@@ -7,12 +7,14 @@
 // does the same exchange with the same simulator. Last, the CPU time of a wait that nothing answers.
 //
 // Run: build/tools/bench_update [--instant-only | --paced-only | --idle-only]
-// The simulator (morvandell-sim) runs as a separate program beside this one, so the CPU figures are the
-// tool's alone.
+// The simulator runs as the separate morvandell-sim program beside this one when it is found there, so
+// the CPU figures are the tool's alone; otherwise it runs in a thread of this process (and is counted).
 
 #include "platform/files.h"
 #include "serial/eventwait.h"
 #include "serial/serialservice.h"
+#include "simulator/simulatorconfig.h"
+#include "simulator/simulatorthread.h"
 #include "unix/polleventloop.h"
 #include "updater/updateprotocol.h"
 #include "updater/updatetransfer.h"
@@ -66,20 +68,47 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The display: the morvandell-sim program, beside this one.
+// The display: the morvandell-sim program when it is beside this one, else a thread in this process.
 class Display
 {
 public:
-    explicit Display(std::vector<std::string> options)
+    explicit Display(const morvandell::sim::SimulatorConfig& config)
     {
         const std::string program =
             morvandell::files::join(morvandell::files::programFolder(), "morvandell-sim");
-        if (::access(program.c_str(), X_OK) != 0) {
-            std::fprintf(stderr, "%s not found\n", program.c_str());
+        if (::access(program.c_str(), X_OK) == 0) {
+            startProgram(program, config);
             return;
         }
-        std::vector<std::string> args{program};
-        args.insert(args.end(), options.begin(), options.end());
+        m_thread = std::make_unique<morvandell::sim::SimulatorThread>(config);
+        if (m_thread->start())
+            m_device = m_thread->devicePath();
+    }
+    ~Display() { stop(); }
+    // Ends the simulator program; afterwards its CPU time is in RUSAGE_CHILDREN.
+    void stop()
+    {
+        if (m_pid <= 0)
+            return;
+        ::kill(m_pid, SIGTERM);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+    bool separate() const { return !m_thread; }
+    const std::string& device() const { return m_device; }
+
+private:
+    void startProgram(const std::string& program, const morvandell::sim::SimulatorConfig& config)
+    {
+        std::vector<std::string> args{program, "--ready-delay", std::to_string(config.readyDelayMs)};
+        if (!config.imageOut.empty())
+            args.insert(args.end(), {"--image-out", config.imageOut});
+        if (config.pace9600)
+            args.push_back("--pace-9600");
+        if (config.recovery)
+            args.push_back("--recovery");
+        if (config.adapterLatencyMs > 0)
+            args.insert(args.end(), {"--adapter-latency", std::to_string(config.adapterLatencyMs)});
         std::vector<char*> argv;
         for (std::string& a : args)
             argv.push_back(a.data());
@@ -112,33 +141,20 @@ public:
         }
         ::close(out[0]);
     }
-    ~Display() { stop(); }
-    // Ends the simulator; afterwards its CPU time is in RUSAGE_CHILDREN.
-    void stop()
-    {
-        if (m_pid <= 0)
-            return;
-        ::kill(m_pid, SIGTERM);
-        ::waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
-    const std::string& device() const { return m_device; }
 
-private:
     pid_t m_pid = -1;
+    std::unique_ptr<morvandell::sim::SimulatorThread> m_thread;
     std::string m_device;
 };
 
-std::vector<std::string> simulatorOptions(bool paced, const std::string& imageOut, int latencyMs)
+morvandell::sim::SimulatorConfig simulatorConfig(bool paced, const std::string& imageOut, int latencyMs)
 {
-    std::vector<std::string> options{"--ready-delay", std::to_string(ReadyDelayMs), "--image-out", imageOut};
-    if (paced)
-        options.push_back("--pace-9600");
-    if (latencyMs > 0) {
-        options.push_back("--adapter-latency");
-        options.push_back(std::to_string(latencyMs));
-    }
-    return options;
+    morvandell::sim::SimulatorConfig config;
+    config.readyDelayMs = ReadyDelayMs;
+    config.imageOut = imageOut;
+    config.pace9600 = paced;
+    config.adapterLatencyMs = latencyMs;
+    return config;
 }
 
 struct Figures
@@ -226,7 +242,7 @@ Figures runLean(bool paced, int latencyMs, const std::string& imagePath, const B
 {
     const std::string imageOut = folder + "/lean.out";
     std::remove(imageOut.c_str());
-    Display display(simulatorOptions(paced, imageOut, latencyMs));
+    Display display(simulatorConfig(paced, imageOut, latencyMs));
     Figures f = leanLoop(display.device(), imagePath);
     f.ok = f.ok && imageArrived(imageOut, expected);
     return f;
@@ -240,7 +256,7 @@ Figures runOnce(bool paced, int latencyMs, const std::string& imagePath, const B
     Figures figures;
     const std::string imageOut = folder + "/tool.out";
     std::remove(imageOut.c_str());
-    Display display(simulatorOptions(paced, imageOut, latencyMs));
+    Display display(simulatorConfig(paced, imageOut, latencyMs));
     if (display.device().empty()) {
         std::fprintf(stderr, "the simulator did not start\n");
         return figures;
@@ -312,7 +328,11 @@ Figures runOnce(bool paced, int latencyMs, const std::string& imagePath, const B
     }
     std::printf("  CPU time of the tool    : %.3f s (%.1f %% of the wall time, %.1f us per block)\n", cpuS,
                 100.0 * cpuS / totalS, cpuS * 1e6 / UpdateProtocol::BlockCount);
-    std::printf("  CPU time of the display : %.3f s\n", simCpuS);
+    std::printf("  simulator               : %s\n", display.separate()
+                                                        ? "separate process (morvandell-sim)"
+                                                        : "thread in this process (counted above)");
+    if (display.separate())
+        std::printf("  CPU time of the display : %.3f s\n", simCpuS);
     std::fflush(stdout);
     figures.ok = completed && imageOk && messages.empty();
     figures.totalS = totalS;
@@ -351,9 +371,11 @@ bool compare(bool paced, int rounds, const std::string& imagePath, const Bytes& 
 
 // A wait that nothing answers, as the transfer's waits are: the port open on the simulator (which
 // stays silent in its update mode), the loop asleep until the limit.
-bool idleWait(const std::string& folder)
+bool idleWait()
 {
-    Display display({"--recovery", "--image-out", folder + "/idle.out"});
+    morvandell::sim::SimulatorConfig config;
+    config.recovery = true; // waits for blocks, says nothing
+    Display display(config);
     if (display.device().empty()) {
         std::fprintf(stderr, "the simulator did not start\n");
         return false;
@@ -418,7 +440,7 @@ int main(int argc, char* argv[])
 
     bool ok = true;
     if (idleOnly) {
-        ok = idleWait(folder);
+        ok = idleWait();
     } else if (pacedOnly) {
         ok = compare(true, 1, imagePath, image, folder);
     } else {
@@ -432,7 +454,7 @@ int main(int argc, char* argv[])
                         UpdateProtocol::lineSeconds());
             ok = f.ok && ok;
         }
-        ok = idleWait(folder) && ok;
+        ok = idleWait() && ok;
         if (!instantOnly)
             ok = compare(true, 1, imagePath, image, folder) && ok;
     }
