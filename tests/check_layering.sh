@@ -15,9 +15,10 @@ forbid() { # forbid "files..." "pattern" "rule"
     fi
 }
 core=$(ls platform/*.{h,cpp} serial/*.{h,cpp} catalogue/*.{h,cpp} writer/*.{h,cpp} unix/*.{h,cpp} windows/*.{h,cpp} \
-          tools/simulator/display*.{h,cpp} 2>/dev/null; ls updater/*.{h,cpp} 2>/dev/null | grep -v '/form2')
+          tools/simulator/*.{h,cpp} 2>/dev/null; ls updater/*.{h,cpp} 2>/dev/null | grep -v '/form2')
 forbid "$core" 'Q[A-Za-z]*|q[a-z]*\.h|Qt|control/|ui/|updater/form2|cli/|app/' "the core must not include Qt, window or widget code"
-forbid "$(ls platform/*.{h,cpp} serial/*.{h,cpp} catalogue/*.{h,cpp} writer/*.{h,cpp} 2>/dev/null)" 'windows\.h|unistd\.h|termios\.h|poll\.h|sys/' \
+forbid "$(ls platform/*.{h,cpp} serial/*.{h,cpp} catalogue/*.{h,cpp} writer/*.{h,cpp} \
+             tools/simulator/{simulatorconfig,displaylogic,demodisplay}.{h,cpp} 2>/dev/null)" 'windows\.h|unistd\.h|termios\.h|poll\.h|sys/' \
     "portable core code must leave the operating system to unix/ and windows/"
 forbid "$(ls cli/*.{h,cpp} 2>/dev/null)" 'Q[A-Za-z]*|Qt|control/|ui/|updater/form2|app/' "the command-line tool must not include Qt or window code"
 [ $status -eq 0 ] && echo "Includes follow the layers."

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
-
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -11,7 +10,7 @@ namespace morvandell {
 // a way to close that window's port before the update window takes the device over.
 struct UpdateHost
 {
-    std::function<std::optional<qint16>()> comport;
+    std::function<std::optional<std::int16_t>()> comport;
     std::function<void()> closePort;
 };
 

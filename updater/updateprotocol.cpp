@@ -1,21 +1,32 @@
 #include "updater/updateprotocol.h"
 
+#include "platform/text.h"
+
 namespace morvandell {
 
-QList<UpdateProtocol::Answer> UpdateProtocol::answersIn(const QByteArray& read)
+Bytes UpdateProtocol::updateFrame()
 {
-    QList<Answer> answers;
+    Bytes frame(FrameSize, 0x00);
+    frame.front() = 0x55; // "U"
+    frame[1] = UpdateCommand;
+    frame.back() = 0x0D;
+    return frame;
+}
+
+std::vector<UpdateProtocol::Answer> UpdateProtocol::answersIn(const Bytes& read)
+{
+    std::vector<Answer> answers;
     answers.reserve(read.size());
-    for (const char c : read) {
-        switch (static_cast<std::uint8_t>(c)) {
+    for (const Byte b : read) {
+        switch (b) {
         case 0x05:
-            answers.append(Answer::Ready);
+            answers.push_back(Answer::Ready);
             break;
         case 0x06:
-            answers.append(Answer::Ack);
+            answers.push_back(Answer::Ack);
             break;
         case 0x07:
-            answers.append(Answer::Complete);
+            answers.push_back(Answer::Complete);
             break;
         default:
             return {};
@@ -24,17 +35,17 @@ QList<UpdateProtocol::Answer> UpdateProtocol::answersIn(const QByteArray& read)
     return answers;
 }
 
-QString UpdateProtocol::statusText(Answer answer)
+std::string UpdateProtocol::statusText(Answer answer)
 {
     switch (answer) {
     case Answer::Ready:
-        return QStringLiteral("Bereit.");
+        return "Bereit.";
     case Answer::Ack:
-        return QStringLiteral("Übertragen.");
+        return "Übertragen.";
     case Answer::Complete:
-        return QStringLiteral("Fertig.");
+        return "Fertig.";
     }
-    return QString();
+    return {};
 }
 
 void UpdateProtocol::beginTransfer()
@@ -95,7 +106,7 @@ bool UpdateProtocol::awaitsAnswer(Mode mode, int block)
     return mode == Mode::Recovery || block < BlockCount;
 }
 
-std::optional<qint64> UpdateProtocol::remainingMs(int blocksDone, qint64 elapsedMs)
+std::optional<std::int64_t> UpdateProtocol::remainingMs(int blocksDone, std::int64_t elapsedMs)
 {
     if (blocksDone <= 0 || elapsedMs < 0)
         return std::nullopt;
@@ -104,15 +115,15 @@ std::optional<qint64> UpdateProtocol::remainingMs(int blocksDone, qint64 elapsed
     return elapsedMs * (BlockCount - blocksDone) / blocksDone;
 }
 
-QString UpdateProtocol::progressText(int blocksDone, std::optional<qint64> remainingMs)
+std::string UpdateProtocol::progressText(int blocksDone, std::optional<std::int64_t> remainingMs)
 {
     const int percent = blocksDone * 100 / BlockCount;
-    QString text = QStringLiteral("%1 % · Block %2/%3").arg(percent).arg(blocksDone).arg(BlockCount);
+    std::string out = text::arg("%1 % · Block %2/%3", {percent, blocksDone, BlockCount});
     if (remainingMs) {
-        const qint64 seconds = (*remainingMs + 999) / 1000;
-        text += QStringLiteral(" · noch %1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+        const std::int64_t seconds = (*remainingMs + 999) / 1000;
+        out += text::arg(" · noch %1:%2", {seconds / 60, text::padded(seconds % 60, 2)});
     }
-    return text;
+    return out;
 }
 
 } // namespace morvandell

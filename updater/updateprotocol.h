@@ -1,16 +1,17 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
+#include "platform/bytes.h"
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace morvandell {
 
-// The update protocol without port or widgets: the display's one-byte answers, the flags the transfer
-// waits on, and the block and progress arithmetic. The update window feeds it every read of its port.
+// The update protocol without port or widgets: the update command frame, the display's one-byte
+// answers, the flags the transfer waits on, and the block and progress arithmetic. The update window
+// feeds it every read of its port.
 class UpdateProtocol
 {
 public:
@@ -20,6 +21,8 @@ public:
     static constexpr int BitsPerByte = 10;                      // start, 8 data, stop
     static constexpr int UpdateBaud = 9600;
     static constexpr auto UpdateSettings = "9600,n,8,1";
+    static constexpr int FrameSize = 22;
+    static constexpr Byte UpdateCommand = 0x04;
 
     enum class Mode { Normal, Recovery };
 
@@ -29,10 +32,15 @@ public:
         Complete = 0x07, // the display has finished the update
     };
 
+    // The command frame that switches the display into its update mode: 0x55, command code 4, nineteen
+    // zero bytes, 0x0D.
+    static Bytes updateFrame();
+
     // The answers in one read, in order. A read that holds any byte other than an answer byte is
     // line noise and yields nothing; so does an empty read.
-    static QList<Answer> answersIn(const QByteArray& read);
-    static QString statusText(Answer answer);
+    static std::vector<Answer> answersIn(const Bytes& read);
+    // The status line's text for an answer (UTF-8).
+    static std::string statusText(Answer answer);
 
     // What a wait found when it ended.
     enum class ReadyState { Waiting, Ready, TimedOut };
@@ -61,15 +69,15 @@ public:
     static int imagePosAfter(int blocks) { return blocks * BlockSize + 1; }
 
     // Estimated time left from the pace so far; nothing before the first block.
-    static std::optional<qint64> remainingMs(int blocksDone, qint64 elapsedMs);
-    // The progress bar's text: "37 % · Block 376/1016 · noch 1:25".
-    static QString progressText(int blocksDone, std::optional<qint64> remainingMs);
+    static std::optional<std::int64_t> remainingMs(int blocksDone, std::int64_t elapsedMs);
+    // The progress bar's text (UTF-8): "37 % · Block 376/1016 · noch 1:25".
+    static std::string progressText(int blocksDone, std::optional<std::int64_t> remainingMs);
     // Line time of the whole image at 9600 baud.
     static constexpr double lineSeconds() { return double(TransferSize) * BitsPerByte / UpdateBaud; }
 
-    qint16 readyFlag = 0;
-    qint16 ackFlag = 0;
-    qint16 timeoutFlag = 0;
+    std::int16_t readyFlag = 0;
+    std::int16_t ackFlag = 0;
+    std::int16_t timeoutFlag = 0;
     bool completed = false; // the completion byte came during this transfer
 };
 

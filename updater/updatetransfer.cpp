@@ -1,38 +1,54 @@
 #include "updater/updatetransfer.h"
 
+#include "platform/text.h"
 #include "serial/serialservice.h"
 #include "updater/firmwareimage.h"
-#include "writer/framebuilder.h"
-
-#include <QTimer>
 
 #include <array>
+#include <functional>
 
 namespace morvandell {
 
 using Mode = UpdateProtocol::Mode;
 
-UpdateTransfer::UpdateTransfer(SerialService& port, QTimer& readyTimer, QObject* parent)
-    : QObject(parent)
-    , m_port(port)
-    , m_readyTimer(readyTimer)
+UpdateTransfer::UpdateTransfer(SerialService& port)
+    : m_port(port)
+    , m_wait(port.loop())
+    , m_inhibitor(port.loop())
+{}
+
+UpdateTransfer::~UpdateTransfer()
 {
-    connect(&m_readyTimer, &QTimer::timeout, this, [this] {
+    stopReadyTimer();
+}
+
+std::string UpdateTransfer::recoveryAdvice()
+{
+    return "Das Display wartet vermutlich im Update-Modus. So geht es weiter: das Fenster offen lassen, das "
+           "Kabel prüfen und dann „Update - Recovery“ mit derselben Datei starten.";
+}
+
+std::string UpdateTransfer::untouchedNote()
+{
+    return "Das Display wurde nicht verändert.";
+}
+
+void UpdateTransfer::startReadyTimer()
+{
+    stopReadyTimer();
+    m_readyTimer = m_port.loop().startTimer(ReadyTimeout, [this] {
+        m_readyTimer = 0;
         m_protocol.noteTimeout();
         m_wait.wake();
     });
 }
 
-QString UpdateTransfer::recoveryAdvice()
+void UpdateTransfer::stopReadyTimer()
 {
-    return QStringLiteral("Das Display wartet vermutlich im Update-Modus. So geht es weiter: das Fenster "
-                          "offen lassen, das Kabel prüfen und dann „Update - Recovery“ mit derselben Datei "
-                          "starten.");
-}
-
-QString UpdateTransfer::untouchedNote()
-{
-    return QStringLiteral("Das Display wurde nicht verändert.");
+    if (!m_readyTimer)
+        return;
+    m_port.loop().cancelTimer(m_readyTimer);
+    m_readyTimer = 0;
 }
 
 void UpdateTransfer::cancel()
@@ -40,7 +56,7 @@ void UpdateTransfer::cancel()
     if (!m_running)
         return;
     m_cancelled = true;
-    m_readyTimer.stop();
+    stopReadyTimer();
     m_wait.abort();
 }
 
@@ -58,15 +74,18 @@ void UpdateTransfer::noteDeviceLost()
     m_wait.wake();
 }
 
-QString UpdateTransfer::blocksSentText() const
+std::int64_t UpdateTransfer::elapsedMs() const
 {
-    return QStringLiteral("%1 von %2 Blöcken wurden gesendet, %3 davon bestätigt.")
-        .arg(m_blocksSent)
-        .arg(UpdateProtocol::BlockCount)
-        .arg(m_blocksAcknowledged);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start).count();
 }
 
-UpdateTransfer::Outcome UpdateTransfer::finish(Result result, const QString& message)
+std::string UpdateTransfer::blocksSentText() const
+{
+    return text::arg("%1 von %2 Blöcken wurden gesendet, %3 davon bestätigt.",
+                     {m_blocksSent, UpdateProtocol::BlockCount, m_blocksAcknowledged});
+}
+
+UpdateTransfer::Outcome UpdateTransfer::finish(Result result, const std::string& message)
 {
     Outcome outcome;
     outcome.result = result;
@@ -77,19 +96,18 @@ UpdateTransfer::Outcome UpdateTransfer::finish(Result result, const QString& mes
         return outcome;
     if (result == Result::DeviceLost) {
         outcome.message =
-            QStringLiteral("Die Verbindung zum Display an Com #%1 ist abgebrochen (Gerät getrennt?).\n%2")
-                .arg(m_port.commPort())
-                .arg(blocksSentText());
+            text::arg("Die Verbindung zum Display an Com #%1 ist abgebrochen (Gerät getrennt?).\n%2",
+                      {m_port.commPort(), blocksSentText()});
     } else if (result == Result::Cancelled) {
-        outcome.message = QStringLiteral("Das Update wurde beendet.\n%1").arg(blocksSentText());
+        outcome.message = text::arg("Das Update wurde beendet.\n%1", {blocksSentText()});
     } else {
         outcome.message = message;
     }
-    outcome.message += QStringLiteral("\n\n") + (outcome.displayTouched ? recoveryAdvice() : untouchedNote());
+    outcome.message += "\n\n" + (outcome.displayTouched ? recoveryAdvice() : untouchedNote());
     return outcome;
 }
 
-UpdateTransfer::Outcome UpdateTransfer::writeFailed(const QString& what)
+UpdateTransfer::Outcome UpdateTransfer::writeFailed(const std::string& what)
 {
     // A vanished device shows first as a refused write; the port reports the loss right after.
     if (!m_lost)
@@ -99,19 +117,18 @@ UpdateTransfer::Outcome UpdateTransfer::writeFailed(const QString& what)
     if (m_lost)
         return finish(Result::DeviceLost);
     return finish(Result::PortFailed,
-                  QStringLiteral("%1: %2\n%3").arg(what, m_port.describeLastError(), blocksSentText()));
+                  text::arg("%1: %2\n%3", {what, m_port.describeLastError(), blocksSentText()}));
 }
 
 void UpdateTransfer::reportProgress()
 {
-    const qint64 elapsed = m_clock.elapsed();
-    emit progress(
-        m_blocksSent, m_imagePos,
-        UpdateProtocol::progressText(m_blocksSent, UpdateProtocol::remainingMs(m_blocksSent, elapsed)));
+    const std::int64_t elapsed = elapsedMs();
+    progress(m_blocksSent, m_imagePos,
+             UpdateProtocol::progressText(m_blocksSent, UpdateProtocol::remainingMs(m_blocksSent, elapsed)));
     m_nextProgressMs = elapsed + ProgressInterval.count();
 }
 
-UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const QString& imagePath, qint64 imageLength)
+UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const std::string& imagePath, std::int64_t imageLength)
 {
     m_running = true;
     m_cancelled = false;
@@ -128,6 +145,7 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const QString& imagePath,
         UpdateTransfer& transfer;
         ~Running()
         {
+            transfer.stopReadyTimer();
             transfer.m_running = false;
             transfer.m_inhibitor.release();
         }
@@ -135,26 +153,25 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const QString& imagePath,
 
     // Check the file before the display is switched into its update mode.
     FirmwareImage image(imagePath, imageLength);
-    QString error;
+    std::string error;
     if (!image.open(&error))
         return finish(Result::FileFailed, error);
 
     if (mode == Mode::Normal) {
-        if (!m_port.output(FrameBuilder::updateFrame()))
-            return writeFailed(QStringLiteral("Der Update-Befehl konnte nicht gesendet werden"));
+        if (!m_port.output(UpdateProtocol::updateFrame()))
+            return writeFailed("Der Update-Befehl konnte nicht gesendet werden");
         m_touched = true;
         // The frame must have left the port before the line changes.
         m_port.drain();
     }
     m_port.close();
-    if (!m_port.setSettings(QString::fromLatin1(UpdateProtocol::UpdateSettings)) || !m_port.open())
-        return finish(Result::PortFailed,
-                      QStringLiteral("Der Port kann nicht mit 9600 Baud geöffnet werden.\n%1")
-                          .arg(m_port.describeLastError()));
+    if (!m_port.setSettings(UpdateProtocol::UpdateSettings) || !m_port.open())
+        return finish(Result::PortFailed, text::arg("Der Port kann nicht mit 9600 Baud geöffnet werden.\n%1",
+                                                    {m_port.describeLastError()}));
 
     if (mode == Mode::Normal) {
         m_protocol.beginReadyWait();
-        m_readyTimer.start();
+        startReadyTimer();
         // Timer1 sets the limit; the wait's own limit only guards against a timer that never ticks.
         const auto waited = m_wait.waitUntil(
             [this] {
@@ -162,7 +179,7 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const QString& imagePath,
                        !m_port.isOpen();
             },
             ReadyTimeout + std::chrono::milliseconds(1000));
-        m_readyTimer.stop();
+        stopReadyTimer();
         if (m_cancelled || waited == EventWait::Result::Aborted)
             return finish(Result::Cancelled);
         if (m_lost)
@@ -170,14 +187,13 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const QString& imagePath,
         if (waited == EventWait::Result::TimedOut)
             m_protocol.noteTimeout();
         if (m_protocol.readyState() == UpdateProtocol::ReadyState::TimedOut)
-            return finish(Result::ReadyTimeout, QStringLiteral("Timeout"));
+            return finish(Result::ReadyTimeout, "Timeout");
         if (m_protocol.completed || !m_port.isOpen())
-            return finish(Result::EndedEarly,
-                          QStringLiteral("Das Display hat statt der Bereitschaft das Ende des "
-                                         "Updates gemeldet; es wurde nichts gesendet."));
+            return finish(Result::EndedEarly, "Das Display hat statt der Bereitschaft das Ende des Updates "
+                                              "gemeldet; es wurde nichts gesendet.");
     }
 
-    m_clock.start();
+    m_start = Clock::now();
     m_lastEventLoopMs = 0;
     reportProgress();
 
@@ -188,61 +204,55 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const QString& imagePath,
                !m_port.isOpen();
     };
     const std::function<bool()> answeredTest = answered;
-    std::array<char, UpdateProtocol::BlockSize> bytes{};
+    std::array<Byte, UpdateProtocol::BlockSize> bytes{};
     for (block = 1; block <= UpdateProtocol::BlockCount; ++block) {
         if (!image.readBlock(block, bytes.data(), &error))
-            return finish(Result::FileFailed, QStringLiteral("%1\n%2").arg(error, blocksSentText()));
+            return finish(Result::FileFailed, text::arg("%1\n%2", {error, blocksSentText()}));
         m_protocol.beginBlock();
-        if (!m_port.output(bytes.data(), qint64(bytes.size())))
-            return writeFailed(QStringLiteral("Block %1 konnte nicht gesendet werden").arg(block));
+        if (!m_port.output(bytes.data(), bytes.size()))
+            return writeFailed(text::arg("Block %1 konnte nicht gesendet werden", {block}));
         m_touched = true;
         m_blocksSent = block;
         m_imagePos = UpdateProtocol::imagePosAfter(block);
-        if (block == UpdateProtocol::BlockCount || m_clock.elapsed() >= m_nextProgressMs)
+        if (block == UpdateProtocol::BlockCount || elapsedMs() >= m_nextProgressMs)
             reportProgress();
 
         if (!UpdateProtocol::awaitsAnswer(mode, block))
             break;
-        if (!answered() && m_clock.elapsed() - m_lastEventLoopMs < QuickAnswerWindow.count())
-            m_port.waitForInput(int(QuickAnswer.count()));
+        if (!answered() && elapsedMs() - m_lastEventLoopMs < QuickAnswerWindow.count())
+            m_port.waitForInput(QuickAnswer);
         auto waited = EventWait::Result::Satisfied;
         if (!answered()) {
             waited = m_wait.waitUntil(answeredTest, AckTimeout);
-            m_lastEventLoopMs = m_clock.elapsed();
+            m_lastEventLoopMs = elapsedMs();
         }
+        const UpdateProtocol::AckState state = m_protocol.ackState(block);
+        // Recovery: the completion byte alone also ends the wait after the last block.
+        if (state == UpdateProtocol::AckState::Acknowledged || state == UpdateProtocol::AckState::Completed)
+            m_blocksAcknowledged = block; // also when the transfer stops right here: the display has it
         if (m_cancelled || waited == EventWait::Result::Aborted)
             return finish(Result::Cancelled);
         if (m_lost)
             return finish(Result::DeviceLost);
-        switch (m_protocol.ackState(block)) {
+        switch (state) {
         case UpdateProtocol::AckState::Acknowledged:
-            m_blocksAcknowledged = block;
-            break;
         case UpdateProtocol::AckState::Completed:
-            // Recovery: the completion byte alone also ends the wait after the last block.
-            m_blocksAcknowledged = block;
             break;
         case UpdateProtocol::AckState::EndedEarly:
-            return finish(
-                Result::EndedEarly,
-                QStringLiteral("Das Display hat das Update nach Block %1 von %2 als beendet gemeldet, "
-                               "bevor alle Blöcke gesendet waren.\n%3")
-                    .arg(block)
-                    .arg(UpdateProtocol::BlockCount)
-                    .arg(blocksSentText()));
+            return finish(Result::EndedEarly,
+                          text::arg("Das Display hat das Update nach Block %1 von %2 als beendet gemeldet, "
+                                    "bevor alle Blöcke gesendet waren.\n%3",
+                                    {block, UpdateProtocol::BlockCount, blocksSentText()}));
         case UpdateProtocol::AckState::Waiting:
             if (!m_port.isOpen())
-                return finish(Result::EndedEarly, QStringLiteral("Der Port wurde während der Übertragung "
-                                                                 "geschlossen.\n%1")
-                                                      .arg(blocksSentText()));
-            return finish(
-                Result::AckTimeout,
-                QStringLiteral("Timeout\n\nDas Display hat Block %1 von %2 nicht innerhalb von %3 s "
-                               "bestätigt.\n%4")
-                    .arg(block)
-                    .arg(UpdateProtocol::BlockCount)
-                    .arg(AckTimeout.count() / 1000)
-                    .arg(blocksSentText()));
+                return finish(
+                    Result::EndedEarly,
+                    text::arg("Der Port wurde während der Übertragung geschlossen.\n%1", {blocksSentText()}));
+            return finish(Result::AckTimeout,
+                          text::arg("Timeout\n\nDas Display hat Block %1 von %2 nicht innerhalb von %3 s "
+                                    "bestätigt.\n%4",
+                                    {block, UpdateProtocol::BlockCount,
+                                     static_cast<long long>(AckTimeout.count() / 1000), blocksSentText()}));
         }
     }
     image.close();

@@ -1,16 +1,13 @@
 #pragma once
 
+#include "platform/signal.h"
 #include "serial/eventwait.h"
 #include "updater/sleepinhibitor.h"
 #include "updater/updateprotocol.h"
 
-#include <QElapsedTimer>
-#include <QObject>
-#include <QString>
-
 #include <chrono>
-
-class QTimer;
+#include <cstdint>
+#include <string>
 
 namespace morvandell {
 
@@ -18,11 +15,10 @@ class SerialService;
 
 // One firmware transfer over the update window's port: the update command frame (normal update), the
 // switch to 9600 baud, the ready wait and the 1016 blocks with their acknowledgement waits. Waits sleep
-// in EventWait; the window's receiver hands every answer to take(). No widgets: the window shows the
-// outcome and the progress.
-class UpdateTransfer : public QObject
+// in EventWait on the port's event loop; the window's receiver hands every answer to take(). No
+// widgets: the window shows the outcome and the progress.
+class UpdateTransfer
 {
-    Q_OBJECT
 public:
     static constexpr std::chrono::milliseconds ReadyTimeout{5000}; // Timer1's interval
     static constexpr std::chrono::milliseconds AckTimeout{5000};
@@ -49,9 +45,9 @@ public:
     struct Outcome
     {
         Result result = Result::Finished;
-        // German, for the message box or stderr; empty when Finished. Ends with what to do next: the
-        // way back through "Update - Recovery" when the display was touched, else that it was not.
-        QString message;
+        // German (UTF-8), for the message box or stderr; empty when Finished. Ends with what to do next:
+        // the way back through "Update - Recovery" when the display was touched, else that it was not.
+        std::string message;
         int blocksSent = 0;
         int blocksAcknowledged = 0;
         // The update frame went out (normal) or blocks did (recovery): the display probably waits in
@@ -60,13 +56,16 @@ public:
     };
 
     // The closing advice of an outcome message.
-    static QString recoveryAdvice();
-    static QString untouchedNote();
+    static std::string recoveryAdvice();
+    static std::string untouchedNote();
 
-    // readyTimer is the window's Timer1: its tick ends the ready wait.
-    UpdateTransfer(SerialService& port, QTimer& readyTimer, QObject* parent = nullptr);
+    // Runs on the port's event loop; the ready wait's limit is a timer of that loop (the window's Timer1).
+    explicit UpdateTransfer(SerialService& port);
+    ~UpdateTransfer();
+    UpdateTransfer(const UpdateTransfer&) = delete;
+    UpdateTransfer& operator=(const UpdateTransfer&) = delete;
 
-    Outcome run(UpdateProtocol::Mode mode, const QString& imagePath, qint64 imageLength);
+    Outcome run(UpdateProtocol::Mode mode, const std::string& imagePath, std::int64_t imageLength);
     bool isRunning() const { return m_running; }
 
     // Ends a running transfer at its current wait; run() then returns Cancelled.
@@ -76,29 +75,37 @@ public:
     // The port reported that the device vanished.
     void noteDeviceLost();
 
+    // Timer1: started for the ready wait, stopped when that wait ends, whatever ended it.
+    bool readyTimerActive() const { return m_readyTimer != 0; }
+    static constexpr std::chrono::milliseconds readyTimerInterval() { return ReadyTimeout; }
+
     const UpdateProtocol& protocol() const { return m_protocol; }
     int imagePos() const { return m_imagePos; }
     int blocksSent() const { return m_blocksSent; }
     // Held from the start of run() to its end, whatever the outcome.
     const SleepInhibitor& sleepInhibitor() const { return m_inhibitor; }
 
-signals:
     // Once with 0 blocks when sending begins, then at most every ProgressInterval while blocks go out,
-    // and after the last block.
-    void progress(int blocksSent, int imagePos, const QString& text);
+    // and after the last block: blocks sent, the position of the next byte (from 1), the bar's text.
+    Signal<int, int, const std::string&> progress;
 
 private:
-    Outcome finish(Result result, const QString& message = QString());
-    Outcome writeFailed(const QString& what);
-    QString blocksSentText() const;
+    using Clock = std::chrono::steady_clock;
+
+    Outcome finish(Result result, const std::string& message = {});
+    Outcome writeFailed(const std::string& what);
+    std::string blocksSentText() const;
     bool interrupted() const { return m_cancelled || m_lost; }
     void reportProgress();
+    void startReadyTimer();
+    void stopReadyTimer();
+    std::int64_t elapsedMs() const;
 
     SerialService& m_port;
-    QTimer& m_readyTimer;
     EventWait m_wait;
     UpdateProtocol m_protocol;
     SleepInhibitor m_inhibitor;
+    int m_readyTimer = 0; // the loop's timer id while Timer1 runs
     bool m_running = false;
     bool m_cancelled = false;
     bool m_lost = false;
@@ -106,9 +113,9 @@ private:
     int m_blocksSent = 0;
     int m_blocksAcknowledged = 0;
     bool m_touched = false;
-    QElapsedTimer m_clock; // since sending began
-    qint64 m_nextProgressMs = 0;
-    qint64 m_lastEventLoopMs = 0; // when a wait last ran the event loop
+    Clock::time_point m_start; // since sending began
+    std::int64_t m_nextProgressMs = 0;
+    std::int64_t m_lastEventLoopMs = 0; // when a wait last ran the event loop
 };
 
 } // namespace morvandell

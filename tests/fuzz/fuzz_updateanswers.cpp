@@ -15,38 +15,42 @@
 #include <algorithm>
 #include <cstdint>
 
+using morvandell::Byte;
+using morvandell::Bytes;
 using morvandell::UpdateProtocol;
 using Answer = UpdateProtocol::Answer;
 
 namespace {
 
-bool isAnswerByte(char c)
+bool isAnswerByte(Byte b)
 {
-    return c == 0x05 || c == 0x06 || c == 0x07;
+    return b == 0x05 || b == 0x06 || b == 0x07;
 }
 
-QByteArray bytesOf(const QList<Answer>& answers)
+bool onlyAnswerBytes(const Bytes& read)
 {
-    QByteArray out;
+    return std::all_of(read.begin(), read.end(), isAnswerByte);
+}
+
+Bytes bytesOf(const std::vector<Answer>& answers)
+{
+    Bytes out;
     for (const Answer a : answers)
-        out += char(std::uint8_t(a));
+        out.push_back(Byte(a));
     return out;
 }
 
-QList<Answer> checkRead(const QByteArray& read)
+std::vector<Answer> checkRead(const Bytes& read)
 {
-    const QList<Answer> answers = UpdateProtocol::answersIn(read);
-    bool onlyAnswers = true;
-    for (const char c : read)
-        onlyAnswers = onlyAnswers && isAnswerByte(c);
-    if (onlyAnswers)
-        CHECK(bytesOf(answers) == read, fuzzcheck::escaped(read) + QLatin1String(" yields ")
-                                            + fuzzcheck::escaped(bytesOf(answers)));
+    const std::vector<Answer> answers = UpdateProtocol::answersIn(read);
+    if (onlyAnswerBytes(read))
+        CHECK(bytesOf(answers) == read,
+              fuzzcheck::escaped(read) + " yields " + fuzzcheck::escaped(bytesOf(answers)));
     else
-        CHECK(answers.isEmpty(), QLatin1String("noise ") + fuzzcheck::escaped(read) + QLatin1String(" yields ")
-                                     + fuzzcheck::escaped(bytesOf(answers)));
+        CHECK(answers.empty(),
+              "noise " + fuzzcheck::escaped(read) + " yields " + fuzzcheck::escaped(bytesOf(answers)));
     for (const Answer a : answers)
-        CHECK(!UpdateProtocol::statusText(a).isEmpty());
+        CHECK(!UpdateProtocol::statusText(a).empty());
     return answers;
 }
 
@@ -54,27 +58,23 @@ QList<Answer> checkRead(const QByteArray& read)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const char* bytes = reinterpret_cast<const char*>(data);
-    QByteArray fromAnswerReads;
-    QByteArray yielded;
+    Bytes fromAnswerReads;
+    Bytes yielded;
     for (std::size_t pos = 0; pos < size;) {
         const std::size_t length = std::min<std::size_t>(data[pos] & 0x0f, size - pos - 1);
-        const QByteArray read(bytes + pos + 1, qsizetype(length));
+        const Bytes read(data + pos + 1, data + pos + 1 + length);
         pos += 1 + length;
-        yielded += bytesOf(checkRead(read));
-        bool onlyAnswers = true;
-        for (const char c : read)
-            onlyAnswers = onlyAnswers && isAnswerByte(c);
-        if (onlyAnswers)
-            fromAnswerReads += read;
+        morvandell::append(yielded, bytesOf(checkRead(read)));
+        if (onlyAnswerBytes(read))
+            morvandell::append(fromAnswerReads, read);
     }
-    CHECK(yielded == fromAnswerReads, fuzzcheck::escaped(yielded) + QLatin1String(" instead of ")
-                                          + fuzzcheck::escaped(fromAnswerReads));
-    checkRead(QByteArray(bytes, qsizetype(size)));
+    CHECK(yielded == fromAnswerReads,
+          fuzzcheck::escaped(yielded) + " instead of " + fuzzcheck::escaped(fromAnswerReads));
+    checkRead(Bytes(data, data + size));
 
-    const QString ready = UpdateProtocol::statusText(Answer::Ready);
-    const QString ack = UpdateProtocol::statusText(Answer::Ack);
-    const QString complete = UpdateProtocol::statusText(Answer::Complete);
+    const std::string ready = UpdateProtocol::statusText(Answer::Ready);
+    const std::string ack = UpdateProtocol::statusText(Answer::Ack);
+    const std::string complete = UpdateProtocol::statusText(Answer::Complete);
     CHECK(ready != ack && ack != complete && ready != complete);
     return 0;
 }

@@ -5,240 +5,393 @@
 //   morvandell-sim --link /tmp/morvandell-display &
 //   MORVANDELL_PORTS=1=/tmp/morvandell-display morvandell
 
-#include "simulator/displaysimulator.h"
-
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QFileInfo>
-#include <QSocketNotifier>
+#include "serial/notifier.h"
+#include "simulator/simulatorthread.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <sys/socket.h>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
+#include <vector>
 
-using morvandell::sim::DisplaySimulator;
+using morvandell::Bytes;
+using morvandell::Notifier;
+using morvandell::sim::DisplayLogic;
 using morvandell::sim::SimulatorConfig;
+using morvandell::sim::SimulatorThread;
 
 namespace {
 
-int signalPipe[2] = {-1, -1};
+constexpr const char* ProgramName = "morvandell-sim";
+
+const char* const HelpText =
+    "Simulated Morvandell display on a pseudo-terminal. Prints the device path on stdout, logs frames and "
+    "answers on stderr, runs until SIGINT or SIGTERM.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help                Displays help on commandline options.\n"
+    "  -v, --version             Displays version information.\n"
+    "  --firmware <TEXT>         Firmware text of the identification (max. 16\n"
+    "                            bytes).\n"
+    "  --answer <TEXT>           Text message answering a write frame.\n"
+    "  --reset-text <TEXT>       Text message answering the reset frame.\n"
+    "  --eeprom-report           Answer write frames with an EEPROM read report.\n"
+    "  --silent                  Never answer in control mode.\n"
+    "  --delay <MS>              Delay before every answer message.\n"
+    "  --split                   Send answer messages byte by byte, 1 ms apart.\n"
+    "  --noise <HEX>             Bytes (hex, e.g. 0d0a41) sent before every answer\n"
+    "                            message.\n"
+    "  --close-after-frames <N>  Close the device on receiving frame N.\n"
+    "  --recovery                Start in update mode.\n"
+    "  --ready-delay <MS>        Delay between update frame and ready byte (default\n"
+    "                            200).\n"
+    "  --no-ready                Never send the ready byte.\n"
+    "  --stop-ack-after <K>      Acknowledge update blocks 1..K only.\n"
+    "  --coalesce-final          Answer the last block with 0x06 0x07 in one write.\n"
+    "  --close-after-block <K>   Close the device after receiving update block K.\n"
+    "  --pace-9600               Take update bytes at the 9600-baud byte time.\n"
+    "  --ack-delay <MS>          Extra delay before each block acknowledgement.\n"
+    "  --ack-delay-block <K>     Apply --ack-delay to block K's acknowledgement\n"
+    "                            only.\n"
+    "  --image-out <FILE>        Write the received image to FILE when a transfer\n"
+    "                            completes.\n"
+    "  --link <PATH>             Create a symbolic link PATH to the device (removed\n"
+    "                            on exit).\n"
+    "  --final-ack-only          Answer the last block with a lone 0x06 and no\n"
+    "                            completion byte.\n"
+    "  --adapter-latency <MS>    Hold every answer back MS milliseconds, as a USB\n"
+    "                            adapter's latency timer does (FTDI: 16 by default, 1\n"
+    "                            in low-latency mode).\n";
+
+// The long options and whether each takes a value; "help" and "version" also have -h and -v.
+const std::map<std::string, bool> LongOptions = {
+    {"help", false},          {"help-all", false},     {"version", false},       {"firmware", true},
+    {"answer", true},         {"reset-text", true},    {"eeprom-report", false}, {"silent", false},
+    {"delay", true},          {"split", false},        {"noise", true},          {"close-after-frames", true},
+    {"recovery", false},      {"ready-delay", true},   {"no-ready", false},      {"stop-ack-after", true},
+    {"coalesce-final", false}, {"close-after-block", true}, {"pace-9600", false}, {"ack-delay", true},
+    {"ack-delay-block", true}, {"image-out", true},    {"link", true},           {"final-ack-only", false},
+    {"adapter-latency", true},
+};
+
+Notifier* quitNotifier = nullptr;
 
 void onSignal(int)
 {
-    const int saved = errno;
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[0], &c, 1);
-    errno = saved;
+    if (quitNotifier)
+        quitNotifier->notify();
 }
 
-void err(const QString& line)
+std::mutex errMutex;
+
+// One line on stderr behind the local time of day, "HH:mm:ss.zzz ".
+void err(const std::string& line)
 {
-    const QByteArray text = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")).toLocal8Bit() +
-                            line.toLocal8Bit() + '\n';
-    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    timeval tv{};
+    ::gettimeofday(&tv, nullptr);
+    std::tm local{};
+    const std::time_t seconds = tv.tv_sec;
+    ::localtime_r(&seconds, &local);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d ", local.tm_hour, local.tm_min, local.tm_sec,
+                  int(tv.tv_usec / 1000));
+    const std::string text = stamp + line + '\n';
+    std::lock_guard<std::mutex> lock(errMutex);
+    std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
 }
 
-void dumpRecords(const DisplaySimulator& sim)
+void dumpRecords(const DisplayLogic& display)
 {
-    const QString dump = sim.dumpRecords();
-    err(dump.isEmpty() ? QStringLiteral("records: none written") : QStringLiteral("records:\n") + dump);
+    const std::string dump = display.dumpRecords();
+    err(dump.empty() ? std::string("records: none written") : "records:\n" + dump);
 }
 
-bool parseInt(const QCommandLineParser& p, const QCommandLineOption& o, int min, int* out)
+// The command line as parsed: the options set (the last value of each counts) and the arguments.
+struct CommandLine
 {
-    if (!p.isSet(o))
+    std::map<std::string, std::string> values;
+    std::vector<std::string> positional;
+    std::string error; // the parse failed: what to say
+
+    bool isSet(const std::string& name) const { return values.count(name) != 0; }
+    std::string value(const std::string& name, const std::string& fallback = {}) const
+    {
+        const auto it = values.find(name);
+        return it == values.end() ? fallback : it->second;
+    }
+};
+
+CommandLine parse(int argc, char* argv[])
+{
+    CommandLine line;
+    std::vector<std::string> unknown;
+    std::string valueError; // the last one counts, and before unknown options
+    bool onlyPositional = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (onlyPositional || arg.size() < 2 || arg[0] != '-') {
+            line.positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyPositional = true;
+            continue;
+        }
+        if (arg[1] == '-') {
+            const std::string body = arg.substr(2);
+            const std::size_t eq = body.find('=');
+            const std::string name = body.substr(0, eq);
+            const auto known = LongOptions.find(name);
+            if (known == LongOptions.end()) {
+                unknown.push_back(name);
+                continue;
+            }
+            if (!known->second) {
+                if (eq != std::string::npos)
+                    valueError = "Unexpected value after '--" + name + "'.";
+                else
+                    line.values[name] = {};
+                continue;
+            }
+            if (eq != std::string::npos)
+                line.values[name] = body.substr(eq + 1);
+            else if (i + 1 < argc)
+                line.values[name] = argv[++i];
+            else
+                valueError = "Missing value after '--" + name + "'.";
+            continue;
+        }
+        // Short options, several in one argument ("-hv").
+        const std::size_t eq = arg.find('=');
+        const std::string letters = arg.substr(1, eq == std::string::npos ? std::string::npos : eq - 1);
+        for (std::size_t k = 0; k < letters.size(); ++k) {
+            const char c = letters[k];
+            if (c != 'h' && c != 'v') {
+                unknown.push_back(std::string(1, c));
+                continue;
+            }
+            if (eq != std::string::npos && k + 1 == letters.size())
+                valueError = std::string("Unexpected value after '-") + c + "'.";
+            else
+                line.values[c == 'h' ? "help" : "version"] = {};
+        }
+    }
+    if (!valueError.empty()) {
+        line.error = valueError;
+    } else if (unknown.size() == 1) {
+        line.error = "Unknown option '" + unknown.front() + "'.";
+    } else if (!unknown.empty()) {
+        line.error = "Unknown options: ";
+        for (std::size_t k = 0; k < unknown.size(); ++k)
+            line.error += (k ? ", " : "") + unknown[k];
+        line.error += ".";
+    }
+    return line;
+}
+
+// A whole number, blanks around it allowed, in int's range.
+std::optional<int> toInt(const std::string& text)
+{
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
+    while (begin < end && blank(text[begin]))
+        ++begin;
+    while (end > begin && blank(text[end - 1]))
+        --end;
+    std::size_t k = begin;
+    bool negative = false;
+    if (k < end && (text[k] == '+' || text[k] == '-'))
+        negative = text[k++] == '-';
+    if (k == end)
+        return std::nullopt;
+    long long value = 0;
+    for (; k < end; ++k) {
+        if (text[k] < '0' || text[k] > '9')
+            return std::nullopt;
+        value = value * 10 + (text[k] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            return std::nullopt;
+    }
+    value = negative ? -value : value;
+    if (value < INT_MIN || value > INT_MAX)
+        return std::nullopt;
+    return int(value);
+}
+
+bool parseInt(const CommandLine& line, const std::string& name, int min, int* out)
+{
+    if (!line.isSet(name))
         return true;
-    bool ok = false;
-    const int v = p.value(o).toInt(&ok);
-    if (!ok || v < min) {
-        err(QStringLiteral("invalid value for --%1: %2").arg(o.names().constFirst(), p.value(o)));
+    const auto v = toInt(line.value(name));
+    if (!v || *v < min) {
+        err("invalid value for --" + name + ": " + line.value(name));
         return false;
     }
-    *out = v;
+    *out = *v;
     return true;
+}
+
+// "0d0a41" to bytes; nothing unless it is pairs of hex digits only.
+std::optional<Bytes> fromHex(const std::string& text)
+{
+    auto digit = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    if (text.size() % 2 != 0)
+        return std::nullopt;
+    Bytes bytes;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int hi = digit(text[i]);
+        const int lo = digit(text[i + 1]);
+        if (hi < 0 || lo < 0)
+            return std::nullopt;
+        bytes.push_back(morvandell::Byte(hi * 16 + lo));
+    }
+    return bytes;
+}
+
+Bytes bytesOf(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+std::string readLink(const std::string& path)
+{
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size() - 1);
+    return n < 0 ? std::string() : std::string(buffer.data(), std::size_t(n));
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("morvandell-sim"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(MORVANDELL_VERSION));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Simulated Morvandell display on a pseudo-terminal. Prints the device path on stdout, "
-                       "logs frames and answers on stderr, runs until SIGINT or SIGTERM."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption firmware(QStringLiteral("firmware"),
-                                      QStringLiteral("Firmware text of the identification (max. 16 bytes)."),
-                                      QStringLiteral("TEXT"), QStringLiteral("V1.0"));
-    const QCommandLineOption answer(QStringLiteral("answer"),
-                                    QStringLiteral("Text message answering a write frame."),
-                                    QStringLiteral("TEXT"), QStringLiteral("OK"));
-    const QCommandLineOption resetText(QStringLiteral("reset-text"),
-                                       QStringLiteral("Text message answering the reset frame."),
-                                       QStringLiteral("TEXT"), QStringLiteral("Reset"));
-    const QCommandLineOption eeprom(QStringLiteral("eeprom-report"),
-                                    QStringLiteral("Answer write frames with an EEPROM read report."));
-    const QCommandLineOption silent(QStringLiteral("silent"),
-                                    QStringLiteral("Never answer in control mode."));
-    const QCommandLineOption delay(
-        QStringLiteral("delay"), QStringLiteral("Delay before every answer message."), QStringLiteral("MS"));
-    const QCommandLineOption split(QStringLiteral("split"),
-                                   QStringLiteral("Send answer messages byte by byte, 1 ms apart."));
-    const QCommandLineOption noise(
-        QStringLiteral("noise"), QStringLiteral("Bytes (hex, e.g. 0d0a41) sent before every answer message."),
-        QStringLiteral("HEX"));
-    const QCommandLineOption closeAfterFrames(QStringLiteral("close-after-frames"),
-                                              QStringLiteral("Close the device on receiving frame N."),
-                                              QStringLiteral("N"));
-    const QCommandLineOption recovery(QStringLiteral("recovery"), QStringLiteral("Start in update mode."));
-    const QCommandLineOption readyDelay(
-        QStringLiteral("ready-delay"),
-        QStringLiteral("Delay between update frame and ready byte (default 200)."), QStringLiteral("MS"));
-    const QCommandLineOption noReady(QStringLiteral("no-ready"),
-                                     QStringLiteral("Never send the ready byte."));
-    const QCommandLineOption stopAck(QStringLiteral("stop-ack-after"),
-                                     QStringLiteral("Acknowledge update blocks 1..K only."),
-                                     QStringLiteral("K"));
-    const QCommandLineOption coalesce(QStringLiteral("coalesce-final"),
-                                      QStringLiteral("Answer the last block with 0x06 0x07 in one write."));
-    const QCommandLineOption finalAckOnly(
-        QStringLiteral("final-ack-only"),
-        QStringLiteral("Answer the last block with a lone 0x06 and no completion byte."));
-    const QCommandLineOption adapterLatency(
-        QStringLiteral("adapter-latency"),
-        QStringLiteral("Hold every answer back MS milliseconds, as a USB adapter's latency timer does "
-                       "(FTDI: 16 by default, 1 in low-latency mode)."),
-        QStringLiteral("MS"));
-    const QCommandLineOption closeAfterBlock(
-        QStringLiteral("close-after-block"),
-        QStringLiteral("Close the device after receiving update block K."), QStringLiteral("K"));
-    const QCommandLineOption pace(QStringLiteral("pace-9600"),
-                                  QStringLiteral("Take update bytes at the 9600-baud byte time."));
-    const QCommandLineOption ackDelay(QStringLiteral("ack-delay"),
-                                      QStringLiteral("Extra delay before each block acknowledgement."),
-                                      QStringLiteral("MS"));
-    const QCommandLineOption ackDelayBlock(
-        QStringLiteral("ack-delay-block"),
-        QStringLiteral("Apply --ack-delay to block K's acknowledgement only."), QStringLiteral("K"));
-    const QCommandLineOption imageOut(
-        QStringLiteral("image-out"),
-        QStringLiteral("Write the received image to FILE when a transfer completes."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption link(
-        QStringLiteral("link"),
-        QStringLiteral("Create a symbolic link PATH to the device (removed on exit)."),
-        QStringLiteral("PATH"));
-    parser.addOptions({firmware, answer,   resetText,        eeprom,        silent,     delay,
-                       split,    noise,    closeAfterFrames, recovery,      readyDelay, noReady,
-                       stopAck,  coalesce, closeAfterBlock,  pace,          ackDelay,   ackDelayBlock,
-                       imageOut, link,     finalAckOnly,     adapterLatency});
-    parser.process(app);
-    if (!parser.positionalArguments().isEmpty()) {
-        err(QStringLiteral("unexpected argument: %1").arg(parser.positionalArguments().constFirst()));
+    const CommandLine line = parse(argc, argv);
+    if (!line.error.empty()) {
+        std::fprintf(stderr, "%s: %s\n", ProgramName, line.error.c_str());
+        return 1;
+    }
+    if (line.isSet("version")) {
+        std::printf("%s %s\n", ProgramName, MORVANDELL_VERSION);
+        return 0;
+    }
+    if (line.isSet("help") || line.isSet("help-all")) {
+        std::printf("Usage: %s [options]\n%s", argc > 0 ? argv[0] : ProgramName, HelpText);
+        return 0;
+    }
+    if (!line.positional.empty()) {
+        err("unexpected argument: " + line.positional.front());
         return 2;
     }
 
     SimulatorConfig cfg;
-    cfg.firmware = parser.value(firmware).toLocal8Bit();
-    cfg.answerText = parser.value(answer).toLocal8Bit();
-    cfg.resetText = parser.value(resetText).toLocal8Bit();
-    if (parser.isSet(eeprom))
+    cfg.firmware = bytesOf(line.value("firmware", "V1.0"));
+    cfg.answerText = bytesOf(line.value("answer", "OK"));
+    cfg.resetText = bytesOf(line.value("reset-text", "Reset"));
+    if (line.isSet("eeprom-report"))
         cfg.writeAnswer = SimulatorConfig::WriteAnswer::EepromReport;
-    cfg.silent = parser.isSet(silent);
-    cfg.splitBytes = parser.isSet(split);
-    if (parser.isSet(noise)) {
-        const QString hex = parser.value(noise);
-        cfg.noisePrefix = QByteArray::fromHex(hex.toLatin1());
-        if (cfg.noisePrefix.size() * 2 != hex.size()) {
-            err(QStringLiteral("invalid value for --noise: %1 (expected hex digits)").arg(hex));
+    cfg.silent = line.isSet("silent");
+    cfg.splitBytes = line.isSet("split");
+    if (line.isSet("noise")) {
+        const auto noise = fromHex(line.value("noise"));
+        if (!noise) {
+            err("invalid value for --noise: " + line.value("noise") + " (expected hex digits)");
             return 2;
         }
+        cfg.noisePrefix = *noise;
     }
-    cfg.recovery = parser.isSet(recovery);
-    cfg.noReady = parser.isSet(noReady);
-    cfg.coalesceFinal = parser.isSet(coalesce);
-    cfg.finalAckOnly = parser.isSet(finalAckOnly);
-    cfg.pace9600 = parser.isSet(pace);
-    cfg.imageOut = parser.value(imageOut);
-    if (!parseInt(parser, delay, 0, &cfg.answerDelayMs) ||
-        !parseInt(parser, closeAfterFrames, 1, &cfg.closeAfterFrames) ||
-        !parseInt(parser, readyDelay, 0, &cfg.readyDelayMs) ||
-        !parseInt(parser, stopAck, 0, &cfg.stopAckAfterBlock) ||
-        !parseInt(parser, closeAfterBlock, 1, &cfg.closeAfterBlock) ||
-        !parseInt(parser, ackDelay, 0, &cfg.ackDelayMs) ||
-        !parseInt(parser, adapterLatency, 0, &cfg.adapterLatencyMs) ||
-        !parseInt(parser, ackDelayBlock, 1, &cfg.ackDelayBlock))
+    cfg.recovery = line.isSet("recovery");
+    cfg.noReady = line.isSet("no-ready");
+    cfg.coalesceFinal = line.isSet("coalesce-final");
+    cfg.finalAckOnly = line.isSet("final-ack-only");
+    cfg.pace9600 = line.isSet("pace-9600");
+    cfg.imageOut = line.value("image-out");
+    if (!parseInt(line, "delay", 0, &cfg.answerDelayMs) ||
+        !parseInt(line, "close-after-frames", 1, &cfg.closeAfterFrames) ||
+        !parseInt(line, "ready-delay", 0, &cfg.readyDelayMs) ||
+        !parseInt(line, "stop-ack-after", 0, &cfg.stopAckAfterBlock) ||
+        !parseInt(line, "close-after-block", 1, &cfg.closeAfterBlock) ||
+        !parseInt(line, "ack-delay", 0, &cfg.ackDelayMs) ||
+        !parseInt(line, "adapter-latency", 0, &cfg.adapterLatencyMs) ||
+        !parseInt(line, "ack-delay-block", 1, &cfg.ackDelayBlock))
         return 2;
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
-        err(QStringLiteral("socketpair: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    Notifier quit;
+    if (!quit.isValid()) {
+        err(std::string("pipe: ") + std::strerror(errno));
         return 1;
     }
+    quitNotifier = &quit;
     struct sigaction sa = {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
-    QSocketNotifier signalNotifier(signalPipe[1], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
-        char buf[16];
-        [[maybe_unused]] const ssize_t n = ::read(signalPipe[1], buf, sizeof buf);
-        QCoreApplication::quit();
-    });
 
-    DisplaySimulator sim(cfg);
-    QObject::connect(&sim, &DisplaySimulator::logLine, &app, [](const QString& line) { err(line); });
-    QObject::connect(&sim, &DisplaySimulator::recordChanged, &app, [&sim] { dumpRecords(sim); });
+    SimulatorThread sim(cfg);
+    DisplayLogic& display = sim.display();
+    display.logLine.connect([](const std::string& text) { err(text); });
+    display.recordChanged.connect([&display](int, const Bytes&) { dumpRecords(display); });
     // The device is gone for good (like an unplugged display): nothing left to do.
-    QObject::connect(&sim, &DisplaySimulator::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    QString error;
+    display.closed.connect([&quit] { quit.notify(); });
+    std::string error;
     if (!sim.start(&error)) {
-        err(QStringLiteral("cannot open a pseudo-terminal: %1").arg(error));
+        err("cannot open a pseudo-terminal: " + error);
         return 1;
     }
 
-    const QString linkPath = parser.value(link);
+    const std::string linkPath = line.value("link");
     bool linked = false;
-    if (!linkPath.isEmpty()) {
-        const QFileInfo existing(linkPath);
-        if (existing.isSymLink()) {
-            ::unlink(QFile::encodeName(linkPath).constData());
-        } else if (existing.exists()) {
-            err(QStringLiteral("--link: %1 exists and is not a symbolic link").arg(linkPath));
-            return 1;
+    if (!linkPath.empty()) {
+        struct stat st {};
+        if (::lstat(linkPath.c_str(), &st) == 0) {
+            if (S_ISLNK(st.st_mode)) {
+                ::unlink(linkPath.c_str());
+            } else {
+                err("--link: " + linkPath + " exists and is not a symbolic link");
+                return 1;
+            }
         }
-        if (::symlink(QFile::encodeName(sim.devicePath()).constData(),
-                      QFile::encodeName(linkPath).constData()) != 0) {
-            err(QStringLiteral("--link: cannot create %1: %2")
-                    .arg(linkPath, QString::fromLocal8Bit(std::strerror(errno))));
+        if (::symlink(sim.devicePath().c_str(), linkPath.c_str()) != 0) {
+            err("--link: cannot create " + linkPath + ": " + std::strerror(errno));
             return 1;
         }
         linked = true;
-        err(QStringLiteral("   %1 -> %2").arg(linkPath, sim.devicePath()));
+        err("   " + linkPath + " -> " + sim.devicePath());
     }
 
-    std::fprintf(stdout, "%s\n", QFile::encodeName(sim.devicePath()).constData());
+    std::fprintf(stdout, "%s\n", sim.devicePath().c_str());
     std::fflush(stdout);
 
-    const int rc = QCoreApplication::exec();
-
-    dumpRecords(sim);
-    if (linked) {
-        // Remove the link only if it still points at our device.
-        if (QFileInfo(linkPath).symLinkTarget() == QFileInfo(sim.devicePath()).absoluteFilePath())
-            ::unlink(QFile::encodeName(linkPath).constData());
+    pollfd p{quit.handle(), POLLIN, 0};
+    while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
     }
-    err(QStringLiteral("   stopped"));
-    return rc;
+    sim.stop();
+
+    dumpRecords(display);
+    // Remove the link only if it still points at our device.
+    if (linked && readLink(linkPath) == sim.devicePath())
+        ::unlink(linkPath.c_str());
+    err("   stopped");
+    quitNotifier = nullptr;
+    return 0;
 }
