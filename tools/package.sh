@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-packages.sh g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev \
-    dpkg-dev file desktop-file-utils appstream lintian groff-base man-db
+    dpkg-dev file desktop-file-utils appstream lintian groff-base man-db shared-mime-info libxml2-utils
 
 dir=build-package
 launcher=()
@@ -41,6 +41,7 @@ for f in usr/bin/morvandell usr/bin/morvandell-sim usr/share/applications/$id.de
          usr/share/metainfo/$id.metainfo.xml usr/share/icons/hicolor/scalable/apps/$id.svg \
          usr/share/icons/hicolor/48x48/apps/$id.png usr/share/icons/hicolor/128x128/apps/$id.png \
          usr/share/icons/hicolor/256x256/apps/$id.png usr/lib/udev/rules.d/70-morvandell.rules \
+         usr/share/mime/packages/$id.xml \
          usr/share/doc/morvandell/copyright usr/share/doc/morvandell/changelog.gz; do
     [ -f "$root/$f" ] || fail "$f is missing"
 done
@@ -56,6 +57,27 @@ done
 echo "== desktop-file-validate"
 out=$(desktop-file-validate "$root/usr/share/applications/$id.desktop" 2>&1) || fail "desktop-file-validate"
 [ -z "$out" ] || { echo "$out"; fail "desktop-file-validate reports something"; }
+
+echo "== MIME type of profiles (shared-mime-info)"
+mime="$root/usr/share/mime/packages/$id.xml"
+xmllint --noout "$mime" || fail "the MIME type file is not well-formed XML"
+mimedata=$(mktemp -d)
+mimedb="$mimedata/mime"
+mkdir -p "$mimedb/packages" && cp "$mime" "$mimedb/packages/"
+if XDG_DATA_DIRS="$mimedata" XDG_DATA_HOME="$mimedata" update-mime-database "$mimedb" >"$mimedata/log" 2>&1 \
+   && [ ! -s "$mimedata/log" ]; then
+    grep -q '^60:application/x-morvandell-profile:\*\.morvandell\.json$' "$mimedb/globs2" \
+        || fail "update-mime-database does not give *.morvandell.json the profile type"
+else
+    cat "$mimedata/log"
+    fail "update-mime-database rejects the MIME type file"
+fi
+rm -rf "$mimedata"
+# The desktop entry opens exactly the types the package declares.
+declared=$(sed -n 's/.*<mime-type type="\([^"]*\)".*/\1/p' "$mime" | sort | tr '\n' ';')
+opened=$(sed -n 's/^MimeType=//p' "$root/usr/share/applications/$id.desktop" | tr ';' '\n' | sed '/^$/d' | sort | tr '\n' ';')
+[ "$declared" = "$opened" ] || fail "desktop entry MimeType ($opened) differs from the declared types ($declared)"
+grep -q '^Exec=morvandell %f$' "$root/usr/share/applications/$id.desktop" || fail "the desktop entry does not pass the file"
 
 echo "== appstreamcli validate --no-net"
 appstreamcli validate --no-net "$root/usr/share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
