@@ -1,0 +1,73 @@
+#pragma once
+
+#include <string>
+
+namespace morvandell::ui {
+
+// What a window's handlers may do to its controls and to the window itself, by the names of the
+// window's FormSpec. Each front end implements it over its native controls; everything here happens at
+// once (no event is raised by these calls: setListIndex does not raise Click, setText no Change).
+class FormView
+{
+public:
+    virtual ~FormView() = default;
+
+    // The window.
+    virtual void setCaption(const std::string& caption) = 0;
+    virtual std::string caption() const = 0;
+    virtual void showWindow() = 0;  // shows (if hidden) and raises it
+    virtual void hideWindow() = 0;
+    virtual bool isWindowVisible() const = 0;
+
+    // Every control.
+    virtual std::string text(const std::string& control) const = 0;
+    virtual void setText(const std::string& control, const std::string& text) = 0;
+    virtual bool isEnabled(const std::string& control) const = 0;
+    virtual void setEnabled(const std::string& control, bool enabled) = 0;
+    virtual void setToolTip(const std::string& control, const std::string& toolTip) = 0;
+    virtual void setFocus(const std::string& control) = 0;
+
+    // Lists (combo boxes and list boxes). Entries are appended at the end unless inserted; a combo box's
+    // edit field keeps its text when entries are added or removed. listIndex -1: nothing selected.
+    virtual void addItem(const std::string& control, const std::string& text,
+                         const std::string& toolTip = {}) = 0;
+    virtual void insertItem(const std::string& control, int index, const std::string& text) = 0;
+    virtual void removeItem(const std::string& control, int index) = 0;
+    virtual void clearItems(const std::string& control) = 0;
+    virtual int itemCount(const std::string& control) const = 0;
+    virtual std::string itemText(const std::string& control, int index) const = 0;
+    virtual int listIndex(const std::string& control) const = 0;
+    // Selects an entry (its text becomes the combo box's text); -1 deselects.
+    virtual void setListIndex(const std::string& control, int index) = 0;
+
+    // Progress bars (32-bit range).
+    virtual void setRange(const std::string& control, int minimum, int maximum) = 0;
+    virtual void setValue(const std::string& control, int value) = 0;
+    virtual int value(const std::string& control) const = 0;
+};
+
+// What a front end reports to a window's handlers. Each call comes from the event loop's thread; a
+// handler may wait (EventWait) inside it, and events keep arriving meanwhile.
+class FormEvents
+{
+public:
+    virtual ~FormEvents() = default;
+
+    // The window was created (controls as in its FormSpec), before it is first shown.
+    virtual void load() {}
+    // A button was clicked, or the user picked a list entry (mouse, keys, or the wheel with focus).
+    virtual void click(const std::string& control) { (void)control; }
+    // A combo box's list is about to drop down: the last moment to bring its entries up to date.
+    virtual void dropDown(const std::string& control) { (void)control; }
+    // A menu entry or its shortcut, by the id of its MenuItemSpec.
+    virtual void command(const std::string& id) { (void)id; }
+    // Whether a menu entry can be chosen now (greyed out otherwise).
+    virtual bool commandEnabled(const std::string& id) const { (void)id; return true; }
+    // The user closes the window (title bar, Alt+F4). True: the window may close now; false: it stays
+    // (the handler may have asked a question and closes it later itself).
+    virtual bool closeRequested() { return true; }
+    // The window is being destroyed (after a close that was allowed, or when the program ends).
+    virtual void unload() {}
+};
+
+} // namespace morvandell::ui

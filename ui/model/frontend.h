@@ -1,0 +1,28 @@
+#pragma once
+
+#include "serial/eventloop.h"
+#include "ui/model/dialogs.h"
+#include "ui/model/form.h"
+#include "ui/model/formview.h"
+
+#include <memory>
+
+namespace morvandell::ui {
+
+// A front end (Qt, Win32, or a test's): creates windows from their FormSpec, supplies the event loop
+// the handlers wait in and the platform dialogs.
+class FrontEnd
+{
+public:
+    virtual ~FrontEnd() = default;
+
+    // A new top-level window, hidden, its controls as spec says; events go to events, which outlives the
+    // view. load() is not raised here: the handler class calls it when it is ready.
+    virtual std::unique_ptr<FormView> createWindow(const FormSpec& spec, FormEvents& events) = 0;
+    virtual EventLoop& loop() = 0;
+    virtual Dialogs& dialogs() = 0;
+    // Ends the program after the current event (the last window closed).
+    virtual void quit() = 0;
+};
+
+} // namespace morvandell::ui
