@@ -1,48 +1,30 @@
 #pragma once
 
-#include <QString>
+#include "ui/model/dialogs.h"
 
-#include <functional>
-#include <optional>
-
-class QObject;
 class QWidget;
 
-namespace morvandell {
+namespace morvandell::ui::qt {
 
-// Modal questions and messages. The windows ask through this so that tests can answer them.
-class UserDialogs
+// The platform dialogs in Qt: message boxes, Qt's own file dialogs (their name filters ignore letter
+// case, also on case-sensitive file systems), the one-line prompt and the window-modal question that
+// does not block. Over the window of the owner's view (a QtFormView), or none.
+class QtDialogs final : public Dialogs
 {
 public:
-    enum class Icon { None, Information, Warning, Error };
-
-    virtual ~UserDialogs() = default;
-
-    // Modal message box with an OK button. An empty title means the application's title.
-    virtual void message(QWidget* parent, const QString& title, const QString& text, Icon icon) = 0;
-
-    // File-open dialog. nullopt on Cancel. filter is in "Description (*.ext)" form.
-    virtual std::optional<QString> openFileName(QWidget* parent, const QString& title, const QString& folder,
-                                                const QString& filter) = 0;
-
-    // File-save dialog, opened on path: asks before an existing file is replaced; a name typed without an
-    // extension gets the filter's. nullopt on Cancel (also the answer of dialogs that cannot save).
-    virtual std::optional<QString> saveFileName(QWidget* parent, const QString& title, const QString& path,
-                                                const QString& filter);
-
-    // One-line text prompt. nullopt on Cancel.
-    virtual std::optional<QString> textPrompt(QWidget* parent, const QString& title,
-                                              const QString& label) = 0;
-
-    // A question with "Ja" and "Nein" ("Nein" the default) that does not block: window-modal over
-    // parent, it returns at once and calls answered(true for "Ja") when the user answers, so that work
-    // in progress (a transfer) goes on while it is open. Returns the open question; deleting it
-    // withdraws the question without an answer.
-    virtual QObject* askWithoutBlocking(QWidget* parent, const QString& title, const QString& text,
-                                        std::function<void(bool yes)> answered);
-
-    // The real dialogs.
-    static UserDialogs& standard();
+    void message(FormView* owner, const std::string& title, const std::string& text, Icon icon) override;
+    std::optional<std::string> openFileName(FormView* owner, const std::string& title, const std::string& folder,
+                                            const std::string& filter) override;
+    std::optional<std::string> saveFileName(FormView* owner, const std::string& title, const std::string& path,
+                                            const std::string& filter) override;
+    std::optional<std::string> textPrompt(FormView* owner, const std::string& title,
+                                          const std::string& label) override;
+    std::unique_ptr<Question> askWithoutBlocking(FormView* owner, const std::string& title,
+                                                 const std::string& text,
+                                                 std::function<void(bool yes)> answered) override;
 };
 
-} // namespace morvandell
+// The Qt window behind a view of the Qt front end; null for any other.
+QWidget* windowOf(FormView* view);
+
+} // namespace morvandell::ui::qt
