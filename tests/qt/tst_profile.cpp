@@ -147,7 +147,7 @@ void TestProfile::refusesABadProfile()
     QVERIFY(!form->loadProfile(path));
     QCOMPARE(dialogs.messages.size(), 1);
     QCOMPARE(dialogs.messages[0].text, error);
-    QCOMPARE(dialogs.messages[0].icon, UserDialogs::Icon::Error);
+    QCOMPARE(dialogs.messages[0].icon, Icon::Error);
     QCOMPARE(windowState(*form), before);
 }
 
