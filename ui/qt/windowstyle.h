@@ -3,7 +3,7 @@
 #include <QFont>
 #include <QPushButton>
 
-namespace morvandell {
+namespace morvandell::ui::qt {
 
 // 15 twips make one device-independent pixel.
 constexpr int twips(int value)
@@ -37,4 +37,4 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-} // namespace morvandell
+} // namespace morvandell::ui::qt

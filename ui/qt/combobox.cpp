@@ -1,11 +1,11 @@
-#include "ui/combobox.h"
+#include "ui/qt/combobox.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QWheelEvent>
 
-namespace morvandell {
+namespace morvandell::ui::qt {
 
 ComboBox::ComboBox(QWidget* parent)
     : QComboBox(parent)
@@ -96,4 +96,4 @@ void ComboBox::setText(const QString& text)
     m_listIndex = -1;
 }
 
-} // namespace morvandell
+} // namespace morvandell::ui::qt

@@ -1,5 +1,4 @@
 // Faults on the control window's link: late, split and noisy answers, floods, and what the user sees.
-#include "ui/combobox.h"
 #include "control/form1.h"
 #include "testsupport.h"
 
@@ -62,21 +61,22 @@ void TestControlFaults::writeSurvivesAwkwardDelivery()
     QFETCH(bool, eeprom);
     SimulatorConfig config;
     config.splitBytes = split;
-    config.noisePrefix = noise;
+    config.noisePrefix = bytes(noise);
     if (eeprom)
         config.writeAnswer = SimulatorConfig::WriteAnswer::EepromReport;
     ControlRig rig(config);
     QVERIFY(rig.connect());
-    rig.form->Text1->setText(QStringLiteral("RPM"));
-    rig.form->Command2->click();
+    control<QLineEdit>(*rig.form, "Text1")->setText(QStringLiteral("RPM"));
+    control<QPushButton>(*rig.form, "Command2")->click();
     QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
-    QCOMPARE(rig.display().receivedFrames().size(), 10);
+    QCOMPARE(int(rig.display().receivedFrames().size()), 10);
     QCOMPARE(rig.display().framesBeforeAnswer(), 0);
-    QCOMPARE(rig.display().records().value(0x10).left(8), QByteArray("RPM     "));
+    QCOMPARE(qbytes(rig.display().records()[0x10]).left(8), QByteArray("RPM     "));
     // Every answer is logged once: identification + nine answers + "Commport: 3".
-    QCOMPARE(rig.form->List1->count(), 11);
+    QListWidget* log = control<QListWidget>(*rig.form, "List1");
+    QCOMPARE(log->count(), 11);
     if (eeprom)
-        QVERIFY(rig.form->List1->item(0)->text().endsWith(QLatin1String("->  ReadEEProm @ 0x90")));
+        QVERIFY(log->item(0)->text().endsWith(QLatin1String("->  ReadEEProm @ 0x90")));
 }
 
 void TestControlFaults::lateAnswersAroundTheTimeLimit_data()
@@ -95,13 +95,13 @@ void TestControlFaults::lateAnswersAroundTheTimeLimit()
     config.answerDelayMs = delayMs;
     ControlRig rig(config);
     QVERIFY(rig.connect());
-    rig.form->Command6->click();
+    control<QPushButton>(*rig.form, "Command6")->click();
     QCOMPARE(rig.dialogs.hasMessage(QStringLiteral("Timeout")), timesOut);
     QCOMPARE(rig.dialogs.messages.size(), timesOut ? 1 : 0);
     // The answer that comes too late is still logged, and nothing else goes out.
-    QVERIFY(
-        waitUntil([&] { return rig.form->List1->item(0)->text().endsWith(QLatin1String(" -> OK")); }, 2000));
-    QCOMPARE(rig.display().receivedFrames().size(), 2);
+    QListWidget* log = control<QListWidget>(*rig.form, "List1");
+    QVERIFY(waitUntil([&] { return log->item(0)->text().endsWith(QLatin1String(" -> OK")); }, 2000));
+    QCOMPARE(int(rig.display().receivedFrames().size()), 2);
 }
 
 void TestControlFaults::noiseFloodKeepsMemoryBounded()
@@ -113,7 +113,7 @@ void TestControlFaults::noiseFloodKeepsMemoryBounded()
     for (int i = 0; i < noise.size(); i += 97)
         noise[i] = '\x55'; // many false starts
     for (int mb = 0; mb < 10; ++mb) {
-        rig.sim.sendRaw(noise);
+        rig.sendRaw(noise);
         QTest::qWait(20);
         QVERIFY(rig.form->rxBuffer.size() < 22);
     }
@@ -131,9 +131,9 @@ void TestControlFaults::noiseFloodKeepsMemoryBounded()
     QVERIFY(rig.form->rxBuffer.size() < 22);
 
     // After the flood the display is understood again.
-    rig.form->Command6->click();
+    control<QPushButton>(*rig.form, "Command6")->click();
     QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
-    QCOMPARE(rig.display().receivedFrames().size(), 2);
+    QCOMPARE(int(rig.display().receivedFrames().size()), 2);
 }
 
 void TestControlFaults::badLogDefinitionFiles_data()
@@ -178,28 +178,30 @@ void TestControlFaults::badLogDefinitionFiles()
         path = writeTempFile(kind + QStringLiteral(".xml"), text);
     }
 
-    ScriptedDialogs dialogs;
-    Form1 form(directoryOf({}), &dialogs);
+    Windows w;
+    ScriptedDialogs& dialogs = w.dialogs;
+    const auto made = w.makeForm(directoryOf(QMap<int, QString>{}));
+    Form1& form = *made;
     dialogs.fileAnswers = {path};
-    form.Command1->click();
-    QCOMPARE(form.Combo1->count(), listed);
-    QCOMPARE(form.Combo11->count(), listed);
-    for (int i = 0; i < form.Combo1->count(); ++i) {
-        const int index = form.Combo1->itemData(i).toInt();
+    control<QPushButton>(form, "Command1")->click();
+    QCOMPARE(combo(form, "Combo1")->count(), listed);
+    QCOMPARE(combo(form, "Combo11")->count(), listed);
+    for (int i = 0; i < combo(form, "Combo1")->count(); ++i) {
+        const int index = form.slotEntries(1).at(std::size_t(i));
         QVERIFY(index >= 1 && index <= 256);
     }
-    QVERIFY(form.catalogueName[0].isEmpty() && form.catalogueNumber[0] == 0 && form.catalogueDivider[0] == 0);
+    QVERIFY(form.catalogueName[0].empty() && form.catalogueNumber[0] == 0 && form.catalogueDivider[0] == 0);
     if (warning.isEmpty()) {
         QVERIFY2(dialogs.messages.isEmpty(), qPrintable(dialogs.allMessages()));
     } else {
         QCOMPARE(dialogs.messages.size(), 1);
-        QCOMPARE(dialogs.messages[0].icon, UserDialogs::Icon::Warning);
+        QCOMPARE(dialogs.messages[0].icon, Icon::Warning);
         QVERIFY2(dialogs.messages[0].text.contains(warning), qPrintable(dialogs.messages[0].text));
     }
     if (kind == "range") {
         for (int i = 1; i <= 20; ++i)
-            QVERIFY(form.catalogueNumber[i] == 0 && form.catalogueDivider[i] == 0);
-        pick(form.Combo3, 4);
+            QVERIFY(form.catalogueNumber[std::size_t(i)] == 0 && form.catalogueDivider[std::size_t(i)] == 0);
+        pick(combo(form, "Combo3"), 4);
         QCOMPARE(form.slotChannel[3], 0);
     }
 }

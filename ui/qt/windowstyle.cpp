@@ -1,9 +1,9 @@
-#include "ui/windowstyle.h"
+#include "ui/qt/windowstyle.h"
 
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
-namespace morvandell {
+namespace morvandell::ui::qt {
 
 QFont windowFont(bool bold)
 {
@@ -50,4 +50,4 @@ void WrapButton::paintEvent(QPaintEvent*)
                          QPalette::ButtonText);
 }
 
-} // namespace morvandell
+} // namespace morvandell::ui::qt

@@ -2,9 +2,7 @@
 // log, and the reply wait's edge cases, with the display simulator on a real pseudo-terminal.
 #include "control/form1.h"
 #include "serial/serialservice.h"
-#include "simulator/displaysimulator.h"
 #include "testsupport.h"
-#include "ui/combobox.h"
 
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -15,6 +13,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
+
+#include <QApplication>
 
 using namespace morvandell;
 using namespace morvandell::test;
@@ -48,11 +48,43 @@ void wheelDown(QWidget* w)
 // Starts a silent display that has identified itself; the next command waits for an answer.
 void connectSilently(ControlRig& rig)
 {
-    pick(rig.form->Combo5, 0);
-    rig.form->Command3->click();
-    rig.sim.sendRaw(identification("V1"));
+    pick(combo(*rig.form, "Combo5"), 0);
+    control<QPushButton>(*rig.form, "Command3")->click();
+    rig.sendRaw(identification("V1"));
     QVERIFY(waitUntil([&] { return rig.form->deviceFound == 1; }, 2000));
 }
+
+// The control window's widgets by name, as the tests use them.
+struct Controls
+{
+    explicit Controls(Form1& form)
+        : window(windowOf(form.view()))
+    {
+        const auto c = [&](const char* name) { return control(form, name); };
+        Command1 = control<QPushButton>(form, "Command1");
+        Command2 = control<QPushButton>(form, "Command2");
+        Command3 = control<QPushButton>(form, "Command3");
+        Command4 = control<QPushButton>(form, "Command4");
+        Command5 = control<QPushButton>(form, "Command5");
+        Command6 = control<QPushButton>(form, "Command6");
+        Frame1 = control<QGroupBox>(form, "Frame1");
+        Frame2 = control<QGroupBox>(form, "Frame2");
+        Frame3 = control<QGroupBox>(form, "Frame3");
+        Frame4 = control<QGroupBox>(form, "Frame4");
+        Label1 = control<QLabel>(form, "Label1");
+        List1 = control<QListWidget>(form, "List1");
+        for (const char* name : {"Combo1", "Combo4", "Combo5", "Combo6", "Combo9", "Combo10", "Combo11", "Combo12",
+                                 "Text1", "Text2", "Text5", "Text9", "Text12", "Text13", "Text16", "Text17"})
+            widgets[name] = c(name);
+    }
+    QWidget* operator[](const char* name) const { return widgets.value(QString::fromLatin1(name)); }
+    QWidget* window;
+    QPushButton *Command1, *Command2, *Command3, *Command4, *Command5, *Command6;
+    QGroupBox *Frame1, *Frame2, *Frame3, *Frame4;
+    QLabel* Label1;
+    QListWidget* List1;
+    QMap<QString, QWidget*> widgets;
+};
 
 } // namespace
 
@@ -71,20 +103,21 @@ private slots:
 
 void TestControlWindow::theWindowStartsAsDescribedWithReadableCaptions()
 {
-    ScriptedDialogs dialogs;
-    Form1 f(directoryOf({}), &dialogs);
-    QCOMPARE(f.size(), QSize(334, 422));
-    QCOMPARE(f.windowTitle(), QStringLiteral("Morvandell:"));
+    Windows w;
+    const auto form = w.makeForm(directoryOf(QMap<int, QString>{}));
+    Controls f(*form);
+    QCOMPARE(f.window->size(), QSize(334, 422));
+    QCOMPARE(f.window->windowTitle(), QStringLiteral("Morvandell:"));
     // Twips / 15 within the control's container.
     const QList<std::pair<QWidget*, QRect>> places{
-        {f.Command1, {8, 0, 321, 25}},   {f.Frame1, {8, 32, 225, 113}},    {f.Combo1, {8, 16, 100, 21}},
-        {f.Text1, {112, 16, 65, 19}},    {f.Text5, {184, 16, 33, 19}},     {f.Combo4, {8, 88, 100, 21}},
-        {f.Frame2, {8, 144, 225, 113}},  {f.Combo6, {8, 16, 100, 21}},     {f.Text16, {112, 16, 65, 19}},
-        {f.Text12, {184, 16, 33, 19}},   {f.Combo9, {8, 88, 100, 21}},     {f.Text13, {112, 88, 65, 19}},
-        {f.Text9, {184, 88, 33, 19}},    {f.Command2, {240, 40, 89, 217}}, {f.Frame4, {8, 256, 225, 65}},
-        {f.Label1, {8, 16, 97, 17}},     {f.Combo10, {112, 16, 105, 21}},  {f.Combo11, {8, 40, 97, 21}},
-        {f.Combo12, {112, 40, 49, 21}},  {f.Text17, {168, 40, 49, 19}},    {f.Command6, {240, 264, 89, 57}},
-        {f.Frame3, {8, 320, 321, 97}},   {f.Combo5, {8, 16, 65, 21}},      {f.Command3, {80, 16, 65, 25}},
+        {f.Command1, {8, 0, 321, 25}},   {f.Frame1, {8, 32, 225, 113}},    {f["Combo1"], {8, 16, 100, 21}},
+        {f["Text1"], {112, 16, 65, 19}},    {f["Text5"], {184, 16, 33, 19}},     {f["Combo4"], {8, 88, 100, 21}},
+        {f.Frame2, {8, 144, 225, 113}},  {f["Combo6"], {8, 16, 100, 21}},     {f["Text16"], {112, 16, 65, 19}},
+        {f["Text12"], {184, 16, 33, 19}},   {f["Combo9"], {8, 88, 100, 21}},     {f["Text13"], {112, 88, 65, 19}},
+        {f["Text9"], {184, 88, 33, 19}},    {f.Command2, {240, 40, 89, 217}}, {f.Frame4, {8, 256, 225, 65}},
+        {f.Label1, {8, 16, 97, 17}},     {f["Combo10"], {112, 16, 105, 21}},  {f["Combo11"], {8, 40, 97, 21}},
+        {f["Combo12"], {112, 40, 49, 21}},  {f["Text17"], {168, 40, 49, 19}},    {f.Command6, {240, 264, 89, 57}},
+        {f.Frame3, {8, 320, 321, 97}},   {f["Combo5"], {8, 16, 65, 21}},      {f.Command3, {80, 16, 65, 25}},
         {f.Command5, {152, 16, 65, 25}}, {f.Command4, {224, 16, 89, 25}},  {f.List1, {8, 48, 305, 43}}};
     for (const auto& [w, rect] : places) {
         QVERIFY2(w->geometry() == rect, qPrintable(w->objectName()));
@@ -93,7 +126,7 @@ void TestControlWindow::theWindowStartsAsDescribedWithReadableCaptions()
         QVERIFY2(w->font().bold() == bold, qPrintable(w->objectName()));
     }
     QCOMPARE(f.Command1->toolTip(), QStringLiteral("Version.xml der verwendeten Firmware wählen!"));
-    for (QWidget* disabled : std::initializer_list<QWidget*>{f.Combo11, f.Combo12, f.Text17})
+    for (QWidget* disabled : std::initializer_list<QWidget*>{f["Combo11"], f["Combo12"], f["Text17"]})
         QVERIFY(!disabled->isEnabled());
 
     const auto fits = [](QWidget* w, const QString& text, int margin) {
@@ -142,13 +175,14 @@ void TestControlWindow::aListChangesOnlyByChoosing()
     QFETCH(bool, picked);
 
     ControlRig rig;
-    Form1& f = *rig.form;
+    Form1& form = *rig.form;
+    Controls f(form);
     rig.dialogs.fileAnswers = {writeTempFile(QStringLiteral("lists.xml"), LogDefinition)};
     f.Command1->click();
-    QCOMPARE(f.Combo1->count(), 2);
-    f.Text1->setText(QStringLiteral("Mine")); // the user's own name for slot 1
-    showActive(&f);
-    auto* combo = f.findChild<ComboBox*>(list);
+    QCOMPARE(test::combo(form, "Combo1")->count(), 2);
+    control<QLineEdit>(form, "Text1")->setText(QStringLiteral("Mine")); // the user's own name for slot 1
+    showActive(f.window);
+    auto* combo = f.window->findChild<ComboBox*>(list);
     combo->setFocus();
     QVERIFY(combo->hasFocus());
 
@@ -166,7 +200,7 @@ void TestControlWindow::aListChangesOnlyByChoosing()
         else if (step == QLatin1String("wheel"))
             wheelDown(combo);
         else if (step == QLatin1String("focusElsewhere"))
-            f.Text2->setFocus();
+            f["Text2"]->setFocus();
         else if (step == QLatin1String("popup"))
             combo->showPopup();
         else if (step.startsWith(QLatin1String("popupKey:")))
@@ -182,10 +216,11 @@ void TestControlWindow::aListChangesOnlyByChoosing()
     QCOMPARE(clicks, picked ? 1 : 0);
     QCOMPARE(combo->listIndex() >= 0, picked);
     if (list == QLatin1String("Combo1")) {
-        QCOMPARE(f.Text1->text(), picked ? combo->itemText(combo->listIndex()) : QStringLiteral("Mine"));
-        QCOMPARE(f.slotChannel[1], picked ? f.catalogueNumber[combo->listIndex() + 1] : 0);
+        QCOMPARE(control<QLineEdit>(form, "Text1")->text(),
+                 picked ? combo->itemText(combo->listIndex()) : QStringLiteral("Mine"));
+        QCOMPARE(form.slotChannel[1], picked ? form.catalogueNumber[std::size_t(combo->listIndex() + 1)] : 0);
     } else {
-        QCOMPARE(f.serialPort().isOpen(), picked);
+        QCOMPARE(form.serialPort().isOpen(), picked);
         QCOMPARE(rig.dialogs.hasMessage(QStringLiteral("Bitte Comport wählen")), !picked);
     }
 }
@@ -200,9 +235,10 @@ void TestControlWindow::pickingALogEntryClearsTheLog_data()
 void TestControlWindow::pickingALogEntryClearsTheLog()
 {
     QFETCH(bool, withKeys);
-    ScriptedDialogs dialogs;
-    Form1 f(directoryOf({}), &dialogs);
-    showActive(&f);
+    Windows w;
+    const auto form = w.makeForm(directoryOf(QMap<int, QString>{}));
+    Controls f(*form);
+    showActive(f.window);
     for (const char* line : {"one", "two", "three"})
         f.List1->insertItem(0, QString::fromLatin1(line));
     if (withKeys) {
@@ -254,21 +290,22 @@ void TestControlWindow::replyWaitEdgeCases()
         QVERIFY(rig.connect());
     else
         connectSilently(rig);
-    Form1& f = *rig.form;
+    Form1& form = *rig.form;
+    Controls f(form);
 
     if (resetTwice) {
         f.Command5->click();
-        QVERIFY(waitUntil([&] { return !f.serialPort().isOpen(); }, 2000));
+        QVERIFY(waitUntil([&] { return !form.serialPort().isOpen(); }, 2000));
         rig.dialogs.messages.clear();
     }
     // Firmwareupdate is a sending button too: the update window would take the port over under the wait.
     bool updateDisabled = false;
     if (!deviceGoes) {
-        QTimer::singleShot(300, &f, [&] {
+        QTimer::singleShot(300, f.window, [&] {
             updateDisabled = !f.Command4->isEnabled();
             f.Command4->click();
         });
-        QTimer::singleShot(500, &f, [&] { rig.sim.sendRaw(during); });
+        QTimer::singleShot(500, f.window, [&] { rig.sendRaw(during); });
     }
     QElapsedTimer clock;
     clock.start();
@@ -283,12 +320,12 @@ void TestControlWindow::replyWaitEdgeCases()
     }
     if (deviceGoes) {
         // The cause is what happened to the line, never a stale text of an earlier call.
-        QVERIFY(!f.serialPort().isOpen());
+        QVERIFY(!form.serialPort().isOpen());
         QVERIFY2(!rig.dialogs.allMessages().contains(QLatin1String("ioctl")),
                  qPrintable(rig.dialogs.allMessages()));
     } else {
         QVERIFY(updateDisabled);
-        QVERIFY(!f.updateWindow());
+        QVERIFY(!form.updateWindow());
         QVERIFY(f.Command4->isEnabled());
         const QByteArray payload = during.mid(4, 16);
         const QString logged = QString::fromLatin1(payload.left(payload.indexOf('\0')));

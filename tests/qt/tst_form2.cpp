@@ -3,9 +3,7 @@
 
 #include "control/form1.h"
 #include "serial/serialservice.h"
-#include "simulator/displaysimulator.h"
 #include "testsupport.h"
-#include "ui/combobox.h"
 #include "updater/form2.h"
 #include "writer/framebuilder.h"
 
@@ -21,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <algorithm>
 
 using namespace morvandell;
 using namespace morvandell::test;
@@ -47,41 +47,37 @@ bool processHoldsOpen(const QString& path)
     return false;
 }
 
+QPushButton* button(Form2* f, const char* name)
+{
+    return control<QPushButton>(f->view(), name);
+}
+
+QProgressBar* bar(Form2* f)
+{
+    return control<QProgressBar>(f->view(), "ProgressBar1");
+}
+
+QString status(Form2* f)
+{
+    return QString::fromStdString(f->statusText());
+}
+
 // Enabled state of Load File, Update - Normal, Port Open, Update - Recovery.
-QString buttonStates(const Form2* f)
+QString buttonStates(Form2* f)
 {
     QString s;
-    for (const QPushButton* b : {f->Command1, f->Command2, f->Command4, f->Command5})
-        s += b->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+    for (const char* b : {"Command1", "Command2", "Command4", "Command5"})
+        s += f->view().isEnabled(b) ? QLatin1Char('1') : QLatin1Char('0');
     return s;
 }
 
 // The control window with the simulator at port 3 (and at 14 on request).
-struct Rig
+struct Rig : ControlRig
 {
     explicit Rig(SimulatorConfig config = {}, bool alsoAt14 = false)
-        : sim(config)
-    {
-        if (!sim.start())
-            qFatal("simulator did not start");
-        QMap<int, QString> ports{{3, sim.devicePath()}};
-        if (alsoAt14)
-            ports.insert(14, sim.devicePath());
-        form1 = std::make_unique<Form1>(directoryOf(ports), &dialogs);
-    }
-    // Connect in the control window, as a user does before opening the update window.
-    bool connect()
-    {
-        form1->Combo5->setCurrentIndex(form1->Combo5->findText(QStringLiteral("Com #3")));
-        emit form1->Combo5->activated(form1->Combo5->currentIndex());
-        form1->Command3->click();
-        return waitUntil([&] { return form1->deviceFound == 1; }, 3000);
-    }
-    Form2* open()
-    {
-        form1->Command4_Click();
-        return form1->updateWindow();
-    }
+        : ControlRig(std::move(config), alsoAt14)
+    {}
+    Form2* open() { return openUpdateWindow(); }
     // Opens the update window on port 3 (taken over, or typed at the prompt) and loads the file.
     Form2* openAndLoad(const QString& path, bool takeOver = false)
     {
@@ -91,14 +87,9 @@ struct Rig
             dialogs.promptAnswers << QStringLiteral("3");
         Form2* form = open();
         dialogs.fileAnswers << path;
-        form->Command1->click();
+        button(form, "Command1")->click();
         return form;
     }
-    sim::DisplaySimulator& display() { return *sim.simulator(); }
-
-    ScriptedDialogs dialogs;
-    sim::SimulatorThread sim;
-    std::unique_ptr<Form1> form1;
 };
 
 } // namespace
@@ -111,19 +102,23 @@ private slots:
     {
         Rig rig;
         Form2* f = rig.open(); // prompt cancelled: Load File is disabled too
-        QVERIFY(f->isWindow() && f->isVisible() && !f->isModal());
-        QCOMPARE(f->size(), QSize(264, 127));
-        QCOMPARE(f->windowTitle(), QStringLiteral("Firmwareupdate"));
-        QCOMPARE(f->Timer1->interval(), 5000);
-        QCOMPARE(f->ProgressBar1->maximum(), 130050);
+        QWidget* window = windowOf(f->view());
+        QVERIFY(window->isWindow() && window->isVisible() && !window->isModal());
+        QCOMPARE(window->size(), QSize(264, 127));
+        QCOMPARE(caption(f->view()), QStringLiteral("Firmwareupdate"));
+        QCOMPARE(int(UpdateTransfer::readyTimerInterval().count()), 5000);
+        QCOMPARE(bar(f)->maximum(), 130050);
         QCOMPARE(buttonStates(f), QStringLiteral("0010"));
         const QList<std::pair<QWidget*, QRect>> places{
-            {f->Command1, {8, 8, 121, 25}},     {f->Command2, {8, 40, 121, 25}},
-            {f->Command3, {136, 8, 121, 25}},   {f->Command4, {288, 8, 121, 25}},
-            {f->Command5, {136, 40, 121, 25}},  {f->Label1, {8, 72, 121, 17}},
-            {f->ProgressBar1, {8, 96, 249, 25}}};
+            {button(f, "Command1"), {8, 8, 121, 25}},
+            {button(f, "Command2"), {8, 40, 121, 25}},
+            {button(f, "Command3"), {136, 8, 121, 25}},
+            {button(f, "Command4"), {288, 8, 121, 25}},
+            {button(f, "Command5"), {136, 40, 121, 25}},
+            {control<QLabel>(f->view(), "Label1"), {8, 72, 121, 17}},
+            {bar(f), {8, 96, 249, 25}}};
         QList<QWidget*> chain;
-        for (QWidget* w = f->Command1; chain.size() < places.size(); w = w->nextInFocusChain())
+        for (QWidget* w = button(f, "Command1"); chain.size() < places.size(); w = w->nextInFocusChain())
             if (std::any_of(places.begin(), places.end(), [w](auto& p) { return p.first == w; }))
                 chain << w;
         for (int i = 0; i < places.size(); ++i) {
@@ -134,10 +129,10 @@ private slots:
         const auto fits = [](QWidget* w, const QString& text) {
             return w->fontMetrics().horizontalAdvance(text) + 8 <= w->width();
         };
-        for (QPushButton* b : {f->Command1, f->Command2, f->Command3, f->Command4, f->Command5})
-            QVERIFY2(fits(b, b->text()), qPrintable(b->text()));
-        QVERIFY(fits(f->Label1, QStringLiteral("Übertragen.")));
-        QVERIFY(fits(f->ProgressBar1, QStringLiteral("100 % · Block 1016/1016 · noch 10:00")));
+        for (const char* name : {"Command1", "Command2", "Command3", "Command4", "Command5"})
+            QVERIFY2(fits(button(f, name), button(f, name)->text()), name);
+        QVERIFY(fits(control<QLabel>(f->view(), "Label1"), QStringLiteral("Übertragen.")));
+        QVERIFY(fits(bar(f), QStringLiteral("100 % · Block 1016/1016 · noch 10:00")));
     }
 
     void startUpTakesOverThePortOrAsksForOne_data()
@@ -173,17 +168,17 @@ private slots:
         QFETCH(bool, hasPort);
         Rig rig;
         if (connected)
-            QVERIFY(rig.connect() && rig.form1->serialPort().isOpen());
+            QVERIFY(rig.connect() && rig.form->serialPort().isOpen());
         rig.dialogs.promptAnswers << answer;
         Form2* f = rig.open();
         QCOMPARE(rig.dialogs.prompts.size(), connected ? 0 : 1);
-        QCOMPARE(f->windowTitle(), caption);
+        QCOMPARE(test::caption(f->view()), caption);
         QCOMPARE(f->serialPort().isOpen(), baud != 0);
         if (baud)
             QCOMPARE(f->serialPort().settings().baudRate, baud);
-        QCOMPARE(f->Command1->isEnabled(), hasPort); // no port chosen disables Load File
+        QCOMPARE(f->view().isEnabled("Command1"), hasPort); // no port chosen disables Load File
         QCOMPARE(f->hasPort(), hasPort);
-        QVERIFY(!rig.form1->serialPort().isOpen());
+        QVERIFY(!rig.form->serialPort().isOpen());
         QCOMPARE(rig.dialogs.allMessages().contains(message), true);
         QCOMPARE(rig.dialogs.messages.size(), message.isEmpty() ? 0 : 1);
     }
@@ -192,8 +187,7 @@ private slots:
     {
         Rig rig;
         // The display also sits at port 1, the port number a service starts with.
-        rig.form1 = std::make_unique<Form1>(
-            directoryOf({{1, rig.sim.devicePath()}, {3, rig.sim.devicePath()}}), &rig.dialogs);
+        rig.form = rig.makeForm(directoryOf({{1, rig.devicePath()}, {3, rig.devicePath()}}));
         rig.dialogs.promptAnswers << QStringLiteral("17");
         Form2* f = rig.open();
         QCOMPARE(buttonStates(f), QStringLiteral("0010"));
@@ -202,7 +196,7 @@ private slots:
         f->Command5_Click();
         f->Command2_Click();
         QTest::qWait(200);
-        QVERIFY(rig.display().rawReceived().isEmpty() && !f->serialPort().isOpen());
+        QVERIFY(rig.display().rawReceived().empty() && !f->serialPort().isOpen());
         QCOMPARE(rig.dialogs.messages.size(), 3);
         QVERIFY2(rig.dialogs.messages[1].text.contains(QStringLiteral("kein Port gewählt")) &&
                      rig.dialogs.messages[2].text == rig.dialogs.messages[1].text,
@@ -214,14 +208,12 @@ private slots:
         Rig rig;
         Form2* f = rig.openAndLoad(writeTempFile(QStringLiteral("close.bin"), randomBytes(300)), true);
         bool portClosedAtMessage = false;
-        rig.dialogs.onMessage = [&](const auto&) {
-            portClosedAtMessage = !f->serialPort().isOpen();
-        };
-        QVERIFY(f->close()); // the close box; the Close button calls the same
+        rig.dialogs.onMessage = [&](const auto&) { portClosedAtMessage = !f->serialPort().isOpen(); };
+        QVERIFY(windowOf(f->view())->close()); // the close box; the Close button calls the same
         QCOMPARE(rig.dialogs.allMessages(), QStringLiteral("[Hinweis] Please restart."));
-        QCOMPARE(rig.dialogs.messages[0].icon, UserDialogs::Icon::None);
-        QVERIFY(portClosedAtMessage && !f->isVisible() && !f->isLoaded());
-        QVERIFY(!rig.form1->serialPort().isOpen());
+        QCOMPARE(rig.dialogs.messages[0].icon, Icon::None);
+        QVERIFY(portClosedAtMessage && !f->isWindowVisible() && !f->isLoaded());
+        QVERIFY(!rig.form->serialPort().isOpen());
 
         rig.dialogs.onMessage = nullptr;
         QCOMPARE(rig.open(), f);
@@ -253,13 +245,13 @@ private slots:
         if (size >= 0 && !answer.isEmpty())
             QVERIFY(QFile(chosen).open(QIODevice::WriteOnly) && QFile::resize(chosen, size));
         rig.dialogs.fileAnswers << (answer.isEmpty() ? std::nullopt : std::optional(chosen));
-        f->Command1->click();
+        button(f, "Command1")->click();
         const auto& request = rig.dialogs.fileRequests.last();
         QCOMPARE(request.title + request.folder + request.filter,
                  "Open" + QCoreApplication::applicationDirPath() + "Binary Files (*.bin)");
         const bool taken = size >= 0 && !answer.isEmpty();
-        QCOMPARE(f->imagePath, taken ? chosen : first);
-        QCOMPARE(f->imageLength, std::optional<qint64>(taken ? size : 700));
+        QCOMPARE(QString::fromStdString(f->imagePath), taken ? chosen : first);
+        QCOMPARE(f->imageLength, std::optional<std::int64_t>(taken ? size : 700));
         QCOMPARE(buttonStates(f), QStringLiteral("1111"));
         QVERIFY2(rig.dialogs.allMessages().contains(message), qPrintable(rig.dialogs.allMessages()));
         QCOMPARE(rig.dialogs.messages.size(), message.isEmpty() ? 0 : 1);
@@ -295,18 +287,18 @@ private slots:
         const QString path = writeTempFile(QStringLiteral("image%1.bin").arg(size), file);
         Form2* f = rig.openAndLoad(path, !recovery);
         QString statesDuringTransfer;
-        QObject::connect(f->ProgressBar1, &QProgressBar::valueChanged, f, [&](int value) {
+        QObject::connect(bar(f), &QProgressBar::valueChanged, bar(f), [&](int value) {
             if (value > 128 && statesDuringTransfer.isEmpty())
                 statesDuringTransfer = buttonStates(f) + (processHoldsOpen(path) ? "+file" : "");
         });
         QStringList statuses; // each status text shown, in order
         QTimer watch;
-        QObject::connect(&watch, &QTimer::timeout, f, [&] {
-            if (statuses.isEmpty() || statuses.last() != f->statusText())
-                statuses << f->statusText();
+        QObject::connect(&watch, &QTimer::timeout, bar(f), [&] {
+            if (statuses.isEmpty() || statuses.last() != status(f))
+                statuses << status(f);
         });
         watch.start(10);
-        (recovery ? f->Command5 : f->Command2)->click();
+        button(f, recovery ? "Command5" : "Command2")->click();
         watch.stop();
         QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
         QCOMPARE(statesDuringTransfer, QStringLiteral("0000+file"));
@@ -316,22 +308,21 @@ private slots:
         // The normal update says "Fertig" when its last block is out; the completion byte says "Fertig.";
         // the recovery update's "Fertig" leaves the background as it was.
         const bool completion = !ackOnly;
-        QCOMPARE(f->statusText(),
-                 recovery && completion ? QStringLiteral("Fertig.") : QStringLiteral("Fertig"));
+        QCOMPARE(status(f), recovery && completion ? QStringLiteral("Fertig.") : QStringLiteral("Fertig"));
         QCOMPARE(f->statusIsGreen(), completion);
         if (completion)
-            QVERIFY(waitUntil([&] { return f->statusText() == QLatin1String("Fertig."); }, 3000));
+            QVERIFY(waitUntil([&] { return status(f) == QLatin1String("Fertig."); }, 3000));
         QVERIFY(f->statusIsGreen() == completion && f->serialPort().isOpen() == !completion);
         QVERIFY(!processHoldsOpen(path));
         QCOMPARE(f->serialPort().settings().baudRate, 9600);
         QCOMPARE(rig.display().blocksReceived(), 1016);
-        QCOMPARE(rig.display().receivedImage(), file + QByteArray(130048 - size, char(0xFF)));
-        QCOMPARE(f->ProgressBar1->value(), 130049);
-        QVERIFY(f->ProgressBar1->text().contains(QStringLiteral("Block 1016/1016")));
+        QCOMPARE(qbytes(rig.display().receivedImage()), file + QByteArray(130048 - size, char(0xFF)));
+        QCOMPARE(bar(f)->value(), 130049);
+        QVERIFY(bar(f)->text().contains(QStringLiteral("Block 1016/1016")));
         QCOMPARE(buttonStates(f), QStringLiteral("1111"));
-        const auto frames = rig.display().receivedFrames();
+        const auto frames = qframes(rig.display().receivedFrames());
         QCOMPARE(frames.isEmpty() ? QByteArray() : frames.last(),
-                 recovery ? QByteArray() : FrameBuilder::updateFrame());
+                 recovery ? QByteArray() : qbytes(FrameBuilder::updateFrame()));
     }
 
     void aDisplayThatStopsAnsweringEndsInTimeout_data()
@@ -357,19 +348,18 @@ private slots:
         for (int attempt = 1; attempt <= attempts; ++attempt) {
             QElapsedTimer clock;
             clock.start();
-            (recovery ? f->Command5 : f->Command2)->click();
+            button(f, recovery ? "Command5" : "Command2")->click();
             QVERIFY2(clock.elapsed() >= 5000 && clock.elapsed() < 7000, "every attempt gets its own 5 s");
             QCOMPARE(rig.dialogs.messages.size(), attempt);
             const auto& m = rig.dialogs.messages.last();
-            QCOMPARE(m.title + (m.icon == UserDialogs::Icon::Error ? "/error" : ""),
-                     QStringLiteral("Error/error"));
+            QCOMPARE(m.title + (m.icon == Icon::Error ? "/error" : ""), QStringLiteral("Error/error"));
             QVERIFY2(m.text.startsWith(QLatin1String(lastAck == -2 ? "Timeout\n\n" : "Timeout")) &&
                          (lastAck == -2 || m.text.contains(QString::number(lastAck + 1))),
                      qPrintable(m.text));
-            QCOMPARE(f->statusText(), QStringLiteral("Timeout"));
+            QCOMPARE(status(f), QStringLiteral("Timeout"));
             QVERIFY(!f->statusIsGreen());
             QCOMPARE(f->serialPort().settings().baudRate, 9600);
-            QVERIFY(!f->Timer1->isActive());
+            QVERIFY(!f->transfer().readyTimerActive());
             QCOMPARE(buttonStates(f), QStringLiteral("1111"));
         }
         QCOMPARE(rig.display().blocksReceived(), qMax(0, lastAck + 1));
@@ -392,14 +382,14 @@ private slots:
         Form2* f = rig.openAndLoad(writeTempFile(QStringLiteral("unplug.bin"), randomBytes(20000)));
         QElapsedTimer clock;
         clock.start();
-        (recovery ? f->Command5 : f->Command2)->click();
+        button(f, recovery ? "Command5" : "Command2")->click();
         QVERIFY2(clock.elapsed() < 2000, "the loss ends the transfer at once");
         QTest::qWait(50); // a second report would come now
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QVERIFY2(rig.dialogs.messages[0].text.contains(QStringLiteral("7 von 1016 Blöcken")),
                  qPrintable(rig.dialogs.allMessages()));
-        QCOMPARE(f->ProgressBar1->text(), QStringLiteral("0 % · Block 7/1016 · abgebrochen"));
-        QVERIFY(!f->serialPort().isOpen() && !f->statusText().startsWith(QLatin1String("Fertig")));
+        QCOMPARE(bar(f)->text(), QStringLiteral("0 % · Block 7/1016 · abgebrochen"));
+        QVERIFY(!f->serialPort().isOpen() && !status(f).startsWith(QLatin1String("Fertig")));
         QCOMPARE(buttonStates(f), QStringLiteral("1111"));
     }
 
@@ -416,12 +406,12 @@ private slots:
         const QString path = writeTempFile(QStringLiteral("changed%1.bin").arg(nowBytes), randomBytes(50000));
         Form2* f = rig.openAndLoad(path, true);
         QVERIFY(nowBytes < 0 ? QFile::remove(path) : QFile::resize(path, nowBytes));
-        f->Command2->click();
+        button(f, "Command2")->click();
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QVERIFY2(rig.dialogs.messages[0].text.contains(QFileInfo(path).fileName()),
                  qPrintable(rig.dialogs.allMessages()));
         QTest::qWait(300);
-        QCOMPARE(rig.display().receivedFrames().size(), 1); // the connect frame only
+        QCOMPARE(int(rig.display().receivedFrames().size()), 1); // the connect frame only
         QCOMPARE(rig.display().blocksReceived(), 0);
         QCOMPARE(buttonStates(f), QStringLiteral("1111"));
     }
@@ -441,38 +431,38 @@ private slots:
         QFETCH(bool, withFile);
         QFETCH(QString, message);
         Rig rig({}, true);
-        Form2* f = rig.open(); // prompt cancelled
-        f->Command4->click();  // Port Open: port 14, update buttons on even without a file
+        Form2* f = rig.open();             // prompt cancelled
+        button(f, "Command4")->click(); // Port Open: port 14, update buttons on even without a file
         QVERIFY(f->serialPort().isOpen() && f->serialPort().commPort() == 14);
-        QCOMPARE(f->statusText() + buttonStates(f), QStringLiteral("Warte....0111"));
+        QCOMPARE(status(f) + buttonStates(f), QStringLiteral("Warte....0111"));
         if (withFile) {
-            f->imagePath = writeTempFile(QStringLiteral("refused.bin"), randomBytes(100));
+            f->imagePath = writeTempFile(QStringLiteral("refused.bin"), randomBytes(100)).toStdString();
             f->imageLength = 100;
             f->serialPort().close();
         }
-        (recovery ? f->Command5 : f->Command2)->click();
+        button(f, recovery ? "Command5" : "Command2")->click();
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QVERIFY2(rig.dialogs.messages[0].text.contains(message), qPrintable(rig.dialogs.allMessages()));
         QCOMPARE(buttonStates(f), QStringLiteral("0111"));
         QTest::qWait(100);
-        QVERIFY(rig.display().rawReceived().isEmpty());
+        QVERIFY(rig.display().rawReceived().empty());
     }
 
     void aFailedTransferAfterAFinishedOneShowsItsOwnEnd()
     {
         Rig rig;
         Form2* f = rig.openAndLoad(writeTempFile(QStringLiteral("twice.bin"), randomBytes(1000)), true);
-        f->Command2->click();
-        QVERIFY(waitUntil([&] { return f->statusText() == QLatin1String("Fertig."); }, 3000));
-        QVERIFY(f->statusIsGreen() && f->ProgressBar1->value() == 130049);
+        button(f, "Command2")->click();
+        QVERIFY(waitUntil([&] { return status(f) == QLatin1String("Fertig."); }, 3000));
+        QVERIFY(f->statusIsGreen() && bar(f)->value() == 130049);
         // The display is back in its normal mode: a recovery update gets no acknowledgement.
-        f->Command5->click();
+        button(f, "Command5")->click();
         QCOMPARE(rig.dialogs.messages.size(), 1);
-        QCOMPARE(f->statusText(), QStringLiteral("Timeout"));
+        QCOMPARE(status(f), QStringLiteral("Timeout"));
         QVERIFY(!f->statusIsGreen());
-        QCOMPARE(f->ProgressBar1->value(), 129);
-        QCOMPARE(f->ProgressBar1->text(), QStringLiteral("0 % · Block 1/1016 · abgebrochen"));
-        QCOMPARE(f->focusWidget(), f->Command5);
+        QCOMPARE(bar(f)->value(), 129);
+        QCOMPARE(bar(f)->text(), QStringLiteral("0 % · Block 1/1016 · abgebrochen"));
+        QCOMPARE(windowOf(f->view())->focusWidget(), button(f, "Command5"));
     }
 
     void closingDuringATransferAsksAndNeverStallsIt_data()
@@ -494,16 +484,16 @@ private slots:
         const QByteArray file = randomBytes(100000);
         const QString path = writeTempFile(QStringLiteral("closing.bin"), file);
         Form2* f = rig.openAndLoad(path, true);
-        QWidget* window = controlWindow ? static_cast<QWidget*>(rig.form1.get()) : f;
-        rig.form1->show();
+        QWidget* window = controlWindow ? windowOf(rig.form->view()) : windowOf(f->view());
+        windowOf(rig.form->view())->show();
         bool asked = false;
-        QObject::connect(f->ProgressBar1, &QProgressBar::valueChanged, f, [&](int value) {
+        QObject::connect(bar(f), &QProgressBar::valueChanged, bar(f), [&](int value) {
             if (value < 20 * 128 || asked)
                 return;
             asked = true;
-            QTimer::singleShot(0, f, [&] {
+            QTimer::singleShot(0, bar(f), [&] {
                 QVERIFY(!window->close()); // asks instead
-                QTimer::singleShot(stop ? 300 : 5500, f, [&] { QVERIFY(rig.dialogs.answer(stop)); });
+                QTimer::singleShot(stop ? 300 : 5500, bar(f), [&] { QVERIFY(rig.dialogs.answer(stop)); });
             });
         });
         QString atMessage;
@@ -511,7 +501,7 @@ private slots:
             atMessage =
                 QStringLiteral("port %1 file %2").arg(f->serialPort().isOpen()).arg(processHoldsOpen(path));
         };
-        f->Command2->click();
+        button(f, "Command2")->click();
         QCOMPARE(rig.dialogs.questions.size(), 1);
         QVERIFY2(rig.dialogs.questions[0].contains(QStringLiteral("Update - Recovery")) &&
                      rig.dialogs.questions[0].contains(QStringLiteral(" von 1016")),
@@ -519,8 +509,8 @@ private slots:
         QVERIFY(!rig.dialogs.questionOpen());
         if (!stop) {
             QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
-            QVERIFY(waitUntil([&] { return f->statusText() == QLatin1String("Fertig."); }, 3000));
-            QCOMPARE(rig.display().receivedImage(), file + QByteArray(130048 - file.size(), char(0xFF)));
+            QVERIFY(waitUntil([&] { return status(f) == QLatin1String("Fertig."); }, 3000));
+            QCOMPARE(qbytes(rig.display().receivedImage()), file + QByteArray(130048 - file.size(), char(0xFF)));
             QVERIFY(window->isVisible() && f->isLoaded());
             return;
         }

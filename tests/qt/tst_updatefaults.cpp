@@ -69,7 +69,7 @@ void TestUpdateFaults::deviceVanishes()
     QCOMPARE(rig.dialogs.messages.size(), 1);
     const auto& m = rig.dialogs.messages.first();
     QVERIFY2(m.text.contains(told) && m.text != QLatin1String("Timeout"), qPrintable(m.text));
-    QCOMPARE(m.icon, UserDialogs::Icon::Error);
+    QCOMPARE(m.icon, Icon::Error);
     QVERIFY(!f->statusText().startsWith(QLatin1String("Fertig")));
     QVERIFY(!f->serialPort().isOpen());
     QVERIFY(f->Command2->isEnabled() && f->Command5->isEnabled());

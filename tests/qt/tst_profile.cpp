@@ -2,7 +2,6 @@
 // loaded profile sends the same frames, channels are matched by name, the context menu. The profile
 // reader and writer themselves are tested in tests/core/profile_test.cpp.
 #include "testsupport.h"
-#include "ui/combobox.h"
 #include "writer/profile.h"
 
 #include <QAction>
@@ -17,6 +16,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <unistd.h>
 
 using namespace morvandell;
 using namespace morvandell::test;
@@ -45,33 +45,34 @@ const QByteArray LogDefinition = "<channels>\r\n"
                                  "</channels>\r\n";
 
 // Everything a profile load could change, as text.
-QString windowState(const Form1& f)
+QString windowState(Form1& f)
 {
     QStringList parts;
     for (int k = 1; k <= 8; ++k) {
-        const auto& row = f.slotRows[k];
+        const auto& row = Form1::slotRows()[std::size_t(k)];
         parts << QStringLiteral("%1:%2/%3/%4/%5/%6/%7/%8")
                      .arg(k)
-                     .arg(row.list->count())
-                     .arg(row.list->listIndex())
-                     .arg(row.list->text(), row.name->text(), row.unit->text())
-                     .arg(f.slotChannel[k])
-                     .arg(f.slotDivider[k]);
+                     .arg(combo(f, row.list)->count())
+                     .arg(combo(f, row.list)->listIndex())
+                     .arg(combo(f, row.list)->text(), text(f.view(), row.name), text(f.view(), row.unit))
+                     .arg(f.slotChannel[std::size_t(k)])
+                     .arg(f.slotDivider[std::size_t(k)]);
     }
-    parts << f.Combo10->text() << QString::number(f.Combo10->listIndex()) << QString::number(f.List1->count())
-          << f.windowTitle() << QString::fromUtf8(Profile::toJson(f.profileConfiguration()));
+    parts << combo(f, "Combo10")->text() << QString::number(combo(f, "Combo10")->listIndex())
+          << QString::number(control<QListWidget>(f, "List1")->count()) << caption(f.view())
+          << QString::fromStdString(Profile::toJson(f.profileConfiguration()));
     return parts.join(QLatin1Char('|'));
 }
 
 // A window without a port that has read the log-definition file and has slots 1 and 2 picked.
-std::unique_ptr<Form1> windowWithChoices(ScriptedDialogs& dialogs, const QString& logDefinition)
+std::unique_ptr<Form1> windowWithChoices(Windows& w, const QString& logDefinition)
 {
-    auto f = std::make_unique<Form1>(directoryOf({}), &dialogs);
-    dialogs.fileAnswers = {logDefinition};
-    f->Command1->click();
-    pick(f->Combo1, 0);
-    pick(f->Combo2, 3);
-    f->Text2->setText(QStringLiteral("Ladedr"));
+    auto f = w.makeForm(directoryOf(QMap<int, QString>{}));
+    w.dialogs.fileAnswers = {logDefinition};
+    control<QPushButton>(*f, "Command1")->click();
+    pick(combo(*f, "Combo1"), 0);
+    pick(combo(*f, "Combo2"), 3);
+    control<QLineEdit>(*f, "Text2")->setText(QStringLiteral("Ladedr"));
     return f;
 }
 
@@ -135,19 +136,21 @@ void TestProfile::refusesABadProfile()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, message);
     const QString path = writeTempFile(QStringLiteral("bad.morvandell.json"), bytes);
-    QString error;
-    QVERIFY(!Profile::load(path, &error));
+    std::string reason;
+    QVERIFY(!Profile::load(path.toStdString(), &reason));
+    const QString error = QString::fromStdString(reason);
     QVERIFY2(error.contains(message) && error.contains(path), qPrintable(error));
 
     // The window shows that one message and changes nothing.
-    ScriptedDialogs dialogs;
-    const auto form = windowWithChoices(dialogs, writeTempFile(QStringLiteral("V1.xml"), LogDefinition));
+    Windows w;
+    ScriptedDialogs& dialogs = w.dialogs;
+    const auto form = windowWithChoices(w, writeTempFile(QStringLiteral("V1.xml"), LogDefinition));
     const QString before = windowState(*form);
     dialogs.messages.clear();
-    QVERIFY(!form->loadProfile(path));
+    QVERIFY(!form->loadProfile(path.toStdString()));
     QCOMPARE(dialogs.messages.size(), 1);
     QCOMPARE(dialogs.messages[0].text, error);
-    QCOMPARE(dialogs.messages[0].icon, UserDialogs::Icon::Error);
+    QCOMPARE(dialogs.messages[0].icon, Icon::Error);
     QCOMPARE(windowState(*form), before);
 }
 
@@ -160,46 +163,48 @@ void TestProfile::windowRoundTripSendsTheSameFrames()
         ControlRig rig;
         QVERIFY(rig.connect());
         Form1& f = *rig.form;
-        f.show();
-        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QWidget* window = windowOf(f.view());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window));
         rig.dialogs.fileAnswers = {logDefinition};
-        f.Command1->click();
+        control<QPushButton>(f, "Command1")->click();
         if (run == 0) {
-            pick(f.Combo4, 1);
-            pick(f.Combo1, 0);
-            pick(f.Combo2, 3);
-            pick(f.Combo6, 2); // slot 5
-            pick(f.Combo9, 0); // slot 8, the same channel as slot 1
-            pick(f.Combo10, 2);
-            f.Text16->setText(QStringLiteral("Akku"));
-            f.Text9->setText(QStringLiteral("U"));
-            pick(f.Combo4, -1); // picked without an entry: number and divider 0, kept as picked
+            pick(combo(f, "Combo4"), 1);
+            pick(combo(f, "Combo1"), 0);
+            pick(combo(f, "Combo2"), 3);
+            pick(combo(f, "Combo6"), 2); // slot 5
+            pick(combo(f, "Combo9"), 0); // slot 8, the same channel as slot 1
+            pick(combo(f, "Combo10"), 2);
+            control<QLineEdit>(f, "Text16")->setText(QStringLiteral("Akku"));
+            control<QLineEdit>(f, "Text9")->setText(QStringLiteral("U"));
+            pick(combo(f, "Combo4"), -1); // picked without an entry: number and divider 0, kept as picked
             rig.dialogs.fileAnswers = {path};
-            QTest::keyClick(&f, Qt::Key_S, Qt::ControlModifier);
+            QTest::keyClick(window, Qt::Key_S, Qt::ControlModifier);
             QVERIFY(rig.dialogs.fileAnswers.isEmpty());
             QCOMPARE(rig.dialogs.fileRequests.last().title, QStringLiteral("Profil speichern"));
         } else {
-            pick(f.Combo3, 1); // to be forgotten: the profile leaves slot 3 out
+            pick(combo(f, "Combo3"), 1); // to be forgotten: the profile leaves slot 3 out
             rig.dialogs.fileAnswers = {path};
-            QTest::keyClick(&f, Qt::Key_O, Qt::ControlModifier);
+            QTest::keyClick(window, Qt::Key_O, Qt::ControlModifier);
             QVERIFY(rig.dialogs.fileAnswers.isEmpty());
             QCOMPARE(rig.dialogs.fileRequests.last().title, QStringLiteral("Profil laden"));
-            QCOMPARE(f.List1->item(0)->text(), QFileInfo(path).fileName().prepend("Profil geladen: "));
+            QCOMPARE(control<QListWidget>(f, "List1")->item(0)->text(),
+                     QFileInfo(path).fileName().prepend("Profil geladen: "));
         }
         QCOMPARE(rig.dialogs.fileRequests.last().filter,
                  QStringLiteral("Morvandell-Profile (*.morvandell.json)"));
         QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
-        f.Command2->click();
-        sent[run] = rig.display().receivedFrames();
+        control<QPushButton>(f, "Command2")->click();
+        sent[run] = qframes(rig.display().receivedFrames());
         QCOMPARE(sent[run].size(), 10);
     }
-    const auto saved = Profile::load(path);
+    const auto saved = Profile::load(path.toStdString());
     QFile::remove(path);
     QVERIFY(saved);
-    QCOMPARE(saved->logDefinition, logDefinition);
+    QCOMPARE(QString::fromStdString(saved->logDefinition), logDefinition);
     for (int k : {3, 6, 7})
         QVERIFY(!Profile::slot(*saved, k));
-    QCOMPARE(Profile::slot(*saved, 5)->channel, QStringLiteral("Batt"));
+    QCOMPARE(QString::fromStdString(Profile::slot(*saved, 5)->channel), QStringLiteral("Batt"));
     QCOMPARE(sent[1], sent[0]);
     QCOMPARE(sent[1][5].toHex(' '),
              (hex("55 01 00 50") + "Akku    " + hex("00 07 64") + "V  " + hex("00 00 00 0D")).toHex(' '));
@@ -242,42 +247,47 @@ void TestProfile::loadingMatchesChannelsByName()
     const QString name = QString::fromLatin1(QTest::currentDataTag());
     const QString logDefinition = writeTempFile(name + QStringLiteral(".xml"), LogDefinition);
     const QString path = writeTempFile(name + QStringLiteral(".morvandell.json"), {});
-    ScriptedDialogs dialogs;
-    QVERIFY(windowWithChoices(dialogs, logDefinition)->saveProfile(path));
+    Windows w;
+    ScriptedDialogs& dialogs = w.dialogs;
+    QVERIFY(windowWithChoices(w, logDefinition)->saveProfile(path.toStdString()));
     if (newFile.isEmpty())
         QFile::remove(logDefinition);
     else
         writeTempFile(name + QStringLiteral(".xml"), newFile);
 
-    Form1 f(directoryOf({}), &dialogs);
+    const auto made = w.makeForm(directoryOf(QMap<int, QString>{}));
+    Form1& f = *made;
     dialogs.messages.clear();
-    QVERIFY(f.loadProfile(path));
+    QVERIFY(f.loadProfile(path.toStdString()));
     QCOMPARE(dialogs.messages.size(), 1);
     const QString expected = message.contains(QLatin1String("%1")) ? message.arg(logDefinition) : message;
     QVERIFY2(dialogs.messages[0].text.contains(expected), qPrintable(dialogs.messages[0].text));
     QCOMPARE(f.slotChannel[1], rpmNumber);
     QCOMPARE(f.slotChannel[2], 200);
     QCOMPARE(f.slotDivider[2], mapDivider);
-    QCOMPARE(f.Combo2->listIndex(), mapListIndex);
-    QCOMPARE(f.Combo2->text(), QStringLiteral("MAP"));
-    QCOMPARE(f.Text2->text(), QStringLiteral("Ladedr")); // the boxes come from the profile
-    QCOMPARE(f.Text6->text(), QStringLiteral("kPa"));
-    QCOMPARE(f.Combo1->count(), newFile.isEmpty() ? 0 : 4);
+    QCOMPARE(combo(f, "Combo2")->listIndex(), mapListIndex);
+    QCOMPARE(combo(f, "Combo2")->text(), QStringLiteral("MAP"));
+    QCOMPARE(text(f.view(), "Text2"), QStringLiteral("Ladedr")); // the boxes come from the profile
+    QCOMPARE(text(f.view(), "Text6"), QStringLiteral("kPa"));
+    QCOMPARE(combo(f, "Combo1")->count(), newFile.isEmpty() ? 0 : 4);
     // Saved again, the profile keeps its file and channel names.
-    QCOMPARE(Profile::slot(f.profileConfiguration(), 2)->channel, QStringLiteral("MAP"));
-    QCOMPARE(f.profileConfiguration().logDefinition, logDefinition);
+    QCOMPARE(QString::fromStdString(Profile::slot(f.profileConfiguration(), 2)->channel), QStringLiteral("MAP"));
+    QCOMPARE(QString::fromStdString(f.profileConfiguration().logDefinition), logDefinition);
 }
 
 void TestProfile::contextMenuOffersTheProfileCommands()
 {
-    ScriptedDialogs dialogs;
-    Form1 f(directoryOf({}), &dialogs);
-    f.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    Windows w;
+    ScriptedDialogs& dialogs = w.dialogs;
+    const auto made = w.makeForm(directoryOf(QMap<int, QString>{}));
+    QWidget* window = windowOf(made->view());
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
     // A right click on a group box's free area reaches the window.
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), f.Frame4->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(f.Frame4, &event);
-    auto* menu = f.findChild<QMenu*>();
+    QWidget* frame = control(*made, "Frame4");
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), frame->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(frame, &event);
+    auto* menu = window->findChild<QMenu*>();
     QVERIFY(menu && menu->isVisible());
     QCOMPARE(menu->actions().size(), 2);
     QCOMPARE(menu->actions()[0]->text(), QStringLiteral("Profil speichern…"));

@@ -3,7 +3,7 @@
 #include <QComboBox>
 #include <QVariant>
 
-namespace morvandell {
+namespace morvandell::ui::qt {
 
 // A drop-down list with an edit field, as the windows use them: entries are appended without changing
 // what the edit field shows, and clicked() is raised only when the user picks an entry: in the opened
@@ -41,4 +41,4 @@ private:
     int m_listIndex = -1;
 };
 
-} // namespace morvandell
+} // namespace morvandell::ui::qt
