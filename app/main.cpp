@@ -1,18 +1,25 @@
 #include "control/form1.h"
+#include "serial/portdirectory.h"
+#include "simulator/demodisplay.h"
+#include "ui/qt/qtfrontend.h"
 
 #include <QApplication>
 #include <QIcon>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
 constexpr const char* usage =
-    "Usage: morvandell [--help | --version]\n"
+    "Usage: morvandell [--demo] [PROFILE]\n"
+    "       morvandell --help | --version\n"
     "Configuration tool for the Morvandell dashboard display: assigns the ECU's channels\n"
     "to the display's slots, connects to the display, resets it and updates its firmware.\n"
     "\n"
+    "  PROFILE        start with this profile (*.morvandell.json) loaded; nothing is sent\n"
+    "      --demo     offer a simulated display as \"Com #1\", to try everything without hardware\n"
     "  -h, --help     show this text and exit\n"
     "  -v, --version  show the version and exit\n"
     "\n"
@@ -45,10 +52,19 @@ int main(int argc, char* argv[])
     }
 #endif
     QApplication app(argc, argv);
-    // QApplication took Qt's own options out of argv; anything left is not ours either.
-    if (argc > 1) {
-        std::fprintf(stderr, "morvandell: unknown argument: %s (see morvandell --help)\n", argv[1]);
-        return 1;
+    // QApplication took Qt's own options out of argv; what is left is ours.
+    bool demo = false;
+    std::string profile;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--demo") {
+            demo = true;
+        } else if (!arg.empty() && arg[0] != '-' && profile.empty()) {
+            profile = arg;
+        } else {
+            std::fprintf(stderr, "morvandell: unknown argument: %s (see morvandell --help)\n", argv[i]);
+            return 1;
+        }
     }
     QApplication::setApplicationName(QStringLiteral("Morvandell"));
     QApplication::setApplicationVersion(QStringLiteral(MORVANDELL_VERSION));
@@ -58,7 +74,14 @@ int main(int argc, char* argv[])
         icon.addFile(QStringLiteral(":/icons/morvandell-%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(icon);
 
-    morvandell::Form1 form(morvandell::PortDirectory::fromSystem());
-    form.show();
+    using namespace morvandell;
+    std::map<int, PortDirectory::Entry> extra;
+    if (demo)
+        extra[sim::DemoDisplay::PortNumber] = sim::DemoDisplay::portEntry();
+    ui::qt::QtFrontEnd frontEnd;
+    Form1 form(frontEnd, PortDirectory::fromSystem(std::move(extra)));
+    form.view().showWindow();
+    if (!profile.empty())
+        form.openProfileAtStart(profile); // a profile that cannot be read is reported; the window stays
     return app.exec();
 }

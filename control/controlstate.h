@@ -1,12 +1,12 @@
 #pragma once
 
 #include "catalogue/catalogue.h"
-
-#include <QByteArray>
+#include "platform/bytes.h"
 
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace morvandell {
 
@@ -15,26 +15,26 @@ struct ControlState
 {
     static constexpr int SlotCount = 8;
 
-    std::optional<qint16> weiter;  // 0 while a writer waits, 1 once the display has answered
-    std::optional<qint16> comport; // port number of the last Connect; read by the update window
+    std::optional<std::int16_t> weiter;  // 0 while a writer waits, 1 once the display has answered
+    std::optional<std::int16_t> comport; // port number of the last Connect; read by the update window
 
     Catalogue catalogue;
-    std::array<QString, Catalogue::Size>& catalogueName = catalogue.name;
-    std::array<QString, Catalogue::Size>& catalogueUnit = catalogue.unit;
+    std::array<std::string, Catalogue::Size>& catalogueName = catalogue.name;
+    std::array<std::string, Catalogue::Size>& catalogueUnit = catalogue.unit;
     std::array<std::uint8_t, Catalogue::Size>& catalogueDivider = catalogue.divider;
     std::array<std::uint8_t, Catalogue::Size>& catalogueNumber = catalogue.number;
-    std::array<QString, Catalogue::Size>& catalogueStorage = catalogue.storage;
+    std::array<std::string, Catalogue::Size>& catalogueStorage = catalogue.storage;
 
-    QByteArray frameName = QByteArray(8, '\0');
-    QByteArray frameUnit = QByteArray(3, '\0');
+    Bytes frameName = Bytes(8, 0x00);
+    Bytes frameUnit = Bytes(3, 0x00);
 
     // Indexed by display slot 1..8; element 0 unused.
     std::array<std::uint8_t, SlotCount + 1> slotChannel{};
     std::array<std::uint8_t, SlotCount + 1> slotDivider{};
 
-    QByteArray rxBuffer;                        // received bytes not yet taken as a message (bounded)
+    Bytes rxBuffer;                             // received bytes not yet taken as a message (bounded)
     std::array<std::optional<int>, 22> rxBytes; // bytes 1..21 of the last message taken; 0 unused
-    std::optional<qint16> deviceFound;          // 1 once the display has identified itself
+    std::optional<std::int16_t> deviceFound;    // 1 once the display has identified itself
 
     ControlState() = default;
     ControlState(const ControlState&) = delete;

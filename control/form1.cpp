@@ -1,192 +1,106 @@
 #include "control/form1.h"
 
 #include "catalogue/logdefinitionreader.h"
-#include "serial/serialservice.h"
-#include "ui/combobox.h"
-#include "ui/userdialogs.h"
-#include "ui/windowstyle.h"
+#include "platform/files.h"
+#include "platform/text.h"
 #include "updater/form2.h"
 #include "writer/framebuilder.h"
 
-#include <QApplication>
-#include <QCloseEvent>
-#include <QDir>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMenu>
-#include <QMouseEvent>
-#include <QPushButton>
-#include <QSet>
-#include <QTime>
-
-#include <algorithm>
+#include <chrono>
+#include <set>
 
 namespace morvandell {
 
 namespace {
 
 constexpr auto LogDefinitionFolder = "C:\\Program Files (x86)\\Ecumaster\\EMU\\XML\\log\\";
+constexpr auto ChooseText = "Bitte wählen...";
 
 } // namespace
 
-Form1::Form1(std::shared_ptr<const PortDirectory> ports, UserDialogs* dialogs, QWidget* parent)
-    : QWidget(parent)
+Form1::Form1(ui::FrontEnd& frontEnd, std::shared_ptr<const PortDirectory> ports)
+    : m_frontEnd(frontEnd)
     , m_ports(ports ? std::move(ports) : PortDirectory::fromSystem())
-    , m_dialogs(dialogs ? dialogs : &UserDialogs::standard())
+    , MSComm1(frontEnd.loop(), m_ports)
+    , replyWait(frontEnd.loop())
+    , m_writer(MSComm1, weiter, replyWait)
 {
-    setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Morvandell:"));
-    setFont(windowFont());
-    setFixedSize(twips(5010), twips(6330));
-    MSComm1 = new SerialService(m_ports, this);
-    MSComm1->setObjectName(QStringLiteral("MSComm1"));
-    MSComm1->setTrace(&m_trace);
-    m_writer = new DisplayWriter(*MSComm1, weiter, replyWait, this);
-    buildControls();
-    connectHandlers();
-    setUpProfiles();
+    m_view = m_frontEnd.createWindow(spec(), *this);
+    MSComm1.setTrace(&m_trace);
+    MSComm1.received.connect([this] { MSComm1_OnComm(); });
+    MSComm1.deviceLost.connect([this](const std::string& reason) { onDeviceLost(reason); });
+    replyWait.waitingChanged.connect([this](bool waiting) { setSendingEnabled(!waiting); });
     Form_Load();
 }
 
 Form1::~Form1()
 {
+    *m_alive = false;
     replyWait.abort();
-    delete m_form2;
-    // The port closes with the window's children, after the trace it writes into is gone.
-    MSComm1->close();
-    MSComm1->setTrace(nullptr);
+    m_form2.reset();
+    // The port closes before the trace it writes into is gone.
+    MSComm1.close();
+    MSComm1.setTrace(nullptr);
+    m_view.reset();
 }
 
-void Form1::buildControls()
+// --- events ------------------------------------------------------------------------------------------
+
+int Form1::slotOfList(const std::string& control) const
 {
-    const QFont bold = windowFont(true);
-    const QFont regular = windowFont(false);
-
-    Command1 = place<QPushButton>(this, "Command1", 120, 0, 4815, 375);
-    Command1->setText(QStringLiteral("C:\\Programme\\ECUMaster\\log\\xml\\Version*_***.xml"));
-    Command1->setToolTip(QStringLiteral("Version.xml der verwendeten Firmware wählen!"));
-
-    Frame1 = place<QGroupBox>(this, "Frame1", 120, 480, 3375, 1695);
-    Frame1->setTitle(QStringLiteral("Seite #1"));
-    Frame2 = place<QGroupBox>(this, "Frame2", 120, 2160, 3375, 1695);
-    Frame2->setTitle(QStringLiteral("Seite #2"));
-
-    const int rowTops[4] = {240, 600, 960, 1320};
-    const char* lists[8] = {"Combo1", "Combo2", "Combo3", "Combo4", "Combo6", "Combo7", "Combo8", "Combo9"};
-    const char* names[8] = {"Text1", "Text2", "Text3", "Text4", "Text16", "Text15", "Text14", "Text13"};
-    const char* units[8] = {"Text5", "Text6", "Text7", "Text8", "Text12", "Text11", "Text10", "Text9"};
-    for (int k = 1; k <= SlotCount; ++k) {
-        QGroupBox* frame = k <= 4 ? Frame1 : Frame2;
-        const int top = rowTops[(k - 1) % 4];
-        SlotRow row;
-        row.list = place<ComboBox>(frame, lists[k - 1], 120, top, 1500, 315);
-        row.list->setText(QStringLiteral("Bitte wählen...."));
-        row.name = place<QLineEdit>(frame, names[k - 1], 1680, top, 975, 285);
-        row.name->setMaxLength(FrameBuilder::NameWidth);
-        row.unit = place<QLineEdit>(frame, units[k - 1], 2760, top, 495, 285);
-        row.unit->setMaxLength(FrameBuilder::UnitWidth);
-        slotRows[k] = row;
-    }
-    Combo1 = slotRows[1].list;
-    Combo2 = slotRows[2].list;
-    Combo3 = slotRows[3].list;
-    Combo4 = slotRows[4].list;
-    Combo6 = slotRows[5].list;
-    Combo7 = slotRows[6].list;
-    Combo8 = slotRows[7].list;
-    Combo9 = slotRows[8].list;
-    Text1 = slotRows[1].name;
-    Text2 = slotRows[2].name;
-    Text3 = slotRows[3].name;
-    Text4 = slotRows[4].name;
-    Text16 = slotRows[5].name;
-    Text15 = slotRows[6].name;
-    Text14 = slotRows[7].name;
-    Text13 = slotRows[8].name;
-    Text5 = slotRows[1].unit;
-    Text6 = slotRows[2].unit;
-    Text7 = slotRows[3].unit;
-    Text8 = slotRows[4].unit;
-    Text12 = slotRows[5].unit;
-    Text11 = slotRows[6].unit;
-    Text10 = slotRows[7].unit;
-    Text9 = slotRows[8].unit;
-
-    Command2 = place<WrapButton>(this, "Command2", 3600, 600, 1335, 3255);
-    Command2->setText(QStringLiteral("Daten schreiben"));
-
-    Frame4 = place<QGroupBox>(this, "Frame4", 120, 3840, 3375, 975);
-    Frame4->setTitle(QStringLiteral("Einstellungen"));
-    Label1 = place<QLabel>(Frame4, "Label1", 120, 240, 1455, 255);
-    Label1->setText(QStringLiteral("Standartansicht:"));
-    Combo10 = place<ComboBox>(Frame4, "Combo10", 1680, 240, 1575, 315);
-    Combo10->setText(QStringLiteral("1"));
-    Combo11 = place<ComboBox>(Frame4, "Combo11", 120, 600, 1455, 315);
-    Combo11->setText(QStringLiteral("Warnung"));
-    Combo11->setEnabled(false);
-    Combo12 = place<ComboBox>(Frame4, "Combo12", 1680, 600, 735, 315);
-    Combo12->setText(QStringLiteral("Combo12"));
-    Combo12->setEnabled(false);
-    Text17 = place<QLineEdit>(Frame4, "Text17", 2520, 600, 735, 285);
-    Text17->setText(QStringLiteral("Text17"));
-    Text17->setEnabled(false);
-
-    Command6 = place<WrapButton>(this, "Command6", 3600, 3960, 1335, 855);
-    Command6->setText(QStringLiteral("Einstellungen schreiben"));
-
-    Frame3 = place<QGroupBox>(this, "Frame3", 120, 4800, 4815, 1455);
-    Frame3->setTitle(QStringLiteral("Morvandell - Control"));
-    Combo5 = place<ComboBox>(Frame3, "Combo5", 120, 240, 975, 315);
-    Combo5->setText(QStringLiteral("Port"));
-    Command3 = place<QPushButton>(Frame3, "Command3", 1200, 240, 975, 375);
-    Command3->setText(QStringLiteral("Connect"));
-    Command5 = place<QPushButton>(Frame3, "Command5", 2280, 240, 975, 375);
-    Command5->setText(QStringLiteral("Reset"));
-    Command4 = place<QPushButton>(Frame3, "Command4", 3360, 240, 1335, 375);
-    Command4->setText(QStringLiteral("Firmwareupdate"));
-    List1 = place<QListWidget>(Frame3, "List1", 120, 720, 4575, 645);
-    List1->setFont(bold);
-    List1->setSortingEnabled(false);
-
-    // Group captions bold, their contents regular.
-    for (QGroupBox* frame : {Frame1, Frame2, Frame3, Frame4}) {
-        frame->setFont(bold);
-        for (QWidget* child : frame->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-            if (child != List1)
-                child->setFont(regular);
-    }
-    List1->setFont(bold);
-    // "Com #16" must fit the narrow port list beside its arrow.
-    Combo5->setFont(narrowWindowFont());
-}
-
-void Form1::connectHandlers()
-{
-    connect(Combo5, &ComboBox::clicked, this, &Form1::Combo5_Click);
-    connect(Combo5, &ComboBox::aboutToShowPopup, this, &Form1::Combo5_DropDown);
-    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
-    connect(MSComm1, &SerialService::received, this, &Form1::MSComm1_OnComm);
-    connect(MSComm1, &SerialService::deviceLost, this, &Form1::onDeviceLost);
-    // The log's Click is a selection change: a pick with the mouse or the keys.
-    connect(List1, &QListWidget::itemSelectionChanged, this, [this] {
-        if (!List1->selectedItems().isEmpty())
-            List1_Click();
-    });
-    List1->setContextMenuPolicy(Qt::CustomContextMenu);
-    // A right click opens the log's menu; it must not select a line, which would clear the log.
-    List1->viewport()->installEventFilter(this);
-    connect(List1, &QListWidget::customContextMenuRequested, this, &Form1::showLogMenu);
-    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
-    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     for (int k = 1; k <= SlotCount; ++k)
-        connect(slotRows[k].list, &ComboBox::clicked, this, [this, k] { slotList_Click(k); });
-    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
-    connect(&replyWait, &EventWait::waitingChanged, this,
-            [this](bool waiting) { setSendingEnabled(!waiting); });
+        if (control == slotRows()[std::size_t(k)].list)
+            return k;
+    return 0;
+}
+
+void Form1::click(const std::string& control)
+{
+    if (control == "Combo5")
+        Combo5_Click();
+    else if (control == "Command3")
+        Command3_Click();
+    else if (control == "Command4")
+        Command4_Click();
+    else if (control == "List1")
+        List1_Click();
+    else if (control == "Command5")
+        Command5_Click();
+    else if (control == "Command1")
+        Command1_Click();
+    else if (control == "Command2")
+        Command2_Click();
+    else if (control == "Command6")
+        Command6_Click();
+    else if (const int slot = slotOfList(control))
+        slotList_Click(slot);
+}
+
+void Form1::dropDown(const std::string& control)
+{
+    if (control == "Combo5")
+        Combo5_DropDown();
+}
+
+void Form1::command(const std::string& id)
+{
+    if (!commandEnabled(id))
+        return;
+    if (id == SaveProfileCommand)
+        saveProfileClicked();
+    else if (id == LoadProfileCommand)
+        loadProfileClicked();
+    else if (id == SaveTraceCommand)
+        saveTrace();
+}
+
+bool Form1::commandEnabled(const std::string& id) const
+{
+    // A file dialog opened during a reply wait would hold the wait up; a load would change the slots
+    // under a running write.
+    if (id == SaveProfileCommand || id == LoadProfileCommand)
+        return !replyWait.isWaiting();
+    return true;
 }
 
 // --- start-up ---------------------------------------------------------------------------------------
@@ -196,106 +110,107 @@ void Form1::Form_Load()
     // Each port is judged by its own open attempt: listed when it opens, or when it exists but is busy
     // or not permitted (8012). It is closed again at once.
     for (int n = PortDirectory::FirstPort; n <= PortDirectory::LastPort; ++n) {
-        MSComm1->setCommPort(n);
-        const bool opened = MSComm1->open();
-        if (opened || MSComm1->lastError() == SerialError::Unavailable) {
-            QString tip = m_ports->toolTip(n);
+        MSComm1.setCommPort(n);
+        const bool opened = MSComm1.open();
+        if (opened || MSComm1.lastError() == SerialError::Unavailable) {
+            std::string tip = m_ports->toolTip(n);
             if (!opened)
-                tip += MSComm1->lastCause() == SerialService::Cause::NoPermission
-                           ? QStringLiteral("\n(keine Berechtigung)")
-                           : QStringLiteral("\n(belegt)");
+                tip += MSComm1.lastCause() == SerialService::Cause::NoPermission ? "\n(keine Berechtigung)"
+                                                                                  : "\n(belegt)";
             appendPortEntry(n, tip);
         }
-        MSComm1->close();
+        MSComm1.close();
     }
 
     for (const char* view : {"Seite #1 : 1-4", "Seite #2 : 5-8", "Seite #3 : 1-8"})
-        Combo10->appendItem(QString::fromUtf8(view));
-    Combo10->setListIndex(0);
+        m_view->addItem("Combo10", view);
+    m_view->setListIndex("Combo10", 0);
     for (const char* comparison : {"na", "=>", "<="})
-        Combo12->appendItem(QString::fromUtf8(comparison));
-    Combo12->setListIndex(0);
-    Text17->setText(QStringLiteral("0"));
-    Combo11->setText(QStringLiteral("Warnung"));
+        m_view->addItem("Combo12", comparison);
+    m_view->setListIndex("Combo12", 0);
+    m_view->setText("Text17", "0");
+    m_view->setText("Combo11", "Warnung");
 }
 
 // --- port choice and connection -----------------------------------------------------------------------
 
-void Form1::appendPortEntry(int number, const QString& toolTip)
+void Form1::appendPortEntry(int number, const std::string& toolTip)
 {
-    Combo5->appendItem(QStringLiteral("Com #%1").arg(number), number);
-    Combo5->setItemData(Combo5->count() - 1, toolTip, Qt::ToolTipRole);
+    m_view->addItem("Combo5", "Com #" + std::to_string(number), toolTip);
+    m_portEntries.push_back(number);
+    m_portToolTips.push_back(toolTip);
 }
 
 void Form1::Combo5_DropDown()
 {
     // Adapters plugged in since the last look appear, pulled-out ones go; the selected entry and the
     // open port stay even when their device is gone, so that Connect can say so.
-    const int index = Combo5->listIndex();
-    const int selected = index >= 0 ? Combo5->itemData(index).toInt() : 0;
-    QSet<int> inUse;
+    const int index = m_view->listIndex("Combo5");
+    const int selected = index >= 0 && index < int(m_portEntries.size()) ? m_portEntries[std::size_t(index)] : 0;
+    std::set<int> inUse;
     if (selected > 0)
         inUse.insert(selected);
-    if (MSComm1->isOpen())
-        inUse.insert(MSComm1->commPort());
+    if (MSComm1.isOpen())
+        inUse.insert(MSComm1.commPort());
     m_ports->refresh(inUse);
 
-    const QString shown = Combo5->text();
-    Combo5->clearList();
-    for (int n : m_ports->listed(inUse))
+    const std::string shown = m_view->text("Combo5");
+    m_view->clearItems("Combo5");
+    m_portEntries.clear();
+    m_portToolTips.clear();
+    int again = -1;
+    for (int n : m_ports->listed(inUse)) {
+        if (n == selected)
+            again = int(m_portEntries.size());
         appendPortEntry(n, m_ports->toolTip(n));
-    const int again = selected > 0 ? Combo5->findData(selected) : -1;
+    }
     if (again >= 0) {
-        Combo5->setListIndex(again);
-        Combo5->setToolTip(Combo5->itemData(again, Qt::ToolTipRole).toString());
+        m_view->setListIndex("Combo5", again);
+        m_view->setToolTip("Combo5", m_portToolTips[std::size_t(again)]);
     } else {
-        Combo5->setText(shown);
+        m_view->setText("Combo5", shown);
     }
 }
 
 void Form1::Combo5_Click()
 {
-    const int index = Combo5->listIndex();
-    if (index < 0)
+    const int index = m_view->listIndex("Combo5");
+    if (index < 0 || index >= int(m_portEntries.size()))
         return;
-    const QString text = Combo5->itemText(index);
-    bool ok = false;
-    const int number = text.mid(QStringLiteral("Com #").size()).toInt(&ok);
-    if (!text.startsWith(QLatin1String("Com #")) || !ok)
-        return;
-    MSComm1->setCommPort(number);
-    Combo5->setToolTip(Combo5->itemData(index, Qt::ToolTipRole).toString());
-    List1->addItem(QStringLiteral("Commport: %1").arg(MSComm1->commPort()));
+    MSComm1.setCommPort(m_portEntries[std::size_t(index)]);
+    m_view->setToolTip("Combo5", m_portToolTips[std::size_t(index)]);
+    m_view->addItem("List1", "Commport: " + std::to_string(MSComm1.commPort()));
 }
 
 void Form1::Command3_Click()
 {
-    if (Combo5->listIndex() < 0) {
-        m_dialogs->message(this, QString(), QStringLiteral("Bitte Comport wählen"), UserDialogs::Icon::None);
+    if (m_view->listIndex("Combo5") < 0) {
+        m_frontEnd.dialogs().message(m_view.get(), "", "Bitte Comport wählen", ui::Dialogs::Icon::None);
         return;
     }
-    if (!MSComm1->isOpen() && !MSComm1->open()) {
-        showPortError(QStringLiteral("Com #%1 kann nicht geöffnet werden.").arg(MSComm1->commPort()));
+    if (!MSComm1.isOpen() && !MSComm1.open()) {
+        showPortError(text::arg("Com #%1 kann nicht geöffnet werden.", {MSComm1.commPort()}));
         return;
     }
     if (!writeFrame(FrameBuilder::connectFrame()))
         return;
-    comport = static_cast<qint16>(MSComm1->commPort());
+    comport = static_cast<std::int16_t>(MSComm1.commPort());
 }
 
 void Form1::Command4_Click()
 {
     if (!m_form2) {
-        QPointer<Form1> self(this);
+        std::weak_ptr<bool> alive = m_alive;
         UpdateHost host;
-        host.comport = [self]() {
-            return self ? self->comport : std::nullopt;
+        host.comport = [this, alive]() { return alive.lock() ? comport : std::nullopt; };
+        host.closePort = [this, alive]() {
+            if (alive.lock())
+                MSComm1.close();
         };
-        host.closePort = [self]() {
-            if (self)
-                self->serialPort().close();
+        host.otherWindowOpen = [this, alive]() {
+            return alive.lock() && !m_closing && m_view->isWindowVisible();
         };
-        m_form2 = new Form2(std::move(host), m_ports, *m_dialogs);
+        m_form2 = std::make_unique<Form2>(m_frontEnd, std::move(host), m_ports);
         m_form2->serialPort().setTrace(&m_trace);
     }
     m_form2->loadAndShow();
@@ -306,12 +221,12 @@ void Form1::Command4_Click()
 void Form1::MSComm1_OnComm()
 {
     // The writer takes the answers (weiter := 1); the window logs them and takes the identification.
-    const QList<DeviceMessage> messages = m_writer->receive();
-    rxBuffer = m_writer->framer().buffer();
+    const std::vector<DeviceMessage> messages = m_writer.receive();
+    rxBuffer = m_writer.framer().buffer();
     for (const DeviceMessage& message : messages) {
         for (int i = 1; i <= 21; ++i)
-            rxBytes[i] = static_cast<std::uint8_t>(message.bytes.at(i - 1));
-        const QString line = message.logLine(longTimeText(QTime::currentTime()));
+            rxBytes[std::size_t(i)] = message.bytes.at(std::size_t(i - 1));
+        const std::string line = message.logLine(text::longTimeText(std::chrono::system_clock::now()));
         switch (message.type()) {
         case DeviceMessage::Text:
         case DeviceMessage::EepromReport:
@@ -319,7 +234,7 @@ void Form1::MSComm1_OnComm()
             break;
         case DeviceMessage::Identification:
             logAtTop(line);
-            setWindowTitle(QStringLiteral("Morvandell: ") + message.payloadText());
+            m_view->setCaption("Morvandell: " + message.payloadText());
             deviceFound = 1;
             break;
         default:
@@ -328,45 +243,45 @@ void Form1::MSComm1_OnComm()
     }
 }
 
-void Form1::logAtTop(const QString& line)
+void Form1::logAtTop(const std::string& line)
 {
-    List1->insertItem(0, line);
+    m_view->insertItem("List1", 0, line);
 }
 
 void Form1::List1_Click()
 {
-    List1->clear();
+    m_view->clearItems("List1");
 }
 
-void Form1::onDeviceLost(const QString& reason)
+void Form1::onDeviceLost(const std::string& reason)
 {
     // Every waiting command ends now; the user hears about it once.
     replyWait.abort();
     if (m_closing)
         return;
-    m_dialogs->message(
-        this, QStringLiteral("Error"),
-        QStringLiteral("Verbindung zu Com #%1 unterbrochen: das Gerät ist nicht mehr erreichbar (%2). "
-                       "Der Port wurde geschlossen.")
-            .arg(MSComm1->commPort())
-            .arg(reason),
-        UserDialogs::Icon::Error);
+    showError(text::arg("Verbindung zu Com #%1 unterbrochen: das Gerät ist nicht mehr erreichbar (%2). "
+                        "Der Port wurde geschlossen.",
+                        {MSComm1.commPort(), reason}));
 }
 
 // --- frames and the reply wait -----------------------------------------------------------------------
 
-bool Form1::writeFrame(const QByteArray& frame)
+bool Form1::writeFrame(const Bytes& frame)
 {
-    if (MSComm1->output(frame))
+    if (MSComm1.output(frame))
         return true;
-    showPortError(QStringLiteral("Senden an Com #%1 fehlgeschlagen.").arg(MSComm1->commPort()));
+    showPortError(text::arg("Senden an Com #%1 fehlgeschlagen.", {MSComm1.commPort()}));
     return false;
 }
 
-void Form1::showPortError(const QString& what)
+void Form1::showError(const std::string& text)
 {
-    m_dialogs->message(this, QStringLiteral("Error"), what + QLatin1Char('\n') + MSComm1->describeLastError(),
-                       UserDialogs::Icon::Error);
+    m_frontEnd.dialogs().message(m_view.get(), "Error", text, ui::Dialogs::Icon::Error);
+}
+
+void Form1::showPortError(const std::string& what)
+{
+    showError(what + "\n" + MSComm1.describeLastError());
 }
 
 static_assert(Form1::ReplyTimeoutMs == DisplayWriter::ReplyTimeout.count());
@@ -377,11 +292,10 @@ bool Form1::reportReply(DisplayWriter::Result result)
     case DisplayWriter::Result::Answered:
         return true;
     case DisplayWriter::Result::WriteFailed:
-        showPortError(QStringLiteral("Senden an Com #%1 fehlgeschlagen.").arg(MSComm1->commPort()));
+        showPortError(text::arg("Senden an Com #%1 fehlgeschlagen.", {MSComm1.commPort()}));
         return false;
     case DisplayWriter::Result::TimedOut:
-        m_dialogs->message(this, QStringLiteral("Error"), QStringLiteral("Timeout"),
-                           UserDialogs::Icon::Error);
+        showError("Timeout");
         return false;
     case DisplayWriter::Result::Aborted:
         return false;
@@ -391,19 +305,21 @@ bool Form1::reportReply(DisplayWriter::Result result)
 
 bool Form1::waitForReply()
 {
-    return reportReply(m_writer->waitForReply());
+    return reportReply(m_writer.waitForReply());
 }
 
-bool Form1::sendAndWait(const QByteArray& frame)
+bool Form1::sendAndWait(const Bytes& frame)
 {
-    return reportReply(m_writer->sendAndWait(frame));
+    return reportReply(m_writer.sendAndWait(frame));
 }
 
 void Form1::setSendingEnabled(bool enabled)
 {
+    if (!m_view)
+        return;
     // Firmwareupdate too: the update window would take the port over under the wait.
-    for (QPushButton* b : {Command2, Command6, Command5, Command3, Command4})
-        b->setEnabled(enabled);
+    for (const char* button : {"Command2", "Command6", "Command5", "Command3", "Command4"})
+        m_view->setEnabled(button, enabled);
 }
 
 // --- reset, slot data, settings ------------------------------------------------------------------------
@@ -415,10 +331,10 @@ void Form1::Command5_Click()
     sendAndWait(FrameBuilder::resetFrame());
 }
 
-quint8 Form1::defaultViewByte() const
+std::uint8_t Form1::defaultViewByte() const
 {
-    const int index = Combo10->listIndex();
-    return index < 0 ? 0 : static_cast<quint8>(index + 1);
+    const int index = m_view->listIndex("Combo10");
+    return index < 0 ? 0 : static_cast<std::uint8_t>(index + 1);
 }
 
 void Form1::Command2_Click()
@@ -428,15 +344,15 @@ void Form1::Command2_Click()
     // Boxes are read just before their frame goes out: edits made during earlier waits count.
     const auto slot = [this](int k) {
         SlotSetting setting;
-        setting.name = slotRows[k].name->text();
-        setting.unit = slotRows[k].unit->text();
-        setting.number = slotChannel[k];
-        setting.divider = slotDivider[k];
+        setting.name = m_view->text(slotRows()[std::size_t(k)].name);
+        setting.unit = m_view->text(slotRows()[std::size_t(k)].unit);
+        setting.number = slotChannel[std::size_t(k)];
+        setting.divider = slotDivider[std::size_t(k)];
         return setting;
     };
-    const DisplayWriter::Result result = m_writer->writeSlotData(slot, [this] { return defaultViewByte(); });
-    frameName = m_writer->frameName();
-    frameUnit = m_writer->frameUnit();
+    const DisplayWriter::Result result = m_writer.writeSlotData(slot, [this] { return defaultViewByte(); });
+    frameName = m_writer.frameName();
+    frameUnit = m_writer.frameUnit();
     reportReply(result);
 }
 
@@ -444,142 +360,151 @@ void Form1::Command6_Click()
 {
     if (deviceFound != 1)
         return;
-    reportReply(m_writer->writeSettings(defaultViewByte()));
+    reportReply(m_writer.writeSettings(defaultViewByte()));
 }
 
 // --- log-definition file and slot assignment -------------------------------------------------------------
 
 void Form1::Command1_Click()
 {
-    // Keep what the lists held, so that a run that reads nothing gives them back.
+    // Once Command1 has run, the file it reads is the one a profile names.
+    m_profileLogDefinition.reset();
+    const std::string folder =
+        files::isDirectory(LogDefinitionFolder) ? std::string(LogDefinitionFolder) : files::homeFolder();
+    const auto chosen = m_frontEnd.dialogs().openFileName(m_view.get(), "Open", folder, "XML Files (*.XML)");
+    if (chosen && !chosen->empty())
+        m_lastLogDefinition = *chosen;
+    if (!m_lastLogDefinition)
+        return; // cancelled before any file was chosen: nothing to read
+    readLogDefinition(*m_lastLogDefinition, nullptr);
+}
+
+// Reads the file into the catalogue and the lists. The lists are emptied first; a run that reads
+// nothing (the file cannot be read) gives them back as they were, and the catalogue is unchanged then.
+bool Form1::readLogDefinition(const std::string& path, bool* errorShown)
+{
     struct Saved
     {
-        QList<QPair<QString, QVariant>> items;
-        QString text;
+        std::vector<std::string> items;
+        std::vector<int> entries;
+        std::string text;
     };
     std::array<Saved, SlotCount + 1> saved;
     for (int k = 1; k <= SlotCount; ++k) {
-        ComboBox* list = slotRows[k].list;
-        for (int i = 0; i < list->count(); ++i)
-            saved[k].items.append({list->itemText(i), list->itemData(i)});
-        saved[k].text = list->text();
-        list->clearList();
-    }
-    for (int k = 1; k <= SlotCount; ++k)
-        slotRows[k].list->setText(QStringLiteral("Bitte wählen..."));
-
-    auto restore = [&] {
-        for (int k = 1; k <= SlotCount; ++k) {
-            ComboBox* list = slotRows[k].list;
-            for (const auto& item : saved[k].items)
-                list->appendItem(item.first, item.second);
-            list->setText(saved[k].text);
-        }
-    };
-
-    const QString folder = QDir(QString::fromLatin1(LogDefinitionFolder)).exists()
-                               ? QString::fromLatin1(LogDefinitionFolder)
-                               : QDir::homePath();
-    const auto chosen =
-        m_dialogs->openFileName(this, QStringLiteral("Open"), folder, QStringLiteral("XML Files (*.XML)"));
-    if (chosen && !chosen->isEmpty())
-        m_lastLogDefinition = *chosen;
-    if (!m_lastLogDefinition) {
-        restore(); // cancelled before any file was chosen: nothing to read
-        return;
+        const char* list = slotRows()[std::size_t(k)].list;
+        for (int i = 0; i < m_view->itemCount(list); ++i)
+            saved[std::size_t(k)].items.push_back(m_view->itemText(list, i));
+        saved[std::size_t(k)].entries = m_slotEntries[std::size_t(k)];
+        saved[std::size_t(k)].text = m_view->text(list);
+        m_view->clearItems(list);
+        m_slotEntries[std::size_t(k)].clear();
+        m_view->setText(list, ChooseText);
     }
 
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_view->setBusy(true);
     ReadReport report;
-    QString error;
-    const bool ok = LogDefinitionReader::readFile(*m_lastLogDefinition, catalogue, &report, &error);
-    QApplication::restoreOverrideCursor();
-    if (!ok) { // the catalogue is unchanged: give the lists back too
-        restore();
-        m_dialogs->message(this, QStringLiteral("Error"), error, UserDialogs::Icon::Error);
-        return;
+    std::string error;
+    const bool ok = LogDefinitionReader::readFile(path, catalogue, &report, &error);
+    m_view->setBusy(false);
+    if (!ok) {
+        for (int k = 1; k <= SlotCount; ++k) {
+            const char* list = slotRows()[std::size_t(k)].list;
+            for (const std::string& item : saved[std::size_t(k)].items)
+                m_view->addItem(list, item);
+            m_slotEntries[std::size_t(k)] = saved[std::size_t(k)].entries;
+            m_view->setText(list, saved[std::size_t(k)].text);
+        }
+        if (errorShown)
+            *errorShown = true;
+        showError(error);
+        return false;
     }
 
     // The report holds at most LogDefinitionReader::MaxEntries names: a file that repeats names on
     // its lines cannot put millions of entries into nine lists.
     for (const CatalogueEntry& entry : report.entries) {
-        for (int k = 1; k <= SlotCount; ++k)
-            slotRows[k].list->appendItem(entry.name, entry.index);
-        Combo11->appendItem(entry.name, entry.index);
+        for (int k = 1; k <= SlotCount; ++k) {
+            m_view->addItem(slotRows()[std::size_t(k)].list, entry.name);
+            m_slotEntries[std::size_t(k)].push_back(entry.index);
+        }
+        m_view->addItem("Combo11", entry.name);
+        m_warningEntries.push_back(entry.index);
     }
-    const QString warning = report.warningText();
-    if (!warning.isEmpty())
-        m_dialogs->message(this, QStringLiteral("Warnung"), warning, UserDialogs::Icon::Warning);
+    const std::string warning = report.warningText();
+    if (!warning.empty())
+        m_frontEnd.dialogs().message(m_view.get(), "Warnung", warning, ui::Dialogs::Icon::Warning);
+    return true;
 }
 
 void Form1::slotList_Click(int slot)
 {
-    SlotRow& row = slotRows[slot];
-    row.name->setText(row.list->text());
+    const SlotRow& row = slotRows()[std::size_t(slot)];
+    const int position = m_view->listIndex(row.list);
+    // Remember the name of every pick; a profile keeps only the slots that were picked.
+    m_pickedChannel[std::size_t(slot)] =
+        position >= 0 ? m_view->itemText(row.list, position) : m_view->text(row.list);
+    m_view->setText(row.name, text::left(m_view->text(row.list), FrameBuilder::NameWidth));
     // The entry knows the catalogue index it came from; no selection reads the never-filled index 0.
     int index = 0;
-    if (row.list->listIndex() >= 0)
-        index = row.list->itemData(row.list->listIndex()).toInt();
+    const std::vector<int>& entries = m_slotEntries[std::size_t(slot)];
+    if (position >= 0 && position < int(entries.size()))
+        index = entries[std::size_t(position)];
     if (index < 0 || index > Catalogue::LastIndex)
         index = 0;
-    slotChannel[slot] = catalogueNumber[index];
-    row.unit->setText(catalogueUnit[index]);
-    slotDivider[slot] = catalogueDivider[index];
+    slotChannel[std::size_t(slot)] = catalogueNumber[std::size_t(index)];
+    m_view->setText(row.unit, text::left(catalogueUnit[std::size_t(index)], FrameBuilder::UnitWidth));
+    slotDivider[std::size_t(slot)] = catalogueDivider[std::size_t(index)];
 }
 
 // --- connection trace --------------------------------------------------------------------------------
 
-bool Form1::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == List1->viewport() &&
-        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
-        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
-        return true;
-    return QWidget::eventFilter(watched, event);
-}
-
-void Form1::showLogMenu(const QPoint& position)
-{
-    // Opened without a loop of its own: a reply wait that runs underneath keeps taking answers.
-    auto* menu = new QMenu(this);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(QStringLiteral("Verbindungsprotokoll speichern…"), this, &Form1::saveTrace);
-    menu->popup(List1->viewport()->mapToGlobal(position));
-}
-
 void Form1::saveTrace()
 {
-    if (!MSComm1->isOpen())
-        m_trace.setPort(MSComm1->commPort(), MSComm1->devicePath(), MSComm1->settings().toString());
-    const auto path = m_dialogs->saveFileName(
-        this, QStringLiteral("Verbindungsprotokoll speichern"),
-        QDir::home().filePath(QStringLiteral("morvandell-verbindung.txt")), QStringLiteral("Text (*.txt)"));
-    if (!path || path->isEmpty())
+    if (!MSComm1.isOpen())
+        m_trace.setPort(MSComm1.commPort(), MSComm1.devicePath(), MSComm1.settings().toString());
+    const auto path = m_frontEnd.dialogs().saveFileName(
+        m_view.get(), "Verbindungsprotokoll speichern",
+        files::join(files::homeFolder(), "morvandell-verbindung.txt"), "Text (*.txt)");
+    if (!path || path->empty())
         return;
-    QString error;
+    std::string error;
     if (!m_trace.save(*path, &error))
-        m_dialogs->message(this, QStringLiteral("Error"), error, UserDialogs::Icon::Error);
+        showError(error);
 }
 
 // --- closing -----------------------------------------------------------------------------------------
 
-void Form1::closeEvent(QCloseEvent* event)
+bool Form1::closeRequested()
 {
     if (m_form2 && m_form2->isTransferring()) {
         // The firmware transfer goes on while the user decides; "Ja" stops it, then this window closes.
-        event->ignore();
-        QPointer<Form1> self(this);
-        m_form2->askToStopTransfer(this, [self] {
-            if (self)
-                self->close();
+        std::weak_ptr<bool> alive = m_alive;
+        m_form2->askToStopTransfer(m_view.get(), [this, alive] {
+            if (alive.lock())
+                closeNow();
         });
-        return;
+        return false;
     }
     // A wait for a display that never answers must not keep the program alive.
     m_closing = true;
     replyWait.abort();
-    MSComm1->close();
-    event->accept();
+    MSComm1.close();
+    if (!m_form2 || !m_form2->isWindowVisible())
+        m_frontEnd.quit();
+    return true;
+}
+
+void Form1::closeNow()
+{
+    if (closeRequested())
+        m_view->hideWindow();
+}
+
+void Form1::unload()
+{
+    m_closing = true;
+    replyWait.abort();
+    MSComm1.close();
 }
 
 } // namespace morvandell

@@ -3,49 +3,69 @@
 #include "control/controlstate.h"
 #include "serial/eventwait.h"
 #include "serial/portdirectory.h"
+#include "serial/serialservice.h"
 #include "serial/tracerecorder.h"
-#include "writer/displaywriter.h"
+#include "ui/model/form.h"
+#include "ui/model/formview.h"
+#include "ui/model/frontend.h"
 #include "writer/displayconfiguration.h"
+#include "writer/displaywriter.h"
 
-#include <QPointer>
-#include <QWidget>
-
+#include <array>
 #include <memory>
-
-class QAction;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QListWidget;
-class QPushButton;
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace morvandell {
 
-class ComboBox;
 class Form2;
-class SerialService;
-class UserDialogs;
 
-// The control window: slots, settings, device link and message log.
-class Form1 : public QWidget, public ControlState
+// The control window: slots, settings, device link and message log. Its handlers, written once against
+// the window model; a front end (Qt, Win32) shows the controls of spec() and reports their events here.
+class Form1 : public ui::FormEvents, public ControlState
 {
-    Q_OBJECT
 public:
     // Time limit of every reply wait.
     static constexpr int ReplyTimeoutMs = 3000;
 
-    explicit Form1(std::shared_ptr<const PortDirectory> ports, UserDialogs* dialogs = nullptr,
-                   QWidget* parent = nullptr);
-    ~Form1() override;
+    // Command ids of the window's context menu (with their shortcuts) and of the log's context menu.
+    static constexpr const char* SaveProfileCommand = "saveProfile"; // Ctrl+S
+    static constexpr const char* LoadProfileCommand = "loadProfile"; // Ctrl+O
+    static constexpr const char* SaveTraceCommand = "saveTrace";
 
-    SerialService& serialPort() { return *MSComm1; }
-    UserDialogs& dialogs() { return *m_dialogs; }
+    // The window's control table.
+    static ui::FormSpec spec();
+    // The slot rows' controls: list, name box, unit box of display slots 1..8 (element 0 unused).
+    struct SlotRow
+    {
+        const char* list;
+        const char* name;
+        const char* unit;
+    };
+    static const std::array<SlotRow, SlotCount + 1>& slotRows();
+
+    // Creates the window through the front end and runs its start-up (the port scan and the lists).
+    Form1(ui::FrontEnd& frontEnd, std::shared_ptr<const PortDirectory> ports);
+    ~Form1() override;
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
+
+    ui::FormView& view() { return *m_view; }
+    const ui::FormView& view() const { return *m_view; }
+    ui::FrontEnd& frontEnd() { return m_frontEnd; }
+    SerialService& serialPort() { return MSComm1; }
+    const SerialService& serialPort() const { return MSComm1; }
     std::shared_ptr<const PortDirectory> ports() const { return m_ports; }
-    Form2* updateWindow() const { return m_form2; }
+    Form2* updateWindow() const { return m_form2.get(); }
+    TraceRecorder& trace() { return m_trace; }
+
+    // Started with a profile: loads it as Ctrl+O does (nothing is sent). False after telling the user.
+    bool openProfileAtStart(const std::string& path);
 
     // Sends one frame and waits for the display's answer. False (after telling the user) when the port
     // refused the bytes, the wait ran out of time, or the device went away.
-    bool sendAndWait(const QByteArray& frame);
+    bool sendAndWait(const Bytes& frame);
     // Clears weiter and waits until the receiver sets it to 1 (or the time limit, or an abort).
     bool waitForReply();
 
@@ -65,7 +85,6 @@ public:
     void Command6_Click();
     // The log's context menu: writes the connection trace of this session to a file the user picks.
     void saveTrace();
-    TraceRecorder& trace() { return m_trace; }
 
     // Profiles (Ctrl+S, Ctrl+O, and the window's context menu).
     void saveProfileClicked();
@@ -74,101 +93,63 @@ public:
     // (with the name and unit boxes as they are) and the default view.
     DisplayConfiguration profileConfiguration() const;
     // False after telling the user; a profile that cannot be read changes nothing.
-    bool saveProfile(const QString& path);
-    bool loadProfile(const QString& path);
+    bool saveProfile(const std::string& path);
+    bool loadProfile(const std::string& path);
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
+    // The catalogue index behind each entry of a slot list (slot 1..8), in list order.
+    const std::vector<int>& slotEntries(int slot) const { return m_slotEntries.at(std::size_t(slot)); }
+    // The port number behind each entry of Combo5, in list order.
+    const std::vector<int>& portEntries() const { return m_portEntries; }
+
+    // ui::FormEvents
+    void load() override {}
+    void click(const std::string& control) override;
+    void dropDown(const std::string& control) override;
+    void command(const std::string& id) override;
+    bool commandEnabled(const std::string& id) const override;
+    bool closeRequested() override;
+    void unload() override;
 
 private:
-    void buildControls();
-    void connectHandlers();
-    void onDeviceLost(const QString& reason);
+    void onDeviceLost(const std::string& reason);
     void setSendingEnabled(bool enabled);
-    bool writeFrame(const QByteArray& frame);
+    bool writeFrame(const Bytes& frame);
     bool reportReply(DisplayWriter::Result result);
-    void showLogMenu(const QPoint& position);
-    void showPortError(const QString& what);
-    void appendPortEntry(int number, const QString& toolTip);
-    void logAtTop(const QString& line);
-    quint8 defaultViewByte() const;
-    void setUpProfiles();
-    bool readLogDefinitionForProfile(const QString& path);
+    void showError(const std::string& text);
+    void showPortError(const std::string& what);
+    void appendPortEntry(int number, const std::string& toolTip);
+    void logAtTop(const std::string& line);
+    std::uint8_t defaultViewByte() const;
+    bool readLogDefinition(const std::string& path, bool* errorShown);
+    int slotOfList(const std::string& control) const;
+    // Closes the window now: every wait ends, the port closes; the program ends when no window is left.
+    void closeNow();
+
+    ui::FrontEnd& m_frontEnd;
+    std::shared_ptr<const PortDirectory> m_ports;
+    std::unique_ptr<ui::FormView> m_view;
+    TraceRecorder m_trace; // every byte of this session (both windows), the last 10 MB
+    SerialService MSComm1;
 
 public:
-    // Controls, named as on the window.
-    QPushButton* Command1 = nullptr;
-    QGroupBox* Frame1 = nullptr;
-    QGroupBox* Frame2 = nullptr;
-    QGroupBox* Frame3 = nullptr;
-    QGroupBox* Frame4 = nullptr;
-    ComboBox* Combo1 = nullptr;
-    ComboBox* Combo2 = nullptr;
-    ComboBox* Combo3 = nullptr;
-    ComboBox* Combo4 = nullptr;
-    ComboBox* Combo5 = nullptr;
-    ComboBox* Combo6 = nullptr;
-    ComboBox* Combo7 = nullptr;
-    ComboBox* Combo8 = nullptr;
-    ComboBox* Combo9 = nullptr;
-    ComboBox* Combo10 = nullptr;
-    ComboBox* Combo11 = nullptr;
-    ComboBox* Combo12 = nullptr;
-    QLineEdit* Text1 = nullptr;
-    QLineEdit* Text2 = nullptr;
-    QLineEdit* Text3 = nullptr;
-    QLineEdit* Text4 = nullptr;
-    QLineEdit* Text5 = nullptr;
-    QLineEdit* Text6 = nullptr;
-    QLineEdit* Text7 = nullptr;
-    QLineEdit* Text8 = nullptr;
-    QLineEdit* Text9 = nullptr;
-    QLineEdit* Text10 = nullptr;
-    QLineEdit* Text11 = nullptr;
-    QLineEdit* Text12 = nullptr;
-    QLineEdit* Text13 = nullptr;
-    QLineEdit* Text14 = nullptr;
-    QLineEdit* Text15 = nullptr;
-    QLineEdit* Text16 = nullptr;
-    QLineEdit* Text17 = nullptr;
-    QPushButton* Command2 = nullptr;
-    QPushButton* Command3 = nullptr;
-    QPushButton* Command4 = nullptr;
-    QPushButton* Command5 = nullptr;
-    QPushButton* Command6 = nullptr;
-    QLabel* Label1 = nullptr;
-    QListWidget* List1 = nullptr;
-    SerialService* MSComm1 = nullptr;
-    QAction* saveProfileAction = nullptr; // Ctrl+S "Profil speichern…"
-    QAction* loadProfileAction = nullptr; // Ctrl+O "Profil laden…"
-
-    // The slot rows: list, name box, unit box of display slots 1..8 (element 0 unused).
-    struct SlotRow
-    {
-        ComboBox* list;
-        QLineEdit* name;
-        QLineEdit* unit;
-    };
-    std::array<SlotRow, SlotCount + 1> slotRows{};
-
     // The reply wait; tests and the update window may watch it.
     EventWait replyWait;
 
 private:
-    std::shared_ptr<const PortDirectory> m_ports;
-    UserDialogs* m_dialogs = nullptr;
-    TraceRecorder m_trace;              // every byte of this session (both windows), the last 10 MB
-    DisplayWriter* m_writer = nullptr;
-    Form2* m_form2 = nullptr;                   // created on first use, owned here
-    std::optional<QString> m_lastLogDefinition; // the file dialog's remembered name
+    DisplayWriter m_writer;
+    std::unique_ptr<Form2> m_form2;               // created on first use
+    std::optional<std::string> m_lastLogDefinition; // the file dialog's remembered name
     bool m_closing = false;
+    std::vector<int> m_portEntries;
+    std::vector<std::string> m_portToolTips;
+    std::array<std::vector<int>, SlotCount + 1> m_slotEntries{};
+    std::vector<int> m_warningEntries; // Combo11's catalogue indices
     // Profiles: the catalogue name last picked per slot (empty: never picked), the log-definition file
     // of the profile last loaded (until Command1 reads another), the folder of the last profile.
-    std::array<std::optional<QString>, SlotCount + 1> m_pickedChannel{};
-    std::optional<QString> m_profileLogDefinition;
-    QString m_profileFolder;
+    std::array<std::optional<std::string>, SlotCount + 1> m_pickedChannel{};
+    std::optional<std::string> m_profileLogDefinition;
+    std::string m_profileFolder;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace morvandell

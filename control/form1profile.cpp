@@ -1,108 +1,21 @@
-// The control window's profiles: saving the current choices, loading them back, the shortcuts and the
-// window's context menu. The file format itself is writer/profile.
+// The control window's profiles: saving the current choices, loading them back, loading one at start.
+// The file format itself is writer/profile.
 #include "control/form1.h"
 
-#include "ui/combobox.h"
-#include "ui/userdialogs.h"
+#include "platform/files.h"
+#include "platform/text.h"
 #include "writer/profile.h"
-
-#include <QAction>
-#include <QContextMenuEvent>
-#include <QDir>
-#include <QFileInfo>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPushButton>
 
 namespace morvandell {
 
 namespace {
 
-// Answers Command1's file question with one given file and passes everything else on, so that a
-// profile's log-definition file is read exactly as Command1 reads a file the user picked.
-class FileAnswer : public UserDialogs
+std::string slotText(int slot, const std::string& channel)
 {
-public:
-    FileAnswer(UserDialogs& real, QString file)
-        : m_real(real)
-        , m_file(std::move(file))
-    {}
-
-    bool errorShown = false;
-
-    void message(QWidget* parent, const QString& title, const QString& text, Icon icon) override
-    {
-        errorShown = errorShown || icon == Icon::Error;
-        m_real.message(parent, title, text, icon);
-    }
-    std::optional<QString> openFileName(QWidget*, const QString&, const QString&, const QString&) override
-    {
-        return m_file;
-    }
-    std::optional<QString> saveFileName(QWidget* parent, const QString& title, const QString& folder,
-                                        const QString& filter) override
-    {
-        return m_real.saveFileName(parent, title, folder, filter);
-    }
-    std::optional<QString> textPrompt(QWidget* parent, const QString& title, const QString& label) override
-    {
-        return m_real.textPrompt(parent, title, label);
-    }
-
-private:
-    UserDialogs& m_real;
-    QString m_file;
-};
-
-QString slotText(int slot, const QString& channel)
-{
-    return QStringLiteral("Slot %1 \"%2\"").arg(slot).arg(channel);
+    return text::arg("Slot %1 \"%2\"", {slot, channel});
 }
 
 } // namespace
-
-void Form1::setUpProfiles()
-{
-    saveProfileAction = new QAction(QStringLiteral("Profil speichern…"), this);
-    saveProfileAction->setObjectName(QStringLiteral("saveProfileAction"));
-    saveProfileAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    loadProfileAction = new QAction(QStringLiteral("Profil laden…"), this);
-    loadProfileAction->setObjectName(QStringLiteral("loadProfileAction"));
-    loadProfileAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    for (QAction* action : {saveProfileAction, loadProfileAction}) {
-        action->setShortcutContext(Qt::WindowShortcut);
-        addAction(action);
-    }
-    connect(saveProfileAction, &QAction::triggered, this, &Form1::saveProfileClicked);
-    connect(loadProfileAction, &QAction::triggered, this, &Form1::loadProfileClicked);
-    // A file dialog opened during a reply wait would hold the wait up; a load would change the slots
-    // under a running write.
-    connect(&replyWait, &EventWait::waitingChanged, this, [this](bool waiting) {
-        saveProfileAction->setEnabled(!waiting);
-        loadProfileAction->setEnabled(!waiting);
-    });
-
-    // Remember the name of every pick; a profile keeps only the slots that were picked.
-    for (int k = 1; k <= SlotCount; ++k) {
-        connect(slotRows[k].list, &ComboBox::clicked, this, [this, k] {
-            ComboBox* list = slotRows[k].list;
-            m_pickedChannel[k] = list->listIndex() >= 0 ? list->itemText(list->listIndex()) : list->text();
-        });
-    }
-    // Once Command1 has run, the file it read is the one a profile names.
-    connect(Command1, &QPushButton::clicked, this, [this] { m_profileLogDefinition.reset(); });
-}
-
-void Form1::contextMenuEvent(QContextMenuEvent* event)
-{
-    // Not modal: a menu's own event loop would hold up a reply wait underneath.
-    auto* menu = new QMenu(this);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(saveProfileAction);
-    menu->addAction(loadProfileAction);
-    menu->popup(event->globalPos());
-    event->accept();
-}
 
 DisplayConfiguration Form1::profileConfiguration() const
 {
@@ -110,140 +23,137 @@ DisplayConfiguration Form1::profileConfiguration() const
     if (m_profileLogDefinition)
         c.logDefinition = *m_profileLogDefinition;
     else if (m_lastLogDefinition)
-        c.logDefinition = QFileInfo(*m_lastLogDefinition).absoluteFilePath();
+        c.logDefinition = files::absolutePath(*m_lastLogDefinition);
     c.defaultView = defaultViewByte();
     for (int k = 1; k <= SlotCount; ++k) {
-        if (m_pickedChannel[k])
-            Profile::slot(c, k) = SlotSetting{*m_pickedChannel[k], slotChannel[k], slotDivider[k],
-                                              slotRows[k].name->text(), slotRows[k].unit->text()};
+        const std::size_t i = std::size_t(k);
+        if (m_pickedChannel[i])
+            Profile::slot(c, k) = SlotSetting{*m_pickedChannel[i], slotChannel[i], slotDivider[i],
+                                              m_view->text(slotRows()[i].name), m_view->text(slotRows()[i].unit)};
     }
     return c;
 }
 
 void Form1::saveProfileClicked()
 {
-    const QString folder = m_profileFolder.isEmpty() ? QDir::homePath() : m_profileFolder;
-    const auto chosen =
-        m_dialogs->saveFileName(this, QStringLiteral("Profil speichern"), folder, Profile::fileFilter());
-    if (chosen && !chosen->isEmpty())
+    const std::string folder = m_profileFolder.empty() ? files::homeFolder() : m_profileFolder;
+    const auto chosen = m_frontEnd.dialogs().saveFileName(m_view.get(), "Profil speichern", folder,
+                                                          Profile::fileFilter());
+    if (chosen && !chosen->empty())
         saveProfile(*chosen);
 }
 
 void Form1::loadProfileClicked()
 {
-    const QString folder = m_profileFolder.isEmpty() ? QDir::homePath() : m_profileFolder;
+    const std::string folder = m_profileFolder.empty() ? files::homeFolder() : m_profileFolder;
     const auto chosen =
-        m_dialogs->openFileName(this, QStringLiteral("Profil laden"), folder, Profile::fileFilter());
-    if (chosen && !chosen->isEmpty())
+        m_frontEnd.dialogs().openFileName(m_view.get(), "Profil laden", folder, Profile::fileFilter());
+    if (chosen && !chosen->empty())
         loadProfile(*chosen);
 }
 
-bool Form1::saveProfile(const QString& path)
+bool Form1::openProfileAtStart(const std::string& path)
 {
-    QString error;
+    return loadProfile(path);
+}
+
+bool Form1::saveProfile(const std::string& path)
+{
+    std::string error;
     if (!Profile::save(path, profileConfiguration(), &error)) {
-        m_dialogs->message(this, QStringLiteral("Error"), error, UserDialogs::Icon::Error);
+        showError(error);
         return false;
     }
-    m_profileFolder = QFileInfo(path).absolutePath();
-    logAtTop(QStringLiteral("Profil gespeichert: ") + QFileInfo(path).fileName());
+    m_profileFolder = files::parentPath(files::absolutePath(path));
+    logAtTop("Profil gespeichert: " + files::fileName(path));
     return true;
 }
 
-bool Form1::readLogDefinitionForProfile(const QString& path)
+bool Form1::loadProfile(const std::string& path)
 {
-    FileAnswer answer(*m_dialogs, path);
-    UserDialogs* const real = m_dialogs;
-    m_dialogs = &answer;
-    Command1_Click();
-    m_dialogs = real;
-    return !answer.errorShown;
-}
-
-bool Form1::loadProfile(const QString& path)
-{
-    QString error;
+    std::string error;
     const std::optional<DisplayConfiguration> profile = Profile::load(path, &error);
     if (!profile) {
-        m_dialogs->message(this, QStringLiteral("Error"), error, UserDialogs::Icon::Error);
+        showError(error);
         return false;
     }
-    m_profileFolder = QFileInfo(path).absolutePath();
+    m_profileFolder = files::parentPath(files::absolutePath(path));
 
     // The channels are looked up in the profile's log-definition file when there is one to read;
     // otherwise the profile's own numbers are used.
-    const QString logDefinition = profile->logDefinition;
-    QString whyUnmatched;
+    const std::string logDefinition = profile->logDefinition;
+    std::string whyUnmatched;
     bool listsFromFile = false;
-    if (logDefinition.isEmpty())
-        whyUnmatched = QStringLiteral("Das Profil nennt keine Log-Definitionsdatei.");
-    else if (!QFileInfo(logDefinition).isFile())
-        whyUnmatched = QStringLiteral("Die Log-Definitionsdatei %1 gibt es nicht.").arg(logDefinition);
-    else if (!(listsFromFile = readLogDefinitionForProfile(logDefinition)))
-        whyUnmatched =
-            QStringLiteral("Die Log-Definitionsdatei %1 konnte nicht gelesen werden.").arg(logDefinition);
-    else
-        whyUnmatched = QStringLiteral("Diese Kanäle fehlen in %1.").arg(logDefinition);
+    if (logDefinition.empty()) {
+        whyUnmatched = "Das Profil nennt keine Log-Definitionsdatei.";
+    } else if (!files::isRegularFile(logDefinition)) {
+        whyUnmatched = text::arg("Die Log-Definitionsdatei %1 gibt es nicht.", {logDefinition});
+    } else {
+        bool errorShown = false;
+        listsFromFile = readLogDefinition(logDefinition, &errorShown) && !errorShown;
+        whyUnmatched = listsFromFile
+                           ? text::arg("Diese Kanäle fehlen in %1.", {logDefinition})
+                           : text::arg("Die Log-Definitionsdatei %1 konnte nicht gelesen werden.", {logDefinition});
+    }
 
-    QStringList changed;
-    QStringList unmatched;
+    std::vector<std::string> changed;
+    std::vector<std::string> unmatched;
     for (int k = 1; k <= SlotCount; ++k) {
-        SlotRow& row = slotRows[k];
+        const std::size_t i = std::size_t(k);
+        const SlotRow& row = slotRows()[i];
         const std::optional<SlotSetting>& setting = Profile::slot(*profile, k);
         if (!setting) {
             // Not in the profile: as after start-up, never picked.
-            row.list->setListIndex(-1);
-            row.list->setText(QStringLiteral("Bitte wählen..."));
-            row.name->clear();
-            row.unit->clear();
-            slotChannel[k] = 0;
-            slotDivider[k] = 0;
-            m_pickedChannel[k].reset();
+            m_view->setListIndex(row.list, -1);
+            m_view->setText(row.list, "Bitte wählen...");
+            m_view->setText(row.name, "");
+            m_view->setText(row.unit, "");
+            slotChannel[i] = 0;
+            slotDivider[i] = 0;
+            m_pickedChannel[i].reset();
             continue;
         }
-        const int position =
-            listsFromFile ? row.list->findText(setting->channel, Qt::MatchExactly | Qt::MatchCaseSensitive)
-                          : -1;
+        int position = -1;
+        if (listsFromFile)
+            for (int p = 0; p < m_view->itemCount(row.list) && position < 0; ++p)
+                if (m_view->itemText(row.list, p) == setting->channel)
+                    position = p;
         if (position >= 0) {
-            row.list->setListIndex(position);
+            m_view->setListIndex(row.list, position);
             slotList_Click(k); // as if the user had picked the entry: number and divider from the file
-            if (slotChannel[k] != setting->number || slotDivider[k] != setting->divider)
-                changed << slotText(k, setting->channel) +
-                               QStringLiteral(": Kanalnummer %1 → %2, Teiler %3 → %4")
-                                   .arg(setting->number)
-                                   .arg(slotChannel[k])
-                                   .arg(setting->divider)
-                                   .arg(slotDivider[k]);
+            if (slotChannel[i] != setting->number || slotDivider[i] != setting->divider)
+                changed.push_back(slotText(k, setting->channel) +
+                                  text::arg(": Kanalnummer %1 → %2, Teiler %3 → %4",
+                                            {setting->number, slotChannel[i], setting->divider, slotDivider[i]}));
         } else {
-            row.list->setListIndex(-1);
-            row.list->setText(setting->channel);
-            slotChannel[k] = setting->number;
-            slotDivider[k] = setting->divider;
-            if (!setting->channel.isEmpty()) // a pick without an entry has no name to look up
-                unmatched << slotText(k, setting->channel);
+            m_view->setListIndex(row.list, -1);
+            m_view->setText(row.list, setting->channel);
+            slotChannel[i] = setting->number;
+            slotDivider[i] = setting->divider;
+            if (!setting->channel.empty()) // a pick without an entry has no name to look up
+                unmatched.push_back(slotText(k, setting->channel));
         }
-        m_pickedChannel[k] = setting->channel;
-        row.name->setText(setting->name);
-        row.unit->setText(setting->unit);
+        m_pickedChannel[i] = setting->channel;
+        m_view->setText(row.name, setting->name);
+        m_view->setText(row.unit, setting->unit);
     }
-    Combo10->setListIndex(profile->defaultView - 1);
+    m_view->setListIndex("Combo10", int(profile->defaultView) - 1);
     if (profile->defaultView == 0)
-        Combo10->setText(QString());
+        m_view->setText("Combo10", "");
     m_profileLogDefinition = logDefinition;
-    logAtTop(QStringLiteral("Profil geladen: ") + QFileInfo(path).fileName());
+    logAtTop("Profil geladen: " + files::fileName(path));
 
-    QStringList notes;
-    if (!changed.isEmpty())
-        notes << QStringLiteral("Die Log-Definitionsdatei weicht vom Profil ab (neue ECU-Firmware?). "
-                                "Verwendet werden die Werte der Datei:\n") +
-                     changed.join(QLatin1Char('\n'));
-    if (!unmatched.isEmpty())
-        notes << whyUnmatched +
-                     QStringLiteral(" Nicht zugeordnet, verwendet werden die Werte des Profils:\n") +
-                     unmatched.join(QLatin1Char('\n'));
-    if (!notes.isEmpty())
-        m_dialogs->message(this, QStringLiteral("Warnung"), notes.join(QStringLiteral("\n\n")),
-                           UserDialogs::Icon::Warning);
+    std::vector<std::string> notes;
+    if (!changed.empty())
+        notes.push_back("Die Log-Definitionsdatei weicht vom Profil ab (neue ECU-Firmware?). "
+                        "Verwendet werden die Werte der Datei:\n" +
+                        text::join(changed, "\n"));
+    if (!unmatched.empty())
+        notes.push_back(whyUnmatched + " Nicht zugeordnet, verwendet werden die Werte des Profils:\n" +
+                        text::join(unmatched, "\n"));
+    if (!notes.empty())
+        m_frontEnd.dialogs().message(m_view.get(), "Warnung", text::join(notes, "\n\n"),
+                                     ui::Dialogs::Icon::Warning);
     return true;
 }
 

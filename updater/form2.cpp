@@ -1,18 +1,9 @@
 #include "updater/form2.h"
 
+#include "platform/files.h"
+#include "platform/text.h"
 #include "serial/portdirectory.h"
-#include "serial/serialservice.h"
-#include "ui/userdialogs.h"
-#include "ui/windowstyle.h"
 #include "updater/firmwareimage.h"
-#include "updater/updatetransfer.h"
-
-#include <QCloseEvent>
-#include <QCoreApplication>
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTimer>
 
 #include <utility>
 
@@ -21,148 +12,130 @@ namespace morvandell {
 namespace {
 
 constexpr auto Caption = "Firmwareupdate";
-constexpr int PortOpenNumber = 14;
-constexpr int ProgressMaximum = 130050;
-const QColor Green(0x00, 0xFF, 0x00); // 65280
+
+ui::ControlSpec control(const char* name, ui::ControlKind kind, int left, int top, int width, int height,
+                        const char* text, bool enabled = true)
+{
+    ui::ControlSpec c;
+    c.name = name;
+    c.kind = kind;
+    c.geometry = {left, top, width, height};
+    c.text = text;
+    c.enabled = enabled;
+    return c;
+}
 
 } // namespace
 
-Form2::Form2(UpdateHost host, std::shared_ptr<const PortDirectory> ports, UserDialogs& dialogs)
-    : QWidget(nullptr)
-    , m_host(std::move(host))
-    , m_dialogs(&dialogs)
+ui::FormSpec Form2::spec()
 {
-    setObjectName(QStringLiteral("Form2"));
-    setFont(windowFont());
+    using K = ui::ControlKind;
+    ui::FormSpec f;
+    f.name = "Form2";
+    f.caption = Caption;
+    f.clientWidth = 3960;
+    f.clientHeight = 1905;
     // Port Open lies beyond the right edge; the window can be widened to reach it.
-    resize(twips(3960), twips(1905));
-    setMinimumSize(size());
+    f.fixedSize = false;
+    // In tab order.
+    f.controls = {
+        control("Command1", K::Button, 120, 120, 1815, 375, "Load File"),
+        control("Command2", K::Button, 120, 600, 1815, 375, "Update - Normal", false),
+        control("Command3", K::Button, 2040, 120, 1815, 375, "Close"),
+        control("Command4", K::Button, 4320, 120, 1815, 375, "Port Open"),
+        control("Command5", K::Button, 2040, 600, 1815, 375, "Update - Recovery", false),
+        control("Label1", K::Label, 120, 1080, 1815, 255, "Status"),
+        control("ProgressBar1", K::ProgressBar, 120, 1440, 3735, 375, ""),
+    };
+    f.controls.back().accessibleName = "Fortschritt";
+    return f;
+}
 
-    MSComm1 = new SerialService(std::move(ports), this);
-    MSComm1->setObjectName(QStringLiteral("MSComm1"));
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(UpdateTransfer::ReadyTimeout);
-    Timer1->setSingleShot(true);
-    Timer1->setTimerType(Qt::PreciseTimer); // a coarse timer may tick up to 5 % early
-    m_transfer = new UpdateTransfer(*MSComm1, *Timer1, this);
-
-    buildControls();
+Form2::Form2(ui::FrontEnd& frontEnd, UpdateHost host, std::shared_ptr<const PortDirectory> ports)
+    : m_frontEnd(frontEnd)
+    , m_host(std::move(host))
+    , MSComm1(frontEnd.loop(), std::move(ports))
+    , m_transfer(MSComm1)
+{
+    m_view = m_frontEnd.createWindow(spec(), *this);
+    MSComm1.received.connect([this] { MSComm1_OnComm(); });
+    MSComm1.deviceLost.connect([this](const std::string&) { onDeviceLost(); });
+    m_transfer.progress.connect(
+        [this](int blocks, int pos, const std::string& text) { onProgress(blocks, pos, text); });
     resetControls();
-
-    connect(Command1, &QPushButton::clicked, this, &Form2::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Form2::Command2_Click);
-    connect(Command3, &QPushButton::clicked, this, &Form2::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &Form2::Command4_Click);
-    connect(Command5, &QPushButton::clicked, this, &Form2::Command5_Click);
-    connect(MSComm1, &SerialService::received, this, &Form2::MSComm1_OnComm);
-    connect(MSComm1, &SerialService::deviceLost, this, &Form2::onDeviceLost);
-    connect(m_transfer, &UpdateTransfer::progress, this, &Form2::onProgress);
 }
 
 Form2::~Form2()
 {
+    *m_alive = false;
     withdrawStopQuestion(); // it may live on in the control window
-    m_transfer->cancel();
-    MSComm1->close();
+    m_transfer.cancel();
+    MSComm1.close();
+    m_view.reset();
 }
 
-void Form2::buildControls()
+void Form2::click(const std::string& control)
 {
-    Command1 = place<QPushButton>(this, "Command1", 120, 120, 1815, 375);
-    Command3 = place<QPushButton>(this, "Command3", 2040, 120, 1815, 375);
-    Command4 = place<QPushButton>(this, "Command4", 4320, 120, 1815, 375);
-    Command2 = place<QPushButton>(this, "Command2", 120, 600, 1815, 375);
-    Command5 = place<QPushButton>(this, "Command5", 2040, 600, 1815, 375);
-    Label1 = place<QLabel>(this, "Label1", 120, 1080, 1815, 255);
-    ProgressBar1 = place<QProgressBar>(this, "ProgressBar1", 120, 1440, 3735, 375);
-
-    Command1->setText(QStringLiteral("Load File"));
-    Command3->setText(QStringLiteral("Close"));
-    Command4->setText(QStringLiteral("Port Open"));
-    Command2->setText(QStringLiteral("Update - Normal"));
-    Command5->setText(QStringLiteral("Update - Recovery"));
-    ProgressBar1->setAccessibleName(QStringLiteral("Fortschritt"));
-    ProgressBar1->setRange(0, ProgressMaximum);
-    ProgressBar1->setTextVisible(true);
-    ProgressBar1->setAlignment(Qt::AlignCenter);
-
-    setTabOrder(Command1, Command2);
-    setTabOrder(Command2, Command3);
-    setTabOrder(Command3, Command4);
-    setTabOrder(Command4, Command5);
-    setTabOrder(Command5, Label1);
-    setTabOrder(Label1, ProgressBar1);
+    if (control == "Command1")
+        Command1_Click();
+    else if (control == "Command2")
+        Command2_Click();
+    else if (control == "Command3")
+        Command3_Click();
+    else if (control == "Command4")
+        Command4_Click();
+    else if (control == "Command5")
+        Command5_Click();
 }
 
 // The controls and the window state as the window is created; every load starts from here.
 void Form2::resetControls()
 {
-    setWindowTitle(QString::fromLatin1(Caption));
-    Command1->setEnabled(true);
-    Command3->setEnabled(true);
-    Command4->setEnabled(true);
-    Command2->setEnabled(false);
-    Command5->setEnabled(false);
-    Command1->setToolTip(QString());
-    Label1->setText(QStringLiteral("Status"));
-    clearStatusGreen();
-    ProgressBar1->setValue(0);
-    ProgressBar1->setFormat(QString());
-    Timer1->stop();
+    m_view->setCaption(Caption);
+    for (const char* button : {"Command1", "Command3", "Command4"})
+        m_view->setEnabled(button, true);
+    m_view->setEnabled("Command2", false);
+    m_view->setEnabled("Command5", false);
+    m_view->setToolTip("Command1", "");
+    m_view->setText("Label1", "Status");
+    m_view->setBackColor("Label1", std::nullopt);
+    m_view->setRange("ProgressBar1", 0, ProgressMaximum);
+    m_view->setValue("ProgressBar1", 0);
+    m_view->setText("ProgressBar1", "");
     imagePath.clear();
     imageLength.reset();
     m_hasPort = false;
-    MSComm1->close();
-    MSComm1->setSettings(LineSettings().toString());
+    MSComm1.close();
+    MSComm1.setSettings(LineSettings().toString());
 }
 
-bool Form2::isTransferring() const
+std::string Form2::statusText() const
 {
-    return m_transfer->isRunning();
-}
-
-QString Form2::statusText() const
-{
-    return Label1->text();
+    return m_view->text("Label1");
 }
 
 bool Form2::statusIsGreen() const
 {
-    return Label1->autoFillBackground() && Label1->palette().color(QPalette::Window) == Green;
+    return m_view->backColor("Label1") == std::optional<std::uint32_t>(Green);
 }
 
-void Form2::setStatus(const QString& text)
+void Form2::setStatus(const std::string& text)
 {
-    Label1->setText(text);
+    m_view->setText("Label1", text);
 }
 
-void Form2::setStatusGreen()
+void Form2::showError(const std::string& text)
 {
-    QPalette palette = Label1->palette();
-    palette.setColor(QPalette::Window, Green);
-    Label1->setPalette(palette);
-    Label1->setAutoFillBackground(true);
-}
-
-void Form2::clearStatusGreen()
-{
-    Label1->setAutoFillBackground(false);
-    Label1->setPalette(QPalette());
-}
-
-void Form2::showError(const QString& text)
-{
-    m_dialogs->message(this, QStringLiteral("Error"), text, UserDialogs::Icon::Error);
+    dialogs().message(m_view.get(), "Error", text, ui::Dialogs::Icon::Error);
 }
 
 bool Form2::openPortOrReport()
 {
     // The number may belong to an adapter plugged in after start-up.
-    MSComm1->directory()->refresh({MSComm1->commPort()});
-    if (MSComm1->open())
+    MSComm1.directory()->refresh({MSComm1.commPort()});
+    if (MSComm1.open())
         return true;
-    showError(QStringLiteral("Der Port kann nicht geöffnet werden.\n%1").arg(MSComm1->describeLastError()));
+    showError("Der Port kann nicht geöffnet werden.\n" + MSComm1.describeLastError());
     return false;
 }
 
@@ -172,14 +145,7 @@ void Form2::loadAndShow()
 {
     if (!m_loaded)
         Form_Load();
-    const bool wasVisible = isVisible();
-    show();
-    if (wasVisible) {
-        // Already open somewhere behind or minimised: bring it forward.
-        setWindowState(windowState() & ~Qt::WindowMinimized);
-        raise();
-    }
-    activateWindow();
+    m_view->showWindow();
 }
 
 void Form2::Form_Load()
@@ -187,43 +153,40 @@ void Form2::Form_Load()
     resetControls();
     m_loaded = true;
 
-    const std::optional<qint16> comport = m_host.comport ? m_host.comport() : std::nullopt;
+    const std::optional<std::int16_t> comport = m_host.comport ? m_host.comport() : std::nullopt;
     if (comport && *comport > 0) {
         // Take over the control window's port.
-        MSComm1->setCommPort(*comport);
+        MSComm1.setCommPort(*comport);
         if (m_host.closePort)
             m_host.closePort();
-        setWindowTitle(QStringLiteral("%1 Com:%2").arg(QLatin1String(Caption)).arg(*comport));
+        m_view->setCaption(text::arg("%1 Com:%2", {Caption, *comport}));
         m_hasPort = true;
         openPortOrReport();
         return;
     }
 
-    const std::optional<QString> answer =
-        m_dialogs->textPrompt(this, QStringLiteral("Hinweis"), QStringLiteral("Comport:"));
-    const QString text = answer.value_or(QString()).trimmed();
-    if (text.isEmpty()) {
-        Command1->setEnabled(false);
+    const std::optional<std::string> answer = dialogs().textPrompt(m_view.get(), "Hinweis", "Comport:");
+    const std::string typed = text::trimmed(answer.value_or(std::string()));
+    if (typed.empty()) {
+        m_view->setEnabled("Command1", false);
         return;
     }
     // The number alone, or an entry as the port list shows it ("Com #3").
-    bool whole = false;
-    const QString digits = text.startsWith(QLatin1String("Com #"), Qt::CaseInsensitive) ? text.mid(5) : text;
-    const int number = digits.toInt(&whole);
-    if (!whole || number < PortDirectory::FirstPort || number > PortDirectory::LastPort) {
-        showError(QStringLiteral("„%1“ ist keine Portnummer. Erlaubt sind die ganzen Zahlen %2 bis %3; "
-                                 "der Port bleibt geschlossen.")
-                      .arg(text)
-                      .arg(PortDirectory::FirstPort)
-                      .arg(PortDirectory::LastPort));
+    const std::string digits =
+        text::startsWith(text::asciiLower(typed), "com #") ? text::trimmed(typed.substr(5)) : typed;
+    const std::optional<long long> number = text::toInteger(digits);
+    if (!number || *number < PortDirectory::FirstPort || *number > PortDirectory::LastPort) {
+        showError(text::arg("„%1“ ist keine Portnummer. Erlaubt sind die ganzen Zahlen %2 bis %3; "
+                            "der Port bleibt geschlossen.",
+                            {typed, PortDirectory::FirstPort, PortDirectory::LastPort}));
         // As after Cancel: no port, and nothing to load for one.
-        Command1->setEnabled(false);
+        m_view->setEnabled("Command1", false);
         return;
     }
-    MSComm1->setCommPort(number);
+    MSComm1.setCommPort(int(*number));
     m_hasPort = true;
-    setWindowTitle(QStringLiteral("%1 Com:%2").arg(QLatin1String(Caption)).arg(MSComm1->commPort()));
-    MSComm1->setSettings(QString::fromLatin1(UpdateProtocol::UpdateSettings));
+    m_view->setCaption(text::arg("%1 Com:%2", {Caption, MSComm1.commPort()}));
+    MSComm1.setSettings(UpdateProtocol::UpdateSettings);
     openPortOrReport();
 }
 
@@ -233,70 +196,84 @@ void Form2::Form_Unload()
         return;
     m_unloading = true;
     // A running transfer ends at its current wait; its file closes as it unwinds.
-    m_transfer->cancel();
-    Timer1->stop();
-    MSComm1->close();
+    m_transfer.cancel();
+    MSComm1.close();
     m_loaded = false;
-    m_dialogs->message(this, QStringLiteral("Hinweis"), QStringLiteral("Please restart."),
-                       UserDialogs::Icon::None);
+    dialogs().message(m_view.get(), "Hinweis", "Please restart.", ui::Dialogs::Icon::None);
     m_unloading = false;
 }
 
-void Form2::closeEvent(QCloseEvent* event)
+bool Form2::closeRequested()
 {
     if (isTransferring()) {
         // The transfer goes on while the user decides; "Ja" stops it and closes the window then.
-        event->ignore();
-        askToStopTransfer(this, [this] { close(); });
-        return;
+        std::weak_ptr<bool> alive = m_alive;
+        askToStopTransfer(m_view.get(), [this, alive] {
+            if (alive.lock())
+                closeWindow();
+        });
+        return false;
     }
     Form_Unload();
-    event->accept();
+    if (!m_host.otherWindowOpen || !m_host.otherWindowOpen())
+        m_frontEnd.quit();
+    return true;
 }
 
-bool Form2::askToStopTransfer(QWidget* parent, std::function<void()> afterStop)
+void Form2::closeWindow()
+{
+    if (closeRequested())
+        m_view->hideWindow();
+}
+
+void Form2::unload()
+{
+    // The program ends: the port closes, nothing more is asked.
+    m_transfer.cancel();
+    MSComm1.close();
+}
+
+bool Form2::askToStopTransfer(ui::FormView* owner, std::function<void()> afterStop)
 {
     if (!isTransferring())
         return false;
     if (m_stopQuestion)
         return true; // already asked
-    const QString text =
-        QStringLiteral("Das Firmware-Update läuft (Block %1 von %2).\n\nWird es jetzt beendet, bleibt das "
-                       "Display im Update-Modus; mit „Update - Recovery“ und derselben Datei lässt es sich "
-                       "wieder herstellen.\n\nUpdate beenden?")
-            .arg(m_transfer->blocksSent())
-            .arg(UpdateProtocol::BlockCount);
-    const bool otherWindow = parent != this;
-    m_stopQuestion =
-        m_dialogs->askWithoutBlocking(parent, QStringLiteral("Firmwareupdate"), text,
-                                      [this, otherWindow, afterStop = std::move(afterStop)](bool yes) {
-                                          m_stopQuestion = nullptr;
-                                          if (!yes)
-                                              return;
-                                          if (!isTransferring()) {
-                                              afterStop();
-                                              return;
-                                          }
-                                          m_afterStop = afterStop;
-                                          m_stopForOtherWindow = otherWindow;
-                                          m_transfer->cancel();
-                                      });
+    const std::string question =
+        text::arg("Das Firmware-Update läuft (Block %1 von %2).\n\nWird es jetzt beendet, bleibt das "
+                  "Display im Update-Modus; mit „Update - Recovery“ und derselben Datei lässt es sich "
+                  "wieder herstellen.\n\nUpdate beenden?",
+                  {m_transfer.blocksSent(), UpdateProtocol::BlockCount});
+    const bool otherWindow = owner != m_view.get();
+    std::weak_ptr<bool> alive = m_alive;
+    m_stopQuestion = dialogs().askWithoutBlocking(
+        owner, Caption, question, [this, alive, otherWindow, afterStop = std::move(afterStop)](bool yes) {
+            if (!alive.lock())
+                return;
+            // The question object is the front end's, which is answering now: let it go afterwards.
+            std::shared_ptr<ui::Dialogs::Question> answered(std::move(m_stopQuestion));
+            m_frontEnd.loop().post([answered] {});
+            if (!yes)
+                return;
+            if (!isTransferring()) {
+                afterStop();
+                return;
+            }
+            m_afterStop = afterStop;
+            m_stopForOtherWindow = otherWindow;
+            m_transfer.cancel();
+        });
     return true;
 }
 
 void Form2::withdrawStopQuestion()
 {
-    if (!m_stopQuestion)
-        return;
-    QObject* question = m_stopQuestion;
-    m_stopQuestion = nullptr;
-    question->disconnect();
-    delete question;
+    m_stopQuestion.reset();
 }
 
 void Form2::Command3_Click()
 {
-    close();
+    closeWindow();
 }
 
 // --- port ------------------------------------------------------------------------------------------
@@ -305,43 +282,38 @@ void Form2::Command4_Click()
 {
     if (isTransferring())
         return;
-    MSComm1->setCommPort(PortOpenNumber);
-    if (!MSComm1->isOpen() && !openPortOrReport())
+    MSComm1.setCommPort(PortOpenNumber);
+    if (!MSComm1.isOpen() && !openPortOrReport())
         return;
     m_hasPort = true;
-    Command2->setEnabled(true);
-    Command5->setEnabled(true);
-    setStatus(QStringLiteral("Warte...."));
+    m_view->setEnabled("Command2", true);
+    m_view->setEnabled("Command5", true);
+    setStatus("Warte....");
 }
 
 void Form2::onDeviceLost()
 {
     if (isTransferring()) {
-        m_transfer->noteDeviceLost();
+        m_transfer.noteDeviceLost();
         return;
     }
     if (!m_loaded)
         return;
-    showError(QStringLiteral(
-                  "Die Verbindung zu Com #%1 ist abgebrochen (Gerät getrennt?). Der Port ist geschlossen.")
-                  .arg(MSComm1->commPort()));
+    showError(text::arg("Die Verbindung zu Com #%1 ist abgebrochen (Gerät getrennt?). Der Port ist geschlossen.",
+                        {MSComm1.commPort()}));
 }
 
 // The receiver: the display's one-byte answers, taken in the order they came.
 void Form2::MSComm1_OnComm()
 {
-    const QByteArray chunk = MSComm1->input();
-    for (const char c : chunk)
-        if (c < 0x05 || c > 0x07)
-            return; // line noise: the read holds no answer
-    for (const char c : chunk) {
-        const auto answer = static_cast<UpdateProtocol::Answer>(c);
+    const Bytes chunk = MSComm1.input();
+    for (const UpdateProtocol::Answer answer : UpdateProtocol::answersIn(chunk)) {
         if (answer == UpdateProtocol::Answer::Complete)
-            setStatusGreen();
+            m_view->setBackColor("Label1", Green);
         setStatus(UpdateProtocol::statusText(answer));
         if (answer == UpdateProtocol::Answer::Complete)
-            MSComm1->close();
-        m_transfer->take(answer);
+            MSComm1.close();
+        m_transfer.take(answer);
     }
 }
 
@@ -351,25 +323,23 @@ void Form2::Command1_Click()
 {
     if (isTransferring())
         return;
-    const std::optional<QString> name =
-        m_dialogs->openFileName(this, QStringLiteral("Open"), QCoreApplication::applicationDirPath(),
-                                QStringLiteral("Binary Files (*.bin)"));
-    if (!name || name->isEmpty())
+    const std::optional<std::string> name =
+        dialogs().openFileName(m_view.get(), "Open", files::programFolder(), "Binary Files (*.bin)");
+    if (!name || name->empty())
         return; // Cancel keeps the previous choice
-    QString error;
-    const std::optional<qint64> length = FirmwareImage::measure(*name, &error);
+    std::string error;
+    const std::optional<std::int64_t> length = FirmwareImage::measure(*name, &error);
     if (!length) {
         showError(error);
         return;
     }
     imagePath = *name;
     imageLength = *length;
-    Command1->setToolTip(FirmwareImage::summary(imagePath, *length));
+    m_view->setToolTip("Command1", FirmwareImage::summary(imagePath, *length));
     if (FirmwareImage::isTooLarge(*length))
-        m_dialogs->message(this, QStringLiteral("Error"), QStringLiteral("Datei zu groß!"),
-                           UserDialogs::Icon::Error);
-    Command2->setEnabled(true);
-    Command5->setEnabled(true);
+        showError("Datei zu groß!");
+    m_view->setEnabled("Command2", true);
+    m_view->setEnabled("Command5", true);
 }
 
 // --- transfers ---------------------------------------------------------------------------------------
@@ -378,8 +348,7 @@ bool Form2::imageLoadedOrReport()
 {
     if (imageLength)
         return true;
-    showError(QStringLiteral(
-        "Es ist keine Firmware-Datei geladen. Bitte zuerst mit „Load File“ eine Datei wählen."));
+    showError("Es ist keine Firmware-Datei geladen. Bitte zuerst mit „Load File“ eine Datei wählen.");
     return false;
 }
 
@@ -387,9 +356,8 @@ bool Form2::portChosenOrReport()
 {
     if (m_hasPort)
         return true;
-    showError(QStringLiteral("Es ist kein Port gewählt; es wird nichts gesendet. Bitte das Update-Fenster "
-                             "schließen, in der Hauptseite den Port verbinden und das Update-Fenster neu "
-                             "öffnen."));
+    showError("Es ist kein Port gewählt; es wird nichts gesendet. Bitte das Update-Fenster schließen, in der "
+              "Hauptseite den Port verbinden und das Update-Fenster neu öffnen.");
     return false;
 }
 
@@ -399,11 +367,11 @@ void Form2::Command2_Click()
         return;
     if (!portChosenOrReport() || !imageLoadedOrReport())
         return;
-    if (!MSComm1->isOpen()) {
-        showError(QStringLiteral("Der Port Com #%1 ist nicht geöffnet; der Update-Befehl kann nicht gesendet "
-                                 "werden.\nEin Display, das schon im Update-Modus wartet, erreicht "
-                                 "„Update - Recovery“.")
-                      .arg(MSComm1->commPort()));
+    if (!MSComm1.isOpen()) {
+        showError(text::arg("Der Port Com #%1 ist nicht geöffnet; der Update-Befehl kann nicht gesendet "
+                            "werden.\nEin Display, das schon im Update-Modus wartet, erreicht "
+                            "„Update - Recovery“.",
+                            {MSComm1.commPort()}));
         return;
     }
     runTransfer(UpdateProtocol::Mode::Normal);
@@ -420,36 +388,39 @@ void Form2::Command5_Click()
 
 void Form2::runTransfer(UpdateProtocol::Mode mode)
 {
-    const bool loadWasEnabled = Command1->isEnabled();
-    const bool portOpenWasEnabled = Command4->isEnabled();
-    for (QPushButton* button : {Command1, Command2, Command4, Command5})
-        button->setEnabled(false);
+    const bool loadWasEnabled = m_view->isEnabled("Command1");
+    const bool portOpenWasEnabled = m_view->isEnabled("Command4");
+    for (const char* button : {"Command1", "Command2", "Command4", "Command5"})
+        m_view->setEnabled(button, false);
     // The status and the bar tell about this transfer only: nothing of an earlier one stays standing.
-    clearStatusGreen();
-    setStatus(QStringLiteral("Warte...."));
-    ProgressBar1->setValue(UpdateProtocol::imagePosAfter(0));
-    ProgressBar1->setFormat(UpdateProtocol::progressText(0, std::nullopt));
+    m_view->setBackColor("Label1", std::nullopt);
+    setStatus("Warte....");
+    m_view->setValue("ProgressBar1", UpdateProtocol::imagePosAfter(0));
+    m_view->setText("ProgressBar1", UpdateProtocol::progressText(0, std::nullopt));
 
-    const UpdateTransfer::Outcome outcome = m_transfer->run(mode, imagePath, *imageLength);
+    std::weak_ptr<bool> alive = m_alive;
+    const UpdateTransfer::Outcome outcome = m_transfer.run(mode, imagePath, *imageLength);
+    if (!alive.lock())
+        return; // the window went away under the transfer
     withdrawStopQuestion();
     const auto afterStop = std::exchange(m_afterStop, nullptr);
     if (!m_loaded)
         return; // the window was unloaded under the transfer
 
-    Command1->setEnabled(loadWasEnabled);
-    Command4->setEnabled(portOpenWasEnabled);
-    Command2->setEnabled(true);
-    Command5->setEnabled(true);
+    m_view->setEnabled("Command1", loadWasEnabled);
+    m_view->setEnabled("Command4", portOpenWasEnabled);
+    m_view->setEnabled("Command2", true);
+    m_view->setEnabled("Command5", true);
 
     if (outcome.result != UpdateTransfer::Result::Finished) {
-        ProgressBar1->setValue(m_transfer->imagePos());
-        ProgressBar1->setFormat(UpdateProtocol::progressText(outcome.blocksSent, std::nullopt) +
-                                QStringLiteral(" · abgebrochen"));
+        m_view->setValue("ProgressBar1", m_transfer.imagePos());
+        m_view->setText("ProgressBar1",
+                        UpdateProtocol::progressText(outcome.blocksSent, std::nullopt) + " · abgebrochen");
         const bool timedOut = outcome.result == UpdateTransfer::Result::ReadyTimeout ||
                               outcome.result == UpdateTransfer::Result::AckTimeout;
-        setStatus(timedOut ? QStringLiteral("Timeout") : QStringLiteral("Abgebrochen."));
+        setStatus(timedOut ? "Timeout" : "Abgebrochen.");
         if (outcome.displayTouched)
-            Command5->setFocus(Qt::OtherFocusReason); // the way back
+            m_view->setFocus("Command5"); // the way back
         if (afterStop && !m_stopForOtherWindow) {
             afterStop(); // closing this window: "Please restart." follows
             return;
@@ -457,25 +428,25 @@ void Form2::runTransfer(UpdateProtocol::Mode mode)
         if (afterStop) {
             // Stopped for the control window's closing: this window stays with the way back, the port
             // closed as after any stop.
-            MSComm1->close();
+            MSComm1.close();
             afterStop();
         }
         showError(outcome.message);
         return;
     }
     // A completion byte that already came ("Fertig.") says more than "Fertig"; keep it.
-    if (m_transfer->protocol().completed)
+    if (m_transfer.protocol().completed)
         return;
     if (mode == UpdateProtocol::Mode::Normal)
-        setStatusGreen();
-    setStatus(QStringLiteral("Fertig"));
+        m_view->setBackColor("Label1", Green);
+    setStatus("Fertig");
 }
 
-void Form2::onProgress(int blocksSent, int imagePos, const QString& text)
+void Form2::onProgress(int blocksSent, int imagePos, const std::string& text)
 {
-    Q_UNUSED(blocksSent);
-    ProgressBar1->setValue(imagePos);
-    ProgressBar1->setFormat(text);
+    (void)blocksSent;
+    m_view->setValue("ProgressBar1", imagePos);
+    m_view->setText("ProgressBar1", text);
 }
 
 } // namespace morvandell

@@ -1,53 +1,62 @@
 #pragma once
 
+#include "serial/serialservice.h"
+#include "ui/model/dialogs.h"
+#include "ui/model/form.h"
+#include "ui/model/formview.h"
+#include "ui/model/frontend.h"
 #include "updater/updatehost.h"
 #include "updater/updateprotocol.h"
+#include "updater/updatetransfer.h"
 
-#include <QPointer>
-#include <QString>
-#include <QWidget>
-
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
-
-class QLabel;
-class QProgressBar;
-class QPushButton;
-class QTimer;
+#include <string>
 
 namespace morvandell {
 
 class PortDirectory;
-class SerialService;
-class UpdateTransfer;
-class UserDialogs;
 
 // The firmware update window: takes over the control window's port, loads an image file and sends it
-// to the display in its normal or recovery form. Top-level, not modal; hidden (not deleted) when closed.
-class Form2 : public QWidget
+// to the display in its normal or recovery form. Top-level, not modal; hidden (not destroyed) when
+// closed. Its handlers, written once against the window model.
+class Form2 : public ui::FormEvents
 {
-    Q_OBJECT
 public:
-    // host: the opener's port number and port; ports: the port directory both windows share;
-    // dialogs: where messages and questions go.
-    Form2(UpdateHost host, std::shared_ptr<const PortDirectory> ports, UserDialogs& dialogs);
+    static constexpr int PortOpenNumber = 14;
+    static constexpr int ProgressMaximum = 130050;
+    static constexpr std::uint32_t Green = 0x00FF00; // 65280
+
+    static ui::FormSpec spec();
+
+    // host: the opener's port number and port; ports: the port directory both windows share. The
+    // window is created hidden; loadAndShow() loads and shows it.
+    Form2(ui::FrontEnd& frontEnd, UpdateHost host, std::shared_ptr<const PortDirectory> ports);
     ~Form2() override;
+    Form2(const Form2&) = delete;
+    Form2& operator=(const Form2&) = delete;
 
     // Loads the window if it is not loaded (start-up runs), then shows and raises it.
     void loadAndShow();
     bool isLoaded() const { return m_loaded; }
-    bool isTransferring() const;
+    bool isWindowVisible() const { return m_view->isWindowVisible(); }
+    bool isTransferring() const { return m_transfer.isRunning(); }
 
-    SerialService& serialPort() { return *MSComm1; }
+    ui::FormView& view() { return *m_view; }
+    const ui::FormView& view() const { return *m_view; }
+    SerialService& serialPort() { return MSComm1; }
+    const SerialService& serialPort() const { return MSComm1; }
+    UpdateTransfer& transfer() { return m_transfer; }
     // Whether the user chose a port (prompt, Port Open) or the window took one over; without one
     // neither update button sends anything.
     bool hasPort() const { return m_hasPort; }
 
-    // While a transfer runs: asks, over parent and without blocking the transfer, whether to stop it.
+    // While a transfer runs: asks, over owner and without blocking the transfer, whether to stop it.
     // "Ja" stops it cleanly (file and port closed) and then runs afterStop; "Nein" lets it go on. The
     // question is withdrawn when the transfer ends first. False (and nothing asked) when no transfer runs.
-    bool askToStopTransfer(QWidget* parent, std::function<void()> afterStop);
+    bool askToStopTransfer(ui::FormView* owner, std::function<void()> afterStop);
 
     // Event handlers, one per control event.
     void Form_Load();
@@ -60,51 +69,44 @@ public:
     void MSComm1_OnComm();
 
     // Window state.
-    QString imagePath;                 // the chosen image file, as the dialog returned it
-    std::optional<qint64> imageLength; // its length when it was loaded
+    std::string imagePath;                   // the chosen image file, as the dialog returned it (UTF-8)
+    std::optional<std::int64_t> imageLength; // its length when it was loaded
 
-    // Controls, named as on the window.
-    QPushButton* Command1 = nullptr;
-    QPushButton* Command2 = nullptr;
-    QPushButton* Command3 = nullptr;
-    QPushButton* Command4 = nullptr;
-    QPushButton* Command5 = nullptr;
-    QLabel* Label1 = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
-    QTimer* Timer1 = nullptr;
-    SerialService* MSComm1 = nullptr;
-
-    // Status line helpers (the label's caption and whether its background is green).
-    QString statusText() const;
+    // The status line (Label1): its caption and whether its background is green.
+    std::string statusText() const;
     bool statusIsGreen() const;
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
+    // ui::FormEvents
+    void click(const std::string& control) override;
+    bool closeRequested() override;
+    void unload() override;
 
 private:
-    void buildControls();
     void resetControls();
     void runTransfer(UpdateProtocol::Mode mode);
     void onDeviceLost();
-    void onProgress(int blocksSent, int imagePos, const QString& text);
-    void setStatus(const QString& text);
-    void setStatusGreen();
-    void showError(const QString& text);
+    void onProgress(int blocksSent, int imagePos, const std::string& text);
+    void setStatus(const std::string& text);
+    void showError(const std::string& text);
     bool openPortOrReport();
     bool imageLoadedOrReport();
     bool portChosenOrReport();
-    void clearStatusGreen();
     void withdrawStopQuestion();
+    void closeWindow();
+    ui::Dialogs& dialogs() { return m_frontEnd.dialogs(); }
 
+    ui::FrontEnd& m_frontEnd;
     UpdateHost m_host;
-    UserDialogs* m_dialogs = nullptr;
-    UpdateTransfer* m_transfer = nullptr;
+    std::unique_ptr<ui::FormView> m_view;
+    SerialService MSComm1;
+    UpdateTransfer m_transfer;
     bool m_loaded = false;
     bool m_unloading = false;
     bool m_hasPort = false;
-    QPointer<QObject> m_stopQuestion;
+    std::unique_ptr<ui::Dialogs::Question> m_stopQuestion;
     std::function<void()> m_afterStop; // set by "Ja": runs once the transfer has stopped
     bool m_stopForOtherWindow = false; // the stop was asked by the control window's closing
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace morvandell

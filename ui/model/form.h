@@ -37,6 +37,7 @@ struct ControlSpec
     bool wrap = false;                   // buttons: the caption wraps onto several lines
     std::optional<std::uint32_t> backColor; // 0xRRGGBB; none: the system's colour
     bool sorted = false;                 // lists: never sorted unless a window says so
+    std::string accessibleName;          // for assistive technology where no caption names the control
 };
 
 // An entry of a menu (the window's context menu, a control's context menu) or a keyboard shortcut.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace morvandell::ui {
@@ -26,6 +28,11 @@ public:
     virtual void setEnabled(const std::string& control, bool enabled) = 0;
     virtual void setToolTip(const std::string& control, const std::string& toolTip) = 0;
     virtual void setFocus(const std::string& control) = 0;
+    // Background colour (labels: the update window's green status line); none: the system's colour.
+    virtual void setBackColor(const std::string& control, std::optional<std::uint32_t> rgb) = 0;
+    virtual std::optional<std::uint32_t> backColor(const std::string& control) const = 0;
+    // While a long step runs inside a handler (reading a large file): a busy cursor over the window.
+    virtual void setBusy(bool busy) { (void)busy; }
 
     // Lists (combo boxes and list boxes). Entries are appended at the end unless inserted; a combo box's
     // edit field keeps its text when entries are added or removed. listIndex -1: nothing selected.
@@ -40,7 +47,7 @@ public:
     // Selects an entry (its text becomes the combo box's text); -1 deselects.
     virtual void setListIndex(const std::string& control, int index) = 0;
 
-    // Progress bars (32-bit range).
+    // Progress bars (32-bit range). A progress bar's text (text/setText) is the text shown on the bar.
     virtual void setRange(const std::string& control, int minimum, int maximum) = 0;
     virtual void setValue(const std::string& control, int value) = 0;
     virtual int value(const std::string& control) const = 0;
@@ -64,9 +71,11 @@ public:
     // Whether a menu entry can be chosen now (greyed out otherwise).
     virtual bool commandEnabled(const std::string& id) const { (void)id; return true; }
     // The user closes the window (title bar, Alt+F4). True: the window may close now; false: it stays
-    // (the handler may have asked a question and closes it later itself).
+    // (the handler may have asked a question and closes it later itself). A window that closes is
+    // hidden, not destroyed: its FormView stays valid, and showWindow() shows it again.
     virtual bool closeRequested() { return true; }
-    // The window is being destroyed (after a close that was allowed, or when the program ends).
+    // The window is being destroyed (after a close that was allowed, or when the program ends). May come
+    // more than once; handlers treat the second as nothing.
     virtual void unload() {}
 };
 

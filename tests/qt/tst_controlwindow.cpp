@@ -1,0 +1,337 @@
+// The control window as a user meets it: its layout, typing and scrolling in its lists, the message
+// log, and the reply wait's edge cases, with the display simulator on a real pseudo-terminal.
+#include "control/form1.h"
+#include "serial/serialservice.h"
+#include "testsupport.h"
+
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <QApplication>
+
+using namespace morvandell;
+using namespace morvandell::test;
+using morvandell::sim::SimulatorConfig;
+
+namespace {
+
+const char* const LogDefinition = "<channel name=\"RPM\" channel=\"12\" unit=\"rpm\" divider=\"1\"/>\n"
+                                  "<channel name=\"Oil_P\" channel=\"13\" unit=\"bar\" divider=\"10\"/>\n";
+
+QByteArray textMessage(const QByteArray& text)
+{
+    return QByteArray("\x55\x00\x00\x00", 4) + text.leftJustified(16, '\0', true) + "\r\n";
+}
+
+void showActive(QWidget* window)
+{
+    window->show();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+}
+
+void wheelDown(QWidget* w)
+{
+    const QPointF at(w->width() / 2.0, w->height() / 2.0);
+    QWheelEvent event(at, w->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w, &event);
+}
+
+// Starts a silent display that has identified itself; the next command waits for an answer.
+void connectSilently(ControlRig& rig)
+{
+    pick(combo(*rig.form, "Combo5"), 0);
+    control<QPushButton>(*rig.form, "Command3")->click();
+    rig.sendRaw(identification("V1"));
+    QVERIFY(waitUntil([&] { return rig.form->deviceFound == 1; }, 2000));
+}
+
+// The control window's widgets by name, as the tests use them.
+struct Controls
+{
+    explicit Controls(Form1& form)
+        : window(windowOf(form.view()))
+    {
+        const auto c = [&](const char* name) { return control(form, name); };
+        Command1 = control<QPushButton>(form, "Command1");
+        Command2 = control<QPushButton>(form, "Command2");
+        Command3 = control<QPushButton>(form, "Command3");
+        Command4 = control<QPushButton>(form, "Command4");
+        Command5 = control<QPushButton>(form, "Command5");
+        Command6 = control<QPushButton>(form, "Command6");
+        Frame1 = control<QGroupBox>(form, "Frame1");
+        Frame2 = control<QGroupBox>(form, "Frame2");
+        Frame3 = control<QGroupBox>(form, "Frame3");
+        Frame4 = control<QGroupBox>(form, "Frame4");
+        Label1 = control<QLabel>(form, "Label1");
+        List1 = control<QListWidget>(form, "List1");
+        for (const char* name : {"Combo1", "Combo4", "Combo5", "Combo6", "Combo9", "Combo10", "Combo11", "Combo12",
+                                 "Text1", "Text2", "Text5", "Text9", "Text12", "Text13", "Text16", "Text17"})
+            widgets[name] = c(name);
+    }
+    QWidget* operator[](const char* name) const { return widgets.value(QString::fromLatin1(name)); }
+    QWidget* window;
+    QPushButton *Command1, *Command2, *Command3, *Command4, *Command5, *Command6;
+    QGroupBox *Frame1, *Frame2, *Frame3, *Frame4;
+    QLabel* Label1;
+    QListWidget* List1;
+    QMap<QString, QWidget*> widgets;
+};
+
+} // namespace
+
+class TestControlWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void theWindowStartsAsDescribedWithReadableCaptions();
+    void aListChangesOnlyByChoosing_data();
+    void aListChangesOnlyByChoosing();
+    void pickingALogEntryClearsTheLog_data();
+    void pickingALogEntryClearsTheLog();
+    void replyWaitEdgeCases_data();
+    void replyWaitEdgeCases();
+};
+
+void TestControlWindow::theWindowStartsAsDescribedWithReadableCaptions()
+{
+    Windows w;
+    const auto form = w.makeForm(directoryOf(QMap<int, QString>{}));
+    Controls f(*form);
+    QCOMPARE(f.window->size(), QSize(334, 422));
+    QCOMPARE(f.window->windowTitle(), QStringLiteral("Morvandell:"));
+    // Twips / 15 within the control's container.
+    const QList<std::pair<QWidget*, QRect>> places{
+        {f.Command1, {8, 0, 321, 25}},   {f.Frame1, {8, 32, 225, 113}},    {f["Combo1"], {8, 16, 100, 21}},
+        {f["Text1"], {112, 16, 65, 19}},    {f["Text5"], {184, 16, 33, 19}},     {f["Combo4"], {8, 88, 100, 21}},
+        {f.Frame2, {8, 144, 225, 113}},  {f["Combo6"], {8, 16, 100, 21}},     {f["Text16"], {112, 16, 65, 19}},
+        {f["Text12"], {184, 16, 33, 19}},   {f["Combo9"], {8, 88, 100, 21}},     {f["Text13"], {112, 88, 65, 19}},
+        {f["Text9"], {184, 88, 33, 19}},    {f.Command2, {240, 40, 89, 217}}, {f.Frame4, {8, 256, 225, 65}},
+        {f.Label1, {8, 16, 97, 17}},     {f["Combo10"], {112, 16, 105, 21}},  {f["Combo11"], {8, 40, 97, 21}},
+        {f["Combo12"], {112, 40, 49, 21}},  {f["Text17"], {168, 40, 49, 19}},    {f.Command6, {240, 264, 89, 57}},
+        {f.Frame3, {8, 320, 321, 97}},   {f["Combo5"], {8, 16, 65, 21}},      {f.Command3, {80, 16, 65, 25}},
+        {f.Command5, {152, 16, 65, 25}}, {f.Command4, {224, 16, 89, 25}},  {f.List1, {8, 48, 305, 43}}};
+    for (const auto& [w, rect] : places) {
+        QVERIFY2(w->geometry() == rect, qPrintable(w->objectName()));
+        QCOMPARE(w->font().pointSizeF(), 8.25);
+        const bool bold = qobject_cast<QGroupBox*>(w) || w == f.List1;
+        QVERIFY2(w->font().bold() == bold, qPrintable(w->objectName()));
+    }
+    QCOMPARE(f.Command1->toolTip(), QStringLiteral("Version.xml der verwendeten Firmware wählen!"));
+    for (QWidget* disabled : std::initializer_list<QWidget*>{f["Combo11"], f["Combo12"], f["Text17"]})
+        QVERIFY(!disabled->isEnabled());
+
+    const auto fits = [](QWidget* w, const QString& text, int margin) {
+        return w->fontMetrics().horizontalAdvance(text) + margin <= w->width();
+    };
+    for (QPushButton* b : {f.Command1, f.Command3, f.Command4, f.Command5})
+        QVERIFY2(fits(b, b->text(), 8), qPrintable(b->text()));
+    for (QPushButton* b : {f.Command2, f.Command6}) // these wrap: every word must fit
+        for (const QString& word : b->text().split(QLatin1Char(' ')))
+            QVERIFY2(fits(b, word, 8), qPrintable(word));
+    QVERIFY(fits(f.Label1, f.Label1->text(), 0));
+    for (QGroupBox* g : {f.Frame1, f.Frame2, f.Frame3, f.Frame4})
+        QVERIFY2(fits(g, g->title(), 16), qPrintable(g->title()));
+}
+
+void TestControlWindow::aListChangesOnlyByChoosing_data()
+{
+    // Steps: "type:<text>" (replacing the field's text), "key:<Tab|Return|Down>", "wheel", "focusElsewhere",
+    // "popup" (open the list), "popupKey:<Down|Return>", "connect" (mouse click on Connect).
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<bool>("picked");
+
+    const auto row = [](const char* name, const char* list, const char* steps, bool picked) {
+        QTest::newRow(name) << QString::fromLatin1(list) << QString::fromLatin1(steps) << picked;
+    };
+    row("slot list: type, Tab", "Combo1", "type:r|key:Tab", false);
+    row("slot list: type an entry's name, Enter", "Combo1", "type:RPM|key:Return", false);
+    row("slot list: type, click elsewhere", "Combo1", "type:oil|connect", false);
+    row("slot list: wheel without focus", "Combo1", "focusElsewhere|wheel", false);
+    row("slot list: wheel with focus", "Combo1", "wheel", true);
+    row("slot list: arrow key", "Combo1", "key:Down", true);
+    row("slot list: opened list, keys", "Combo1", "popup|popupKey:Down|popupKey:Return", true);
+    row("port list: type, Enter, Connect", "Combo5", "type:Com #3|key:Return|connect", false);
+    row("port list: type, Connect", "Combo5", "type:Com #3|connect", false);
+    row("port list: type, Tab, Connect", "Combo5", "type:com|key:Tab|connect", false);
+    row("port list: wheel without focus", "Combo5", "focusElsewhere|wheel|connect", false);
+    row("port list: wheel with focus, Connect", "Combo5", "wheel|connect", true);
+    row("port list: arrow key, Connect", "Combo5", "key:Down|connect", true);
+}
+
+void TestControlWindow::aListChangesOnlyByChoosing()
+{
+    QFETCH(QString, list);
+    QFETCH(QString, steps);
+    QFETCH(bool, picked);
+
+    ControlRig rig;
+    Form1& form = *rig.form;
+    Controls f(form);
+    rig.dialogs.fileAnswers = {writeTempFile(QStringLiteral("lists.xml"), LogDefinition)};
+    f.Command1->click();
+    QCOMPARE(test::combo(form, "Combo1")->count(), 2);
+    control<QLineEdit>(form, "Text1")->setText(QStringLiteral("Mine")); // the user's own name for slot 1
+    showActive(f.window);
+    auto* combo = f.window->findChild<ComboBox*>(list);
+    combo->setFocus();
+    QVERIFY(combo->hasFocus());
+
+    int clicks = 0;
+    connect(combo, &ComboBox::clicked, combo, [&] { ++clicks; });
+    const QMap<QString, Qt::Key> keys{
+        {"Tab", Qt::Key_Tab}, {"Return", Qt::Key_Return}, {"Down", Qt::Key_Down}};
+    for (const QString& step : steps.split(QLatin1Char('|'))) {
+        const QString arg = step.section(QLatin1Char(':'), 1);
+        if (step.startsWith(QLatin1String("type:"))) {
+            QTest::keyClick(combo, Qt::Key_A, Qt::ControlModifier); // over the whole field
+            QTest::keyClicks(combo, arg);
+        } else if (step.startsWith(QLatin1String("key:")))
+            QTest::keyClick(combo, keys.value(arg));
+        else if (step == QLatin1String("wheel"))
+            wheelDown(combo);
+        else if (step == QLatin1String("focusElsewhere"))
+            f["Text2"]->setFocus();
+        else if (step == QLatin1String("popup"))
+            combo->showPopup();
+        else if (step.startsWith(QLatin1String("popupKey:")))
+            QTest::keyClick(combo->view(), keys.value(arg));
+        else if (step == QLatin1String("connect"))
+            QTest::mouseClick(f.Command3, Qt::LeftButton);
+        QTest::qWait(20);
+    }
+
+    const QString typed = steps.section(QLatin1String("type:"), 1).section(QLatin1Char('|'), 0, 0);
+    if (!typed.isEmpty())
+        QCOMPARE(combo->text(), typed); // nothing completed
+    QCOMPARE(clicks, picked ? 1 : 0);
+    QCOMPARE(combo->listIndex() >= 0, picked);
+    if (list == QLatin1String("Combo1")) {
+        QCOMPARE(control<QLineEdit>(form, "Text1")->text(),
+                 picked ? combo->itemText(combo->listIndex()) : QStringLiteral("Mine"));
+        QCOMPARE(form.slotChannel[1], picked ? form.catalogueNumber[std::size_t(combo->listIndex() + 1)] : 0);
+    } else {
+        QCOMPARE(form.serialPort().isOpen(), picked);
+        QCOMPARE(rig.dialogs.hasMessage(QStringLiteral("Bitte Comport wählen")), !picked);
+    }
+}
+
+void TestControlWindow::pickingALogEntryClearsTheLog_data()
+{
+    QTest::addColumn<bool>("withKeys");
+    QTest::newRow("mouse") << false;
+    QTest::newRow("keys") << true;
+}
+
+void TestControlWindow::pickingALogEntryClearsTheLog()
+{
+    QFETCH(bool, withKeys);
+    Windows w;
+    const auto form = w.makeForm(directoryOf(QMap<int, QString>{}));
+    Controls f(*form);
+    showActive(f.window);
+    for (const char* line : {"one", "two", "three"})
+        f.List1->insertItem(0, QString::fromLatin1(line));
+    if (withKeys) {
+        f.List1->setFocus();
+        QTest::keyClick(f.List1, Qt::Key_Down);
+    } else {
+        QTest::mouseClick(f.List1->viewport(), Qt::LeftButton, {},
+                          f.List1->visualItemRect(f.List1->item(1)).center());
+    }
+    QCOMPARE(f.List1->count(), 0);
+    f.List1->insertItem(0, QStringLiteral("new line")); // new lines alone never clear it
+    QTest::qWait(20);
+    QCOMPARE(f.List1->count(), 1);
+}
+
+void TestControlWindow::replyWaitEdgeCases_data()
+{
+    QTest::addColumn<QByteArray>("during"); // sent by the display 500 ms into Reset's wait
+    QTest::addColumn<bool>("deviceGoes");   // the display's line closes on the reset frame
+    QTest::addColumn<bool>("resetTwice");   // Reset again after the device went away
+    QTest::addColumn<int>("minMs");
+    QTest::addColumn<int>("maxMs");
+    QTest::addColumn<QString>("message"); // the one message box, empty: none
+
+    QTest::newRow("identification does not end the wait")
+        << identification("V2") << false << false << 2900 << 4500 << "Timeout";
+    QTest::newRow("an unrelated text message ends it")
+        << textMessage("Hallo") << false << false << 400 << 1500 << QString();
+    QTest::newRow("device gone during the wait")
+        << QByteArray() << true << false << 0 << 1500 << "Verbindung zu Com #3 unterbrochen";
+    QTest::newRow("Reset after the device went away")
+        << QByteArray() << true << true << 0 << 1500 << "Senden an Com #3 fehlgeschlagen";
+}
+
+void TestControlWindow::replyWaitEdgeCases()
+{
+    QFETCH(QByteArray, during);
+    QFETCH(bool, deviceGoes);
+    QFETCH(bool, resetTwice);
+    QFETCH(int, minMs);
+    QFETCH(int, maxMs);
+    QFETCH(QString, message);
+
+    SimulatorConfig config;
+    config.silent = !deviceGoes;
+    config.closeAfterFrames = deviceGoes ? 2 : -1;
+    ControlRig rig(config);
+    if (deviceGoes)
+        QVERIFY(rig.connect());
+    else
+        connectSilently(rig);
+    Form1& form = *rig.form;
+    Controls f(form);
+
+    if (resetTwice) {
+        f.Command5->click();
+        QVERIFY(waitUntil([&] { return !form.serialPort().isOpen(); }, 2000));
+        rig.dialogs.messages.clear();
+    }
+    // Firmwareupdate is a sending button too: the update window would take the port over under the wait.
+    bool updateDisabled = false;
+    if (!deviceGoes) {
+        QTimer::singleShot(300, f.window, [&] {
+            updateDisabled = !f.Command4->isEnabled();
+            f.Command4->click();
+        });
+        QTimer::singleShot(500, f.window, [&] { rig.sendRaw(during); });
+    }
+    QElapsedTimer clock;
+    clock.start();
+    f.Command5->click();
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= minMs && elapsed <= maxMs, qPrintable(QString::number(elapsed)));
+    if (message.isEmpty()) {
+        QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
+    } else {
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QVERIFY2(rig.dialogs.messages[0].text.startsWith(message), qPrintable(rig.dialogs.allMessages()));
+    }
+    if (deviceGoes) {
+        // The cause is what happened to the line, never a stale text of an earlier call.
+        QVERIFY(!form.serialPort().isOpen());
+        QVERIFY2(!rig.dialogs.allMessages().contains(QLatin1String("ioctl")),
+                 qPrintable(rig.dialogs.allMessages()));
+    } else {
+        QVERIFY(updateDisabled);
+        QVERIFY(!form.updateWindow());
+        QVERIFY(f.Command4->isEnabled());
+        const QByteArray payload = during.mid(4, 16);
+        const QString logged = QString::fromLatin1(payload.left(payload.indexOf('\0')));
+        QVERIFY2(f.List1->item(0)->text().endsWith(logged), qPrintable(f.List1->item(0)->text()));
+    }
+}
+
+QTEST_MAIN(TestControlWindow)
+#include "tst_controlwindow.moc"

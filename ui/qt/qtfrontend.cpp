@@ -1,0 +1,29 @@
+#include "ui/qt/qtfrontend.h"
+
+#include "ui/qt/qtformview.h"
+
+#include <QCoreApplication>
+
+namespace morvandell::ui::qt {
+
+QtFrontEnd::QtFrontEnd(Dialogs* dialogs)
+    : m_dialogs(dialogs ? dialogs : &m_qtDialogs)
+{}
+
+std::unique_ptr<FormView> QtFrontEnd::createWindow(const FormSpec& spec, FormEvents& events)
+{
+    return std::make_unique<QtFormView>(spec, events);
+}
+
+void QtFrontEnd::quit()
+{
+    // After the current event; the loop sees the application's Quit and ends every wait.
+    QCoreApplication::quit();
+}
+
+QtFormView& QtFrontEnd::qtView(FormView& view)
+{
+    return dynamic_cast<QtFormView&>(view);
+}
+
+} // namespace morvandell::ui::qt
