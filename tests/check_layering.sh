@@ -20,6 +20,9 @@ forbid "$core" 'Q[A-Za-z]*|q[a-z]*\.h|Qt|control/|ui/|updater/form2|cli/|app/' "
 forbid "$(ls platform/*.{h,cpp} serial/*.{h,cpp} catalogue/*.{h,cpp} writer/*.{h,cpp} \
              tools/simulator/{simulatorconfig,displaylogic,demodisplay}.{h,cpp} 2>/dev/null)" 'windows\.h|unistd\.h|termios\.h|poll\.h|sys/' \
     "portable core code must leave the operating system to unix/ and windows/"
+# The windows' handlers are written once for every front end: no toolkit, no front end.
+forbid "$(ls control/*.{h,cpp} updater/form2*.{h,cpp} ui/model/*.h 2>/dev/null)" 'Q[A-Za-z]*|q[a-z]*\.h|Qt|ui/qt/|ui/win32/|windows\.h|app/|cli/' \
+    "the windows' handlers and the window model must not include a toolkit or a front end"
 forbid "$(ls cli/*.{h,cpp} 2>/dev/null)" 'Q[A-Za-z]*|Qt|control/|ui/|updater/form2|app/' "the command-line tool must not include Qt or window code"
 [ $status -eq 0 ] && echo "Includes follow the layers."
 exit $status
