@@ -1,49 +1,87 @@
 #include "cli/clitool.h"
 
 #include "catalogue/logdefinitionreader.h"
-#include "cli/interruptnotifier.h"
-#include "cli/profileaccess.h"
+#include "platform/files.h"
+#include "platform/text.h"
 #include "serial/portdoctor.h"
 #include "serial/serialservice.h"
 #include "updater/firmwareimage.h"
 #include "updater/updateprotocol.h"
 #include "updater/updatetransfer.h"
 #include "writer/framebuilder.h"
+#include "writer/profile.h"
 
-#include <QFileInfo>
-#include <QTime>
-#include <QTimer>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
+#ifdef _WIN32
+#include <io.h>
+#define morvandell_isatty(f) ::_isatty(::_fileno(f))
+#else
 #include <unistd.h>
-
+#define morvandell_isatty(f) ::isatty(::fileno(f))
+#endif
 
 namespace morvandell {
 
 namespace {
 
 // The control window's lists hold at most this many names; a --slot pick sees the same entries.
-constexpr qsizetype MaxListEntries = 1024;
-constexpr int NameBoxLength = 8;
-constexpr int UnitBoxLength = 3;
+constexpr std::size_t MaxListEntries = 1024;
+constexpr std::size_t NameBoxLength = 8;
+constexpr std::size_t UnitBoxLength = 3;
 
-// Failure texts from the windows span lines; a failure here is one line.
-QString oneLine(QString text)
+bool isBlank(char c)
 {
-    text.replace(QLatin1String("\n\n"), QLatin1String(" "));
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return text.simplified();
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Failure texts from the windows span lines; a failure here is one line: every run of blanks and line
+// ends becomes one blank, none at either end.
+std::string oneLine(const std::string& text)
+{
+    std::string line;
+    bool blank = false;
+    for (const char c : text) {
+        if (isBlank(c)) {
+            blank = !line.empty();
+            continue;
+        }
+        if (blank)
+            line += ' ';
+        blank = false;
+        line += c;
+    }
+    return line;
+}
+
+// The first `count` characters as a text box keeps them: counted in UTF-16 units, a character beyond
+// U+FFFF counting two, never half of one.
+std::string boxText(const std::string& utf8, std::size_t count)
+{
+    std::u32string kept;
+    std::size_t units = 0;
+    for (const char32_t c : text::toCodePoints(utf8)) {
+        units += c > 0xFFFF ? 2 : 1;
+        if (units > count)
+            break;
+        kept += c;
+    }
+    return text::fromCodePoints(kept);
 }
 
 } // namespace
 
-CliTool::CliTool(std::shared_ptr<const PortDirectory> ports, FILE* out, FILE* err, QObject* parent)
-    : QObject(parent)
+CliTool::CliTool(EventLoop& loop, std::shared_ptr<const PortDirectory> ports, std::FILE* out, std::FILE* err)
+    : m_loop(loop)
     , m_out(out)
     , m_err(err)
     , m_systemPorts(std::move(ports))
+    , m_interrupt(loop)
+    , m_wait(loop)
 {
-    m_interrupt = new InterruptNotifier(this);
-    connect(m_interrupt, &InterruptNotifier::interrupted, this, &CliTool::onInterrupted);
+    m_interrupt.interrupted.connect([this] { onInterrupted(); });
 }
 
 CliTool::~CliTool()
@@ -55,26 +93,26 @@ CliTool::~CliTool()
     m_trace.setSink(nullptr);
 }
 
-void CliTool::print(const QString& line)
+void CliTool::print(const std::string& line)
 {
-    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), m_out);
+    std::fputs((line + "\n").c_str(), m_out);
     std::fflush(m_out);
 }
 
-void CliTool::fail(const QString& line)
+void CliTool::fail(const std::string& line)
 {
     if (m_progressOnTerminal && m_progressStep >= 0)
         std::fputc('\n', m_err);
     m_progressStep = -1;
-    std::fputs((QStringLiteral("morvandell-cli: ") + oneLine(line) + QLatin1Char('\n')).toUtf8().constData(),
-               m_err);
+    std::fputs(("morvandell-cli: " + oneLine(line) + "\n").c_str(), m_err);
     std::fflush(m_err);
 }
 
-void CliTool::warn(const QString& text)
+void CliTool::warn(const std::string& text)
 {
-    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        std::fputs((QStringLiteral("Warnung: ") + line + QLatin1Char('\n')).toUtf8().constData(), m_err);
+    for (const std::string& line : text::split(text, '\n'))
+        if (!line.empty())
+            std::fputs(("Warnung: " + line + "\n").c_str(), m_err);
     std::fflush(m_err);
 }
 
@@ -82,9 +120,9 @@ int CliTool::run(const Invocation& invocation)
 {
     m_inv = invocation;
     m_ports = m_systemPorts;
-    if (!m_inv.port.isEmpty() && !resolvePort(m_inv.port))
+    if (!m_inv.port.empty() && !resolvePort(m_inv.port))
         return ExitStatus::Usage;
-    if (!m_inv.trace.isEmpty() && !startTrace())
+    if (!m_inv.trace.empty() && !startTrace())
         return ExitStatus::FileFailed;
 
     switch (m_inv.command) {
@@ -103,65 +141,63 @@ int CliTool::run(const Invocation& invocation)
     case Invocation::Command::None:
         break;
     }
-    fail(QStringLiteral("Kein Befehl angegeben."));
+    fail("Kein Befehl angegeben.");
     return ExitStatus::Usage;
 }
 
-bool CliTool::resolvePort(const QString& portText)
+bool CliTool::resolvePort(const std::string& portText)
 {
-    bool isNumber = false;
-    const int number = portText.toInt(&isNumber);
-    if (isNumber) {
-        if (number < PortDirectory::FirstPort || number > PortDirectory::LastPort) {
-            fail(QStringLiteral("Portnummer %1 gibt es nicht: erlaubt sind 1 bis 16 oder ein Gerätepfad.")
-                     .arg(portText));
+    if (const std::optional<int> number = Invocation::number(portText)) {
+        if (*number < PortDirectory::FirstPort || *number > PortDirectory::LastPort) {
+            fail(text::arg("Portnummer %1 gibt es nicht: erlaubt sind 1 bis 16 oder ein Gerätepfad.", {portText}));
             return false;
         }
-        m_number = number;
+        m_number = *number;
         return true;
     }
     // A device path: its number in the port directory when it has one, so messages name it alike.
-    const QString canonical = QFileInfo(portText).canonicalFilePath();
-    const auto entries = m_systemPorts->entries();
-    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
-        if (it->device == portText ||
-            (!canonical.isEmpty() && QFileInfo(it->device).canonicalFilePath() == canonical)) {
-            m_number = it.key();
+    const std::string canonical = files::canonicalPath(portText);
+    for (const auto& [number, entry] : m_systemPorts->entries()) {
+        if (entry.device == portText || (!canonical.empty() && files::canonicalPath(entry.device) == canonical)) {
+            m_number = number;
             return true;
         }
     }
     m_number = PortDirectory::FirstPort;
-    m_ports =
-        std::make_shared<const PortDirectory>(QMap<int, PortDirectory::Entry>{{m_number, {portText, QString()}}});
+    m_ports = std::make_shared<const PortDirectory>(
+        std::map<int, PortDirectory::Entry>{{m_number, PortDirectory::Entry{portText, std::string(), nullptr}}});
     return true;
 }
 
 bool CliTool::startTrace()
 {
-    m_traceFile.setFileName(m_inv.trace);
-    if (!m_traceFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        fail(QStringLiteral("Das Verbindungsprotokoll %1 kann nicht geschrieben werden: %2")
-                 .arg(m_inv.trace, m_traceFile.errorString()));
+    errno = 0;
+    m_traceFile.open(files::toPath(m_inv.trace), std::ios::binary | std::ios::trunc);
+    if (!m_traceFile) {
+        const int why = errno;
+        fail(text::arg("Das Verbindungsprotokoll %1 kann nicht geschrieben werden: %2",
+                       {m_inv.trace, why ? std::strerror(why) : "Unbekannter Fehler"}));
         return false;
     }
-    m_trace.setPort(m_number, m_number ? m_ports->entry(m_number).device : QString(),
+    m_trace.setPort(m_number, m_number ? m_ports->entry(m_number).device : std::string(),
                     LineSettings().toString());
-    m_trace.setSink(&m_traceFile);
+    m_trace.setSink([this](std::string_view lines) {
+        m_traceFile.write(lines.data(), std::streamsize(lines.size()));
+        m_traceFile.flush(); // what was traced survives however the program ends
+    });
     return true;
 }
 
 std::optional<int> CliTool::openPort()
 {
-    m_port = new SerialService(m_ports, this);
-    m_port->setTrace(m_traceFile.isOpen() ? &m_trace : nullptr);
+    m_port = std::make_unique<SerialService>(m_loop, m_ports);
+    m_port->setTrace(m_traceFile.is_open() ? &m_trace : nullptr);
     m_port->setCommPort(m_number);
-    connect(m_port, &SerialService::received, this, &CliTool::onReceived);
-    connect(m_port, &SerialService::deviceLost, this, &CliTool::onDeviceLost);
-    m_writer = new DisplayWriter(*m_port, m_weiter, m_wait, this);
+    m_port->received.connect([this] { onReceived(); });
+    m_port->deviceLost.connect([this](const std::string& reason) { onDeviceLost(reason); });
+    m_writer = std::make_unique<DisplayWriter>(*m_port, m_weiter, m_wait);
     if (!m_port->open()) {
-        fail(QStringLiteral("Com #%1 kann nicht geöffnet werden. %2")
-                 .arg(m_number)
-                 .arg(m_port->describeLastError()));
+        fail(text::arg("Com #%1 kann nicht geöffnet werden. %2", {m_number, m_port->describeLastError()}));
         return ExitStatus::PortFailed;
     }
     return std::nullopt;
@@ -183,27 +219,27 @@ void CliTool::onReceived()
     if (m_transfer) {
         // After the transfer only the completion byte matters.
         const auto answers = UpdateProtocol::answersIn(m_port->input());
-        if (answers.contains(UpdateProtocol::Answer::Complete)) {
+        if (std::find(answers.begin(), answers.end(), UpdateProtocol::Answer::Complete) != answers.end()) {
             m_port->close();
-            m_firmware = QString();
+            m_firmware = std::string();
             m_wait.wake();
         }
         return;
     }
     for (const DeviceMessage& message : m_writer->receive()) {
-        const QString line = message.logLine(longTimeText(QTime::currentTime()));
+        const std::string line = message.logLine(text::longTimeText(std::chrono::system_clock::now()));
         if (message.type() == DeviceMessage::Identification) {
             m_firmware = message.payloadText();
             m_wait.wake();
             if (m_inv.command == Invocation::Command::Identify)
                 continue; // identify prints the firmware text alone
         }
-        if (!line.isEmpty())
+        if (!line.empty())
             print(line);
     }
 }
 
-void CliTool::onDeviceLost(const QString& reason)
+void CliTool::onDeviceLost(const std::string& reason)
 {
     m_lost = true;
     m_lostReason = reason;
@@ -221,35 +257,35 @@ void CliTool::onInterrupted()
 
 int CliTool::interruptedStatus()
 {
-    fail(QStringLiteral("Abgebrochen (Strg+C)."));
+    fail("Abgebrochen (Strg+C).");
     return ExitStatus::Interrupted;
 }
 
-int CliTool::replyStatus(DisplayWriter::Result result, const QString& what)
+int CliTool::replyStatus(DisplayWriter::Result result, const std::string& what)
 {
     switch (result) {
     case DisplayWriter::Result::Answered:
         return ExitStatus::Done;
     case DisplayWriter::Result::TimedOut:
-        fail(QStringLiteral("Timeout: das Display hat %1 nicht innerhalb von %2 ms beantwortet.")
-                 .arg(what)
-                 .arg(DisplayWriter::ReplyTimeout.count()));
+        fail(text::arg("Timeout: das Display hat %1 nicht innerhalb von %2 ms beantwortet.",
+                       {what, static_cast<long long>(DisplayWriter::ReplyTimeout.count())}));
         return ExitStatus::NoAnswer;
     case DisplayWriter::Result::Aborted:
+        break;
     case DisplayWriter::Result::WriteFailed:
+        // A vanished device shows first as a refused write; the port reports the loss right after.
+        if (!m_lost && !m_interrupt.isInterrupted())
+            m_wait.waitUntil([this] { return m_lost; }, LossGrace);
         break;
     }
-    if (m_interrupt->isInterrupted())
+    if (m_interrupt.isInterrupted())
         return interruptedStatus();
     if (m_lost || !m_port->isOpen()) {
-        fail(QStringLiteral("Verbindung zu Com #%1 unterbrochen: das Gerät ist nicht mehr erreichbar (%2).")
-                 .arg(m_number)
-                 .arg(m_lostReason.isEmpty() ? m_port->lastErrorText() : m_lostReason));
+        fail(text::arg("Verbindung zu Com #%1 unterbrochen: das Gerät ist nicht mehr erreichbar (%2).",
+                       {m_number, m_lostReason.empty() ? m_port->lastErrorText() : m_lostReason}));
         return ExitStatus::DeviceGone;
     }
-    fail(QStringLiteral("Senden an Com #%1 fehlgeschlagen. %2")
-             .arg(m_number)
-             .arg(m_port->describeLastError()));
+    fail(text::arg("Senden an Com #%1 fehlgeschlagen. %2", {m_number, m_port->describeLastError()}));
     return ExitStatus::DeviceGone;
 }
 
@@ -259,26 +295,25 @@ int CliTool::ports()
 {
     // As the port list: each number judged by its own open attempt; listed when it opens, or when it
     // exists but is busy or not permitted.
-    SerialService probe(m_systemPorts);
-    probe.setTrace(m_traceFile.isOpen() ? &m_trace : nullptr);
+    SerialService probe(m_loop, m_systemPorts);
+    probe.setTrace(m_traceFile.is_open() ? &m_trace : nullptr);
     int listed = 0;
     for (int n = PortDirectory::FirstPort; n <= PortDirectory::LastPort; ++n) {
         probe.setCommPort(n);
         const bool opened = probe.open();
         if (opened || probe.lastError() == SerialError::Unavailable) {
             const PortDirectory::Entry entry = m_systemPorts->entry(n);
-            QString line = QStringLiteral("%1\t%2\t%3").arg(n).arg(entry.device, entry.description);
+            std::string line = text::arg("%1\t%2\t%3", {n, entry.device, entry.description});
             if (!opened)
-                line += probe.lastCause() == SerialService::Cause::NoPermission
-                            ? QStringLiteral(" (keine Berechtigung)")
-                            : QStringLiteral(" (belegt)");
+                line += probe.lastCause() == SerialService::Cause::NoPermission ? " (keine Berechtigung)"
+                                                                                : " (belegt)";
             print(line);
             ++listed;
         }
         probe.close();
     }
     if (listed == 0)
-        warn(QStringLiteral("Keine benutzbaren Ports gefunden."));
+        warn("Keine benutzbaren Ports gefunden.");
     return ExitStatus::Done;
 }
 
@@ -287,17 +322,16 @@ std::optional<int> CliTool::connectDisplay()
     if (const auto failed = openPort())
         return failed;
     if (!m_writer->writeFrame(FrameBuilder::connectFrame()))
-        return replyStatus(DisplayWriter::Result::WriteFailed, QString());
+        return replyStatus(DisplayWriter::Result::WriteFailed, std::string());
     const auto waited = m_wait.waitUntil([this] { return m_firmware.has_value(); }, IdentifyTimeout);
     if (waited == EventWait::Result::Satisfied)
         return std::nullopt;
     if (waited == EventWait::Result::TimedOut) {
-        fail(QStringLiteral("Timeout: das Display an Com #%1 hat sich nicht innerhalb von %2 ms gemeldet.")
-                 .arg(m_number)
-                 .arg(IdentifyTimeout.count()));
+        fail(text::arg("Timeout: das Display an Com #%1 hat sich nicht innerhalb von %2 ms gemeldet.",
+                       {m_number, static_cast<long long>(IdentifyTimeout.count())}));
         return ExitStatus::NoAnswer;
     }
-    return replyStatus(DisplayWriter::Result::Aborted, QString());
+    return replyStatus(DisplayWriter::Result::Aborted, std::string());
 }
 
 int CliTool::identify()
@@ -312,23 +346,25 @@ int CliTool::reset()
 {
     if (const auto failed = connectDisplay())
         return *failed;
-    return replyStatus(m_writer->sendAndWait(FrameBuilder::resetFrame()), QStringLiteral("den Reset"));
+    return replyStatus(m_writer->sendAndWait(FrameBuilder::resetFrame()), "den Reset");
 }
 
 int CliTool::configure()
 {
     DisplayConfiguration configuration;
-    QString error;
-    if (!m_inv.profile.isEmpty()) {
-        if (!loadProfile(m_inv.profile, &configuration, &error)) {
+    std::string error;
+    if (!m_inv.profile.empty()) {
+        std::optional<DisplayConfiguration> loaded = Profile::load(m_inv.profile, &error);
+        if (!loaded) {
             fail(error);
             return ExitStatus::FileFailed;
         }
+        configuration = std::move(*loaded);
     } else {
-        Catalogue catalogue;
+        auto catalogue = std::make_unique<Catalogue>();
         ReadReport report;
-        const bool read = LogDefinitionReader::readFile(m_inv.logDef, catalogue, &report, &error);
-        if (!read && report.entries.isEmpty()) {
+        const bool read = LogDefinitionReader::readFile(m_inv.logDef, *catalogue, &report, &error);
+        if (!read && report.entries.empty()) {
             fail(error);
             return ExitStatus::FileFailed;
         }
@@ -338,119 +374,110 @@ int CliTool::configure()
 
         configuration.logDefinition = m_inv.logDef;
         configuration.defaultView = static_cast<std::uint8_t>(m_inv.view);
-        const qsizetype listed = std::min<qsizetype>(report.entries.size(), MaxListEntries);
-        for (auto it = m_inv.slotChannels.cbegin(); it != m_inv.slotChannels.cend(); ++it) {
+        const std::size_t listed = std::min(report.entries.size(), MaxListEntries);
+        for (const auto& [slotNumber, channel] : m_inv.slotChannels) {
             // As a pick in the slot's list: the first entry of that exact name.
             int index = -1;
-            for (qsizetype i = 0; i < listed && index < 0; ++i)
-                if (report.entries.at(i).name == it.value())
-                    index = report.entries.at(i).index;
+            for (std::size_t i = 0; i < listed && index < 0; ++i)
+                if (report.entries[i].name == channel)
+                    index = report.entries[i].index;
             if (index < 0 || index > Catalogue::LastIndex) {
-                fail(QStringLiteral("Kanal „%1“ (--slot %2) steht nicht in %3.")
-                         .arg(it.value())
-                         .arg(it.key())
-                         .arg(m_inv.logDef));
+                fail(text::arg("Kanal „%1“ (--slot %2) steht nicht in %3.", {channel, slotNumber, m_inv.logDef}));
                 return ExitStatus::Usage;
             }
+            const auto at = std::size_t(index);
             SlotSetting slot;
-            slot.channel = it.value();
-            slot.name = it.value().left(NameBoxLength);
-            slot.number = catalogue.number[index];
-            slot.unit = catalogue.unit[index].left(UnitBoxLength);
-            slot.divider = catalogue.divider[index];
-            configuration.slotSettings[it.key()] = slot;
+            slot.channel = channel;
+            slot.name = boxText(channel, NameBoxLength);
+            slot.number = catalogue->number[at];
+            slot.unit = boxText(catalogue->unit[at], UnitBoxLength);
+            slot.divider = catalogue->divider[at];
+            configuration.slotSettings[std::size_t(slotNumber)] = slot;
         }
         // Typed into the boxes, which keep the first 8 (name) or 3 (unit) characters.
-        for (auto it = m_inv.names.cbegin(); it != m_inv.names.cend(); ++it) {
-            SlotSetting slot = configuration.slotOrBlank(it.key());
-            slot.name = it.value().left(NameBoxLength);
-            configuration.slotSettings[it.key()] = slot;
+        for (const auto& [slotNumber, name] : m_inv.names) {
+            SlotSetting slot = configuration.slotOrBlank(slotNumber);
+            slot.name = boxText(name, NameBoxLength);
+            configuration.slotSettings[std::size_t(slotNumber)] = slot;
         }
-        for (auto it = m_inv.units.cbegin(); it != m_inv.units.cend(); ++it) {
-            SlotSetting slot = configuration.slotOrBlank(it.key());
-            slot.unit = it.value().left(UnitBoxLength);
-            configuration.slotSettings[it.key()] = slot;
+        for (const auto& [slotNumber, unit] : m_inv.units) {
+            SlotSetting slot = configuration.slotOrBlank(slotNumber);
+            slot.unit = boxText(unit, UnitBoxLength);
+            configuration.slotSettings[std::size_t(slotNumber)] = slot;
         }
     }
 
     if (const auto failed = connectDisplay())
         return *failed;
-    const int status =
-        replyStatus(m_writer->writeSlotData(configuration), QStringLiteral("einen Schreibbefehl"));
+    const int status = replyStatus(m_writer->writeSlotData(configuration), "einen Schreibbefehl");
     // The profile records what the display took: only after every frame was answered.
-    if (status == ExitStatus::Done && !m_inv.saveProfile.isEmpty()) {
-        if (!saveProfile(m_inv.saveProfile, configuration, &error)) {
+    if (status == ExitStatus::Done && !m_inv.saveProfile.empty()) {
+        if (!Profile::save(m_inv.saveProfile, configuration, &error)) {
             fail(error);
             return ExitStatus::FileFailed;
         }
-        print(QStringLiteral("Profil gespeichert: %1").arg(m_inv.saveProfile));
+        print(text::arg("Profil gespeichert: %1", {m_inv.saveProfile}));
     }
     return status;
 }
 
-void CliTool::onProgress(int blocksSent, const QString& text)
+void CliTool::onProgress(int blocksSent, const std::string& text)
 {
     if (m_progressOnTerminal) {
-        std::fputs(("\r" + text + "\033[K").toUtf8().constData(), m_err);
+        std::fputs(("\r" + text + "\033[K").c_str(), m_err);
         m_progressStep = blocksSent;
     } else {
         const int step = blocksSent * 10 / UpdateProtocol::BlockCount;
         if (step <= m_progressStep)
             return;
         m_progressStep = step;
-        std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), m_err);
+        std::fputs((text + "\n").c_str(), m_err);
     }
     std::fflush(m_err);
 }
 
 int CliTool::flash()
 {
-    QString error;
-    const std::optional<qint64> length = FirmwareImage::measure(m_inv.image, &error);
+    std::string error;
+    const std::optional<std::int64_t> length = FirmwareImage::measure(m_inv.image, &error);
     if (!length) {
         fail(error);
         return ExitStatus::FileFailed;
     }
     if (FirmwareImage::isTooLarge(*length)) {
-        fail(QStringLiteral("Datei zu groß! %1 hat %2 Bytes, höchstens %3 sind erlaubt.")
-                 .arg(m_inv.image)
-                 .arg(*length)
-                 .arg(FirmwareImage::SizeLimit));
+        fail(text::arg("Datei zu groß! %1 hat %2 Bytes, höchstens %3 sind erlaubt.",
+                       {m_inv.image, static_cast<long long>(*length),
+                        static_cast<long long>(FirmwareImage::SizeLimit)}));
         return ExitStatus::FileFailed;
     }
     if (const auto failed = openPort())
         return *failed;
 
     const auto mode = m_inv.recovery ? UpdateProtocol::Mode::Recovery : UpdateProtocol::Mode::Normal;
-    QTimer readyTimer; // Timer1 of the update window
-    readyTimer.setInterval(UpdateTransfer::ReadyTimeout);
-    readyTimer.setSingleShot(true);
-    readyTimer.setTimerType(Qt::PreciseTimer);
-    UpdateTransfer transfer(*m_port, readyTimer);
+    UpdateTransfer transfer(*m_port);
     m_transfer = &transfer;
-    m_progressOnTerminal = ::isatty(::fileno(m_err)) == 1;
-    connect(&transfer, &UpdateTransfer::progress, this,
-            [this](int blocks, int, const QString& text) { onProgress(blocks, text); });
+    struct Forget
+    {
+        UpdateTransfer*& transfer;
+        ~Forget() { transfer = nullptr; }
+    } forget{m_transfer};
+    m_progressOnTerminal = morvandell_isatty(m_err) == 1;
+    transfer.progress.connect([this](int blocks, int, const std::string& text) { onProgress(blocks, text); });
 
     const UpdateTransfer::Outcome outcome = transfer.run(mode, m_inv.image, *length);
     if (m_progressOnTerminal && m_progressStep >= 0)
         std::fputc('\n', m_err);
     m_progressStep = -1;
 
-    const QString recover =
-        QStringLiteral("Das Display wartet im Update-Modus: „morvandell-cli flash --port %1 "
-                       "--recovery %2“ sendet die Firmware erneut.")
-            .arg(m_inv.port, m_inv.image);
+    const std::string resend = text::arg("„morvandell-cli flash --port %1 --recovery %2“", {m_inv.port, m_inv.image});
     int status = ExitStatus::Done;
     switch (outcome.result) {
     case UpdateTransfer::Result::Finished:
         break;
     case UpdateTransfer::Result::Cancelled:
-        m_transfer = nullptr;
-        fail(QStringLiteral("Abgebrochen (Strg+C) nach %1 von %2 Blöcken. %3")
-                 .arg(outcome.blocksSent)
-                 .arg(UpdateProtocol::BlockCount)
-                 .arg(recover));
+        fail(text::arg("Abgebrochen (Strg+C) nach %1 von %2 Blöcken. Das Display wartet im Update-Modus: %3 "
+                       "sendet die Firmware erneut.",
+                       {outcome.blocksSent, UpdateProtocol::BlockCount, resend}));
         return ExitStatus::Interrupted;
     case UpdateTransfer::Result::FileFailed:
         status = ExitStatus::FileFailed;
@@ -468,18 +495,17 @@ int CliTool::flash()
         break;
     }
     if (status != ExitStatus::Done) {
-        m_transfer = nullptr;
-        QString message = outcome.message;
-        if (outcome.result == UpdateTransfer::Result::ReadyTimeout)
-            message +=
-                QStringLiteral(": das Display an Com #%1 hat sich nicht innerhalb von %2 ms zum Update "
-                               "bereit gemeldet. Wartet es schon im Update-Modus, hilft --recovery.")
-                    .arg(m_number)
-                    .arg(UpdateTransfer::ReadyTimeout.count());
-        message.replace(
-            QStringLiteral("„Update - Recovery“"),
-            QStringLiteral("„morvandell-cli flash --port %1 --recovery %2“").arg(m_inv.port, m_inv.image));
-        fail(message);
+        std::string message = outcome.message;
+        if (outcome.result == UpdateTransfer::Result::ReadyTimeout) {
+            // What the time-out means, right after the word itself.
+            const std::string why = text::arg(": das Display an Com #%1 hat sich nicht innerhalb von %2 ms zum "
+                                              "Update bereit gemeldet. Wartet es schon im Update-Modus, hilft "
+                                              "--recovery.",
+                                              {m_number, static_cast<long long>(UpdateTransfer::ReadyTimeout.count())});
+            const std::size_t end = text::startsWith(message, "Timeout") ? std::strlen("Timeout") : message.size();
+            message.insert(end, why);
+        }
+        fail(text::replaceAll(message, "„Update - Recovery“", resend));
         return status;
     }
 
@@ -490,20 +516,17 @@ int CliTool::flash()
         completed = m_wait.waitUntil([this] { return m_firmware.has_value(); }, CompletionTimeout) ==
                     EventWait::Result::Satisfied;
     }
-    m_transfer = nullptr;
-    if (m_interrupt->isInterrupted())
+    if (m_interrupt.isInterrupted())
         return interruptedStatus();
-    print(completed ? QStringLiteral("Fertig.") : QStringLiteral("Fertig"));
+    print(completed ? "Fertig." : "Fertig");
     return ExitStatus::Done;
 }
 
 int CliTool::doctor()
 {
     // Without --port: every port the directory knows.
-    std::fputs((PortDoctor().report(*m_ports, m_inv.port.isEmpty() ? 0 : m_number) + QLatin1Char('\n'))
-                   .toUtf8()
-                   .constData(),
-               m_out);
+    const std::unique_ptr<PortDoctor> doctor = PortDoctor::system();
+    std::fputs((doctor->report(*m_ports, m_inv.port.empty() ? 0 : m_number) + "\n").c_str(), m_out);
     std::fflush(m_out);
     return ExitStatus::Done;
 }

@@ -1,39 +1,44 @@
 #pragma once
 
 #include "cli/invocation.h"
+#include "serial/consoleinterrupt.h"
 #include "serial/eventwait.h"
 #include "serial/portdirectory.h"
 #include "serial/tracerecorder.h"
 #include "writer/displaywriter.h"
 
-#include <QFile>
-#include <QObject>
-#include <QString>
-
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace morvandell {
 
-class InterruptNotifier;
+class EventLoop;
 class SerialService;
 class UpdateTransfer;
 
 // Runs one command of morvandell-cli on the same classes as the windows: results on standard output,
 // progress, warnings and failures (one line each) on standard error. Returns the exit status.
-class CliTool : public QObject
+class CliTool
 {
-    Q_OBJECT
 public:
     // How long identify and the connect before configure and reset wait for the identification.
     static constexpr std::chrono::milliseconds IdentifyTimeout{3000};
     // How long flash waits for the completion byte after the last block.
     static constexpr std::chrono::milliseconds CompletionTimeout{5000};
+    // How long a refused write waits for the port to report the vanished device, so that the message
+    // names the cause.
+    static constexpr std::chrono::milliseconds LossGrace{250};
 
-    CliTool(std::shared_ptr<const PortDirectory> ports, FILE* out = stdout, FILE* err = stderr,
-            QObject* parent = nullptr);
-    ~CliTool() override;
+    CliTool(EventLoop& loop, std::shared_ptr<const PortDirectory> ports, std::FILE* out = stdout,
+            std::FILE* err = stderr);
+    ~CliTool();
+    CliTool(const CliTool&) = delete;
+    CliTool& operator=(const CliTool&) = delete;
 
     int run(const Invocation& invocation);
 
@@ -46,41 +51,42 @@ private:
     int doctor();
 
     // Resolves --port into a directory and number; false with a usage message.
-    bool resolvePort(const QString& portText);
+    bool resolvePort(const std::string& portText);
     // Opens the port at the control window's settings; the exit status on failure.
     std::optional<int> openPort();
     // Sends the connect frame and waits for the identification; the exit status on failure.
     std::optional<int> connectDisplay();
-    int replyStatus(DisplayWriter::Result result, const QString& what);
+    int replyStatus(DisplayWriter::Result result, const std::string& what);
     int interruptedStatus();
     bool startTrace();
 
     void onReceived();
-    void onDeviceLost(const QString& reason);
+    void onDeviceLost(const std::string& reason);
     void onInterrupted();
-    void onProgress(int blocksSent, const QString& text);
+    void onProgress(int blocksSent, const std::string& text);
 
-    void print(const QString& line);
-    void fail(const QString& line);
-    void warn(const QString& text);
+    void print(const std::string& line);
+    void fail(const std::string& line);
+    void warn(const std::string& text);
 
-    FILE* m_out;
-    FILE* m_err;
+    EventLoop& m_loop;
+    std::FILE* m_out;
+    std::FILE* m_err;
     Invocation m_inv;
     std::shared_ptr<const PortDirectory> m_systemPorts;
     std::shared_ptr<const PortDirectory> m_ports; // the directory --port resolved in
     int m_number = 0;
-    SerialService* m_port = nullptr;
-    InterruptNotifier* m_interrupt = nullptr;
+    ConsoleInterrupt m_interrupt;
     EventWait m_wait;
-    std::optional<qint16> m_weiter;
-    DisplayWriter* m_writer = nullptr;
+    std::optional<std::int16_t> m_weiter;
+    std::unique_ptr<SerialService> m_port;
+    std::unique_ptr<DisplayWriter> m_writer;
     UpdateTransfer* m_transfer = nullptr;
-    std::optional<QString> m_firmware;
-    QString m_lostReason;
+    std::optional<std::string> m_firmware;
+    std::string m_lostReason;
     bool m_lost = false;
     TraceRecorder m_trace{0}; // lines go to the --trace file only
-    QFile m_traceFile;
+    std::ofstream m_traceFile;
     bool m_progressOnTerminal = false;
     int m_progressStep = -1;
 };

@@ -5,7 +5,7 @@
 # Prints the path of the package at the end; the exit status is non-zero if anything failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/install-packages.sh g++ cmake make pkg-config qt6-base-dev qt6-serialport-dev libgl-dev \
+bash tools/install-packages.sh g++ cmake make pkg-config qt6-base-dev libgl-dev nlohmann-json3-dev libsystemd-dev \
     dpkg-dev file desktop-file-utils appstream lintian groff-base man-db shared-mime-info libxml2-utils
 
 dir=build-package
@@ -52,6 +52,13 @@ for program in "$root"/usr/bin/*; do
     name=$(basename "$program")
     case "$name" in morvandell | morvandell-sim | morvandell-cli) ;; *) fail "usr/bin/$name is not a program of ours" ;; esac
     [ -f "$root/usr/share/man/man1/$name.1.gz" ] || fail "no manual page for $name"
+done
+
+echo "== Programs without Qt"
+# Only the windows program uses Qt; the command-line tool and the simulator run on the core alone.
+for name in morvandell-cli morvandell-sim; do
+    [ -f "$root/usr/bin/$name" ] || continue
+    if ldd "$root/usr/bin/$name" | grep -i 'libQt'; then fail "$name links Qt"; fi
 done
 
 echo "== desktop-file-validate"

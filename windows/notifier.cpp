@@ -8,26 +8,25 @@ namespace morvandell {
 Notifier::Notifier()
 {
     HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (event)
-        m_handle = event;
+    m_handle = event ? event : NoWaitHandle;
 }
 
 Notifier::~Notifier()
 {
     if (m_handle != NoWaitHandle)
-        ::CloseHandle(static_cast<HANDLE>(m_handle));
+        ::CloseHandle(m_handle);
 }
 
 void Notifier::notify()
 {
     if (m_handle != NoWaitHandle)
-        ::SetEvent(static_cast<HANDLE>(m_handle));
+        ::SetEvent(m_handle);
 }
 
 void Notifier::reset()
 {
     if (m_handle != NoWaitHandle)
-        ::ResetEvent(static_cast<HANDLE>(m_handle));
+        ::ResetEvent(m_handle);
 }
 
 } // namespace morvandell

@@ -1,5 +1,5 @@
-// The sleep inhibitor on Windows: the loop thread's execution state asks the system to stay awake for as
-// long as it is set; ES_CONTINUOUS alone clears it again.
+// The sleep inhibitor on Windows: the thread's execution state keeps the system from sleeping while it
+// is idle. It is set and given back at once, on the program's one thread; nothing comes later.
 #include "updater/sleepinhibitor.h"
 
 #include <windows.h>
@@ -15,23 +15,23 @@ public:
 
     void request() override
     {
-        if (m_set)
+        if (m_held)
             return;
-        m_set = SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) != 0;
+        m_held = ::SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) != 0;
     }
 
     void release() override
     {
-        if (!m_set)
+        if (!m_held)
             return;
-        SetThreadExecutionState(ES_CONTINUOUS);
-        m_set = false;
+        ::SetThreadExecutionState(ES_CONTINUOUS);
+        m_held = false;
     }
 
-    bool isHeld() const override { return m_set; }
+    bool isHeld() const override { return m_held; }
 
 private:
-    bool m_set = false;
+    bool m_held = false;
 };
 
 } // namespace

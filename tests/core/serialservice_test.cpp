@@ -195,6 +195,7 @@ TEST_P(OpenFailures, carryTheirNumber)
     EXPECT_FALSE(service.describeLastError().empty());
     if (kind == "busy" || kind == "alsoHere") {
         EXPECT_EQ(service.lastCause(), SerialService::Cause::Busy);
+        EXPECT_NE(service.describeLastError().find("belegt"), std::string::npos) << service.describeLastError();
         EXPECT_FALSE(service.isOpen());
     }
 }

@@ -4,19 +4,22 @@
 // Run: build/tools/bench_cli [runs]
 // Both the simulator (morvandell-sim) and the tool (morvandell-cli) run as separate programs; the CPU
 // figure is the tool's alone.
+#include "platform/files.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QRandomGenerator>
-#include <QTemporaryDir>
-
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -32,63 +35,124 @@ double childCpuSeconds()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// Starts a program; its standard output into *out (a pipe's read end) when out is given, else to
+// /dev/null like its standard error.
+pid_t start(const std::vector<std::string>& args, int* out)
+{
+    int ends[2] = {-1, -1};
+    if (out && ::pipe2(ends, O_CLOEXEC) != 0)
+        return -1;
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv;
+    for (std::string& a : copy)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(out ? ends[1] : null, 1);
+        ::dup2(null, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    if (out) {
+        ::close(ends[1]);
+        *out = ends[0];
+    }
+    return pid;
+}
+
+// The first line the program writes, within a few seconds.
+std::string firstLine(int fd)
+{
+    std::string line;
+    char c = 0;
+    while (::read(fd, &c, 1) == 1 && c != '\n')
+        line += c;
+    return line;
+}
+
+int finish(pid_t pid)
+{
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<char> readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
-    const int runs = std::max(1, app.arguments().value(1, QStringLiteral("3")).toInt());
-    const QString dir = QCoreApplication::applicationDirPath();
-    const QString sim = dir + QStringLiteral("/morvandell-sim");
-    const QString cli = dir + QStringLiteral("/../cli/morvandell-cli");
-    if (!QFileInfo(sim).isExecutable() || !QFileInfo(cli).isExecutable()) {
+    const int runs = std::max(1, argc > 1 ? std::atoi(argv[1]) : 3);
+    const std::string dir = morvandell::files::programFolder();
+    const std::string sim = dir + "/morvandell-sim";
+    const std::string cli = dir + "/../cli/morvandell-cli";
+    if (::access(sim.c_str(), X_OK) != 0 || ::access(cli.c_str(), X_OK) != 0) {
         std::fprintf(stderr, "morvandell-sim or morvandell-cli not built\n");
         return 1;
     }
 
-    QTemporaryDir folder;
-    QByteArray image(TransferSize, '\0');
-    QRandomGenerator random(2024);
-    for (char& c : image)
-        c = char(random.bounded(256));
-    const QString imagePath = folder.filePath(QStringLiteral("firmware.bin"));
-    QFile file(imagePath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
+    char folderTemplate[] = "/tmp/bench_cli-XXXXXX";
+    const char* folder = ::mkdtemp(folderTemplate);
+    if (!folder)
         return 1;
-    file.close();
+    std::vector<char> image(TransferSize);
+    std::mt19937 random(2024);
+    for (char& c : image)
+        c = char(random() & 0xFF);
+    const std::string imagePath = std::string(folder) + "/firmware.bin";
+    {
+        std::ofstream file(imagePath, std::ios::binary);
+        if (!file.write(image.data(), std::streamsize(image.size())))
+            return 1;
+    }
 
     std::vector<double> walls, cpus;
     bool ok = true;
     for (int run = 0; run < runs; ++run) {
-        const QString imageOut = folder.filePath(QStringLiteral("out%1.bin").arg(run));
-        QProcess display;
-        display.setStandardErrorFile(QProcess::nullDevice());
-        display.start(sim, {QStringLiteral("--ready-delay"), QString::number(ReadyDelayMs),
-                            QStringLiteral("--image-out"), imageOut});
-        if (!display.waitForStarted(5000) || !display.waitForReadyRead(5000))
+        const std::string imageOut = std::string(folder) + "/out" + std::to_string(run) + ".bin";
+        int displayOut = -1;
+        const pid_t display =
+            start({sim, "--ready-delay", std::to_string(ReadyDelayMs), "--image-out", imageOut}, &displayOut);
+        if (display < 0)
             return 1;
-        const QString device = QString::fromLocal8Bit(display.readLine().trimmed());
+        const std::string device = firstLine(displayOut);
+        if (device.empty())
+            return 1;
 
-        QProcess tool;
+        int toolOut = -1;
         const double cpuBefore = childCpuSeconds();
-        QElapsedTimer clock;
-        clock.start();
-        tool.start(cli, {QStringLiteral("flash"), QStringLiteral("--port"), device, imagePath});
-        tool.waitForFinished(60000);
-        const double wall = double(clock.nsecsElapsed()) / 1e9;
+        const auto begin = std::chrono::steady_clock::now();
+        const pid_t tool = start({cli, "flash", "--port", device, imagePath}, &toolOut);
+        std::string out;
+        char buffer[256];
+        for (ssize_t n; (n = ::read(toolOut, buffer, sizeof buffer)) > 0;)
+            out.append(buffer, std::size_t(n));
+        const int status = finish(tool);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         const double cpu = childCpuSeconds() - cpuBefore;
-        const QByteArray out = tool.readAllStandardOutput();
-        display.terminate();
-        display.waitForFinished(5000);
-        QFile received(imageOut);
-        const bool same = received.open(QIODevice::ReadOnly) && received.readAll() == image;
-        const bool done = tool.exitCode() == 0 && out == "Fertig.\n" && same;
+        ::close(toolOut);
+        ::kill(display, SIGTERM);
+        finish(display);
+        ::close(displayOut);
+        const bool same = readFile(imageOut) == image;
+        const bool done = status == 0 && out == "Fertig.\n" && same;
         ok = ok && done;
         walls.push_back(wall);
         cpus.push_back(cpu);
-        std::printf("run %d: %.3f s in all (program start to exit), %.3f s CPU of the tool, %s\n", run + 1,
-                    wall, cpu, done ? "image identical" : "FAILED");
+        std::printf("run %d: %.3f s in all (program start to exit), %.3f s CPU of the tool, %s\n", run + 1, wall,
+                    cpu, done ? "image identical" : "FAILED");
+        ::unlink(imageOut.c_str());
     }
+    ::unlink(imagePath.c_str());
+    ::rmdir(folder);
     std::printf("morvandell-cli flash, instant answers: %.3f-%.3f s, CPU %.3f-%.3f s\n",
                 *std::min_element(walls.begin(), walls.end()), *std::max_element(walls.begin(), walls.end()),
                 *std::min_element(cpus.begin(), cpus.end()), *std::max_element(cpus.begin(), cpus.end()));

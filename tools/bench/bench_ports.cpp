@@ -1,50 +1,37 @@
 // How long the port list takes to rebuild when the user opens it: 16 mapped devices (pseudo-terminals
 // behind links, as MORVANDELL_PORTS names them), and the machine's own ports as the system lists them.
-// Run: build/tools/bench_ports   (needs QT_QPA_PLATFORM=offscreen without a display)
-#include "control/form1.h"
+// The rebuild is what the control window does when its list drops down: the directory scans again, then
+// every listed number gets its entry text and tool tip.
+// Run: build/tools/bench_ports
+#include "platform/files.h"
 #include "serial/portdirectory.h"
-#include "ui/combobox.h"
-#include "ui/userdialogs.h"
-
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
 
 #include <pty.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <map>
+#include <string>
 #include <vector>
+
+using morvandell::PortDirectory;
+using morvandell::PortInfo;
 
 namespace {
 
 constexpr int Rounds = 200;
 
-class QuietDialogs : public morvandell::UserDialogs
-{
-public:
-    void message(QWidget*, const QString&, const QString&, Icon) override {}
-    std::optional<QString> openFileName(QWidget*, const QString&, const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
-    std::optional<QString> textPrompt(QWidget*, const QString&, const QString&) override
-    {
-        return std::nullopt;
-    }
-};
-
 void measure(const char* what, const std::function<void()>& step)
 {
     std::vector<double> ms;
     for (int i = 0; i < Rounds; ++i) {
-        QElapsedTimer timer;
-        timer.start();
+        const auto start = std::chrono::steady_clock::now();
         step();
-        ms.push_back(timer.nsecsElapsed() / 1e6);
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     }
     std::sort(ms.begin(), ms.end());
     std::printf("%-58s median %.3f ms, 95th %.3f ms, max %.3f ms (%d rounds)\n", what, ms[ms.size() / 2],
@@ -53,16 +40,17 @@ void measure(const char* what, const std::function<void()>& step)
 
 } // namespace
 
-int main(int argc, char* argv[])
+int main()
 {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    using morvandell::PortDirectory;
-
-    QTemporaryDir dir;
-    QMap<int, QString> mapped;
+    char folderTemplate[] = "/tmp/bench_ports-XXXXXX";
+    const char* folder = ::mkdtemp(folderTemplate);
+    if (!folder) {
+        std::fprintf(stderr, "no temporary folder\n");
+        return 1;
+    }
+    std::map<int, std::string> mapped;
     std::vector<int> fds;
+    std::vector<std::string> links;
     for (int n = PortDirectory::FirstPort; n <= PortDirectory::LastPort; ++n) {
         int master = -1, slave = -1;
         char name[256] = {};
@@ -72,25 +60,35 @@ int main(int argc, char* argv[])
         }
         fds.push_back(master);
         fds.push_back(slave);
-        const QString link = dir.filePath(QStringLiteral("port%1").arg(n));
-        QFile::link(QString::fromLocal8Bit(name), link);
-        mapped.insert(n, link);
+        const std::string link = std::string(folder) + "/port" + std::to_string(n);
+        if (::symlink(name, link.c_str()) != 0) {
+            std::fprintf(stderr, "cannot link %s\n", link.c_str());
+            return 1;
+        }
+        links.push_back(link);
+        mapped[n] = link;
     }
 
-    QuietDialogs dialogs;
-    const auto withSystem =
-        std::make_shared<const PortDirectory>(mapped, [] { return morvandell::PortInfo::systemPorts(); });
-    morvandell::Form1 form(withSystem, &dialogs);
-    measure("port list rebuild, 16 mapped + system ports (Combo5)", [&] { form.Combo5_DropDown(); });
-    std::printf("  entries listed: %d\n", form.Combo5->count());
+    const PortDirectory withSystem(mapped, [] { return PortInfo::systemPorts(); });
+    std::vector<std::pair<std::string, std::string>> entries; // entry text and tool tip
+    const int selected = 1;
+    measure("port list rebuild, 16 mapped + system ports (Combo5)", [&] {
+        withSystem.refresh({selected});
+        entries.clear();
+        for (const int n : withSystem.listed({selected}))
+            entries.emplace_back("Com #" + std::to_string(n), withSystem.toolTip(n));
+    });
+    std::printf("  entries listed: %zu\n", entries.size());
 
-    const auto mappedOnly =
-        std::make_shared<const PortDirectory>(mapped, [] { return QList<morvandell::PortInfo>{}; });
-    measure("directory refresh, 16 mapped only", [&] { mappedOnly->refresh(); });
-    const PortDirectory systemOnly({}, [] { return morvandell::PortInfo::systemPorts(); });
+    const PortDirectory mappedOnly(mapped, [] { return std::vector<PortInfo>{}; });
+    measure("directory refresh, 16 mapped only", [&] { mappedOnly.refresh(); });
+    const PortDirectory systemOnly({}, [] { return PortInfo::systemPorts(); });
     measure("directory refresh, this machine's ports only", [&] { systemOnly.refresh(); });
 
-    for (int fd : fds)
+    for (const std::string& link : links)
+        ::unlink(link.c_str());
+    ::rmdir(folder);
+    for (const int fd : fds)
         ::close(fd);
     return 0;
 }

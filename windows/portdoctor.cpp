@@ -1,4 +1,3 @@
-// Placeholder until the Linux doctor is ported: plain texts.
 #include "serial/portdoctor.h"
 namespace morvandell {
 namespace {

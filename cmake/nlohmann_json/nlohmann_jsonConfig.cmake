@@ -1,0 +1,17 @@
+# nlohmann/json for the Windows cross build: Debian's headers (nlohmann-json3-dev), seen through a folder
+# in the build tree that holds nothing else, so the host's /usr/include never reaches the MinGW compiler.
+set(nlohmann_json_HEADERS /usr/include/nlohmann CACHE PATH "Folder of nlohmann/json.hpp")
+if(NOT EXISTS ${nlohmann_json_HEADERS}/json.hpp)
+  set(nlohmann_json_FOUND FALSE)
+  set(nlohmann_json_NOT_FOUND_MESSAGE "${nlohmann_json_HEADERS}/json.hpp not found: install nlohmann-json3-dev")
+  return()
+endif()
+if(NOT TARGET nlohmann_json::nlohmann_json)
+  set(include_dir ${CMAKE_BINARY_DIR}/nlohmann_json-include)
+  file(MAKE_DIRECTORY ${include_dir})
+  if(NOT EXISTS ${include_dir}/nlohmann/json.hpp)
+    file(CREATE_LINK ${nlohmann_json_HEADERS} ${include_dir}/nlohmann SYMBOLIC)
+  endif()
+  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+  set_target_properties(nlohmann_json::nlohmann_json PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${include_dir})
+endif()

@@ -1,0 +1,344 @@
+// morvandell-cli end to end: the built program against the simulated display over a pseudo-terminal.
+// Each command, each exit status, and the trace of the connect frame and its answer.
+#include "coresupport.h"
+
+#include "platform/files.h"
+#include "platform/text.h"
+#include "simulator/simulatorthread.h"
+#include "updater/updateprotocol.h"
+
+#include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <regex>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace morvandell;
+using namespace morvandell::test;
+using namespace std::chrono_literals;
+using morvandell::sim::SimulatorConfig;
+using morvandell::sim::SimulatorThread;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Result
+{
+    int status = -1; // the exit status; -1 when it did not exit by itself in time
+    std::string out;
+    std::string err;
+};
+
+// The program running in a process of its own, with MORVANDELL_PORTS set to `ports`, its output
+// collected.
+class Cli
+{
+public:
+    Cli(const std::vector<std::string>& args, const std::string& ports)
+    {
+        int out[2], err[2];
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+            return;
+        // Built before fork(): the child only calls what is safe after fork in a threaded program.
+        std::vector<std::string> env{"MORVANDELL_PORTS=" + ports};
+        for (char** e = environ; *e; ++e)
+            if (!text::startsWith(*e, "MORVANDELL_PORTS="))
+                env.emplace_back(*e);
+        std::vector<std::string> argv{MORVANDELL_CLI};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> argp, envp;
+        for (std::string& a : argv)
+            argp.push_back(a.data());
+        argp.push_back(nullptr);
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(out[1], 1);
+            ::dup2(err[1], 2);
+            // Nothing else of the test (the simulator's pseudo-terminal above all) stays open in it.
+            ::close_range(3, ~0u, 0);
+            ::execve(argp[0], argp.data(), envp.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        ::close(err[1]);
+        m_out = out[0];
+        m_err = err[0];
+    }
+    ~Cli()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        for (const int fd : {m_out, m_err})
+            if (fd >= 0)
+                ::close(fd);
+    }
+    Cli(const Cli&) = delete;
+    Cli& operator=(const Cli&) = delete;
+
+    pid_t pid() const { return m_pid; }
+
+    // Collects the output until the program ends; kills it when it runs longer than `limit`.
+    Result finish(std::chrono::milliseconds limit = 20s)
+    {
+        Result run;
+        const auto deadline = Clock::now() + limit;
+        while ((m_out >= 0 || m_err >= 0) && Clock::now() < deadline) {
+            pollfd fds[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
+            ::poll(fds, 2, 50);
+            for (int i = 0; i < 2; ++i) {
+                int& fd = i == 0 ? m_out : m_err;
+                if (fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                    continue;
+                char buffer[4096];
+                const ssize_t n = ::read(fd, buffer, sizeof buffer);
+                if (n > 0) {
+                    (i == 0 ? run.out : run.err).append(buffer, std::size_t(n));
+                } else if (n == 0 || errno != EINTR) {
+                    ::close(fd);
+                    fd = -1;
+                }
+            }
+        }
+        if (m_pid <= 0)
+            return run;
+        int status = 0;
+        pid_t ended = 0;
+        while ((ended = ::waitpid(m_pid, &status, WNOHANG)) == 0 && Clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        if (ended != m_pid) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, &status, 0);
+        }
+        m_pid = -1;
+        run.status = ended > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return run;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_out = -1;
+    int m_err = -1;
+};
+
+Result cli(const std::vector<std::string>& args, const std::string& ports = {})
+{
+    return Cli(args, ports).finish();
+}
+
+std::string sample()
+{
+    return MORVANDELL_TEST_DATA "/logdef_sample.xml";
+}
+
+std::size_t count(const std::string& s, const std::string& part)
+{
+    std::size_t n = 0;
+    for (std::size_t at = s.find(part); at != std::string::npos; at = s.find(part, at + part.size()))
+        ++n;
+    return n;
+}
+
+bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit)
+{
+    const auto deadline = Clock::now() + limit;
+    while (!pred() && Clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    return pred();
+}
+
+struct CommandRow
+{
+    const char* name;
+    const char* fault; // "", "silent", "noready", "gone"
+    std::vector<std::string> args; // PORT stands for the simulator's device
+    int status;
+    const char* outHas;
+    const char* errHas;
+};
+
+class Commands : public testing::TestWithParam<CommandRow>
+{};
+
+TEST_P(Commands, againstTheDisplay)
+{
+    const CommandRow& row = GetParam();
+    const std::string fault = row.fault;
+    SimulatorConfig config;
+    config.silent = fault == "silent";
+    config.noReady = fault == "noready";
+    config.readyDelayMs = 20;
+    if (fault == "gone") {
+        config.closeAfterFrames = 4; // connect frame and two slot frames answered
+        config.closeAfterBlock = 5;
+    }
+    SimulatorThread sim(config);
+    ASSERT_TRUE(sim.start());
+    std::vector<std::string> args = row.args;
+    for (std::string& arg : args) {
+        if (arg == "PORT")
+            arg = sim.devicePath();
+        else if (arg == "BIG")
+            arg = writeTempFile("big.bin", Bytes(130085, 'x'));
+        else if (arg == "SMALL")
+            arg = writeTempFile("small.bin", Bytes(300, 'f'));
+        else if (arg == "SAMPLE")
+            arg = sample();
+    }
+    const Result run = cli(args, "3=" + sim.devicePath());
+    ASSERT_EQ(run.status, row.status) << run.out << run.err;
+    EXPECT_NE(run.out.find(text::replaceAll(row.outHas, "PORT", sim.devicePath())), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(row.errHas), std::string::npos) << run.err;
+    // Every failure is one line on standard error.
+    if (row.status != 0) {
+        EXPECT_EQ(count(run.err, "morvandell-cli: "), 1u) << run.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Commands,
+    testing::Values(
+        CommandRow{"help", "", {"flash", "--help"}, 0, "Exit-Status", ""},
+        CommandRow{"version", "", {"--version"}, 0, MORVANDELL_VERSION, ""},
+        CommandRow{"noCommand", "", {}, 1, "", "Kein Befehl"},
+        CommandRow{"portMissing", "", {"reset"}, 1, "", "--port PORT fehlt"},
+        CommandRow{"port17", "", {"reset", "--port", "17"}, 1, "", "1 bis 16"},
+        CommandRow{"identifyByNumber", "", {"identify", "--port", "3"}, 0, "V1.0", ""},
+        CommandRow{"identifyByPath", "", {"identify", "--port", "PORT"}, 0, "V1.0", ""},
+        CommandRow{"ports", "", {"ports"}, 0, "3\tPORT", ""},
+        CommandRow{"reset", "", {"reset", "--port", "PORT"}, 0, "-> Reset", ""},
+        CommandRow{"doctor", "", {"doctor", "--port", "3"}, 0, "Zugriff: ja", ""},
+        CommandRow{"noDevice", "", {"identify", "--port", "/dev/nothing-here"}, 2, "", "kein Gerät gefunden"},
+        CommandRow{"silentDisplay", "silent", {"identify", "--port", "PORT"}, 3, "", "Timeout"},
+        CommandRow{"deviceGoneDuringConfigure", "gone", {"configure", "--port", "PORT", "--logdef", "SAMPLE"}, 4,
+                   "-> OK", "Verbindung zu Com #"},
+        CommandRow{"unreadableLogDefinition", "", {"configure", "--port", "PORT", "--logdef", "/nonexistent.xml"}, 5,
+                   "", "nonexistent.xml"},
+        CommandRow{"unknownChannel", "", {"configure", "--port", "PORT", "--logdef", "SAMPLE", "--slot", "1=Nope"}, 1,
+                   "", "„Nope“"},
+        CommandRow{"profile", "", {"configure", "--port", "PORT", "--profile", "x.profile"}, 5, "", "x.profile"},
+        CommandRow{"flashNoReadyByte", "noready", {"flash", "--port", "PORT", "SMALL"}, 3, "", "--recovery"},
+        CommandRow{"flashDeviceGoneAtBlock5", "gone", {"flash", "--port", "PORT", "SMALL"}, 4, "",
+                   "5 von 1016 Blöcken"},
+        CommandRow{"imageTooLarge", "", {"flash", "--port", "PORT", "BIG"}, 5, "", "Datei zu groß!"}),
+    [](const testing::TestParamInfo<CommandRow>& info) { return std::string(info.param.name); });
+
+TEST(Cli, configureSendsTheNineFramesOfTheWindow)
+{
+    SimulatorThread sim({});
+    ASSERT_TRUE(sim.start());
+    const std::string profile = tempFolder() + "/cli-" + std::to_string(::getpid()) + ".morvandell.json";
+    const Result run = cli({"configure", "--port", sim.devicePath(), "--logdef", sample(), "--slot", "2=Oil_P", "--name",
+                         "2=Oeldruck_lang", "--unit", "5=Volt", "--view", "3", "--save-profile", profile});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(count(run.out, "-> OK"), 9u) << run.out;
+    EXPECT_NE(run.out.find("online Firmware: V1.0"), std::string::npos) << run.out;
+    const std::vector<Bytes> frames = sim.display().receivedFrames();
+    ASSERT_EQ(frames.size(), 10u); // connect, 8 slots, settings
+    EXPECT_EQ(frames[0], hex("55 05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D"));
+    // Oil_P: channel 12, divider 10, unit bar; the typed name cut to 8 characters as the box cuts it.
+    Bytes oil = hex("55010020");
+    append(oil, bytes("Oeldruck"));
+    append(oil, hex("000C0A"));
+    append(oil, bytes("bar"));
+    append(oil, hex("0000000D"));
+    EXPECT_EQ(hexOf(frames[2]), hexOf(oil));
+    Bytes volt = hex("000000");
+    append(volt, bytes("Vol"));
+    EXPECT_EQ(slice(frames[5], 12, 6), volt); // slot 5: never picked
+    EXPECT_EQ(frames[9], hex("55 01 00 90 03 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D"));
+
+    // The saved profile writes the same frames without the log-definition file.
+    SimulatorThread again({});
+    ASSERT_TRUE(again.start());
+    const Result fromProfile = cli({"configure", "--port", again.devicePath(), "--profile", profile});
+    ASSERT_EQ(fromProfile.status, 0) << fromProfile.err;
+    EXPECT_EQ(again.display().receivedFrames(), frames);
+    ::unlink(profile.c_str());
+}
+
+TEST(Cli, traceHoldsTheConnectFrameAndItsAnswer)
+{
+    SimulatorThread sim({});
+    ASSERT_TRUE(sim.start());
+    const std::string trace = tempFolder() + "/morvandell-cli-trace-" + std::to_string(::getpid()) + ".txt";
+    const Result run = cli({"identify", "--port", sim.devicePath(), "--trace", trace});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::ifstream file(trace, std::ios::binary);
+    ASSERT_TRUE(file);
+    std::stringstream content;
+    content << file.rdbuf();
+    const std::string text = content.str();
+    ::unlink(trace.c_str());
+    EXPECT_NE(text.find("Programm: " MORVANDELL_VERSION ", "), std::string::npos) << text;
+    EXPECT_NE(text.find("Gerät: " + sim.devicePath() + ", Einstellungen: 19200,n,8,1"), std::string::npos) << text;
+    // A pseudo-terminal refuses the low-latency request; the trace says so for a support request.
+    EXPECT_NE(text.find("Niedrige Latenz: vom Treiber nicht unterstützt"), std::string::npos) << text;
+    EXPECT_TRUE(std::regex_search(
+        text, std::regex("\\n +\\d+ > 55 05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D \\|U\\.+\\|\\n")))
+        << text;
+    // The answer may come in pieces: every received line is hex with its characters.
+    EXPECT_TRUE(std::regex_search(text, std::regex("\\n +\\d+ < 55 FD 00 00 56 31 2E 30 "))) << text;
+}
+
+TEST(Cli, flashSendsTheImageAndEndsWithTheCompletion)
+{
+    SimulatorConfig config;
+    config.readyDelayMs = 20;
+    SimulatorThread sim(config);
+    ASSERT_TRUE(sim.start());
+    Bytes image(1000);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = Byte(i * 7);
+    const std::string path = writeTempFile("fw.bin", image);
+    const Result run = cli({"flash", "--port", sim.devicePath(), path});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "Fertig.\n");
+    // Not a terminal: at most one progress line per 10 % (progress comes at the screen's pace, so a fast
+    // transfer may skip steps), with block, percentage and time left, the last one at the end.
+    const std::size_t lines = count(run.err, "\n");
+    EXPECT_TRUE(lines >= 1 && lines <= 11) << run.err;
+    EXPECT_NE(run.err.find("Block 1016/1016"), std::string::npos) << run.err;
+    Bytes expected = image;
+    expected.resize(UpdateProtocol::TransferSize, 0xFF);
+    EXPECT_EQ(sim.display().receivedImage(), expected);
+}
+
+TEST(Cli, ctrlCStopsAFlashCleanly)
+{
+    SimulatorConfig config;
+    config.readyDelayMs = 20;
+    config.pace9600 = true;
+    SimulatorThread sim(config);
+    ASSERT_TRUE(sim.start());
+    const std::string path = writeTempFile("fw2.bin", Bytes(5000, 'a'));
+    Cli process({"flash", "--port", sim.devicePath(), path}, {});
+    ASSERT_GT(process.pid(), 0);
+    ASSERT_TRUE(waitUntil([&] { return sim.display().blocksReceived() >= 3; }, 10s));
+    const int blocks = sim.display().blocksReceived();
+    ::kill(process.pid(), SIGINT);
+    const Result run = process.finish(5s);
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_NE(run.err.find("--recovery"), std::string::npos) << run.err;
+    // At most the block on the line (and one in the output queue) still arrives; nothing more goes out.
+    std::this_thread::sleep_for(500ms);
+    EXPECT_LE(sim.display().blocksReceived(), blocks + 2) << blocks;
+}
+
+} // namespace
+#endif

@@ -1,0 +1,184 @@
+#include "win32test.h"
+
+#include <memory>
+#include <vector>
+
+namespace morvandell::win32::test {
+
+using Clock = std::chrono::steady_clock;
+
+bool pumpUntil(Win32FrontEnd& frontEnd, const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto deadline = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() >= deadline)
+            return false;
+        frontEnd.loop().runOnce(std::min(deadline, Clock::now() + std::chrono::milliseconds(20)));
+    }
+    return true;
+}
+
+void pumpFor(Win32FrontEnd& frontEnd, std::chrono::milliseconds time)
+{
+    const auto deadline = Clock::now() + time;
+    while (Clock::now() < deadline)
+        frontEnd.loop().runOnce(deadline);
+}
+
+void focusWindow(HWND window, HWND focus)
+{
+    ::ShowWindow(window, SW_SHOW);
+    ::SetForegroundWindow(window);
+    ::SetActiveWindow(window);
+    ::SetFocus(focus ? focus : window);
+}
+
+namespace {
+
+void send(std::vector<INPUT> inputs)
+{
+    ::SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+INPUT key(WORD vk, bool up)
+{
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return in;
+}
+
+POINT centre(HWND window)
+{
+    RECT r;
+    ::GetWindowRect(window, &r);
+    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+INPUT mouseAt(POINT screen, DWORD flags, DWORD data = 0)
+{
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dx = ::MulDiv(screen.x, 65535, ::GetSystemMetrics(SM_CXSCREEN) - 1);
+    in.mi.dy = ::MulDiv(screen.y, 65535, ::GetSystemMetrics(SM_CYSCREEN) - 1);
+    in.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE;
+    in.mi.mouseData = data;
+    return in;
+}
+
+} // namespace
+
+void pressKey(WORD virtualKey, bool control, bool shift)
+{
+    std::vector<INPUT> inputs;
+    if (control)
+        inputs.push_back(key(VK_CONTROL, false));
+    if (shift)
+        inputs.push_back(key(VK_SHIFT, false));
+    inputs.push_back(key(virtualKey, false));
+    inputs.push_back(key(virtualKey, true));
+    if (shift)
+        inputs.push_back(key(VK_SHIFT, true));
+    if (control)
+        inputs.push_back(key(VK_CONTROL, true));
+    send(inputs);
+}
+
+void typeText(const std::wstring& text)
+{
+    std::vector<INPUT> inputs;
+    for (const wchar_t c : text) {
+        for (const bool up : {false, true}) {
+            INPUT in{};
+            in.type = INPUT_KEYBOARD;
+            in.ki.wScan = c;
+            in.ki.dwFlags = KEYEVENTF_UNICODE | (up ? KEYEVENTF_KEYUP : 0);
+            inputs.push_back(in);
+        }
+    }
+    send(inputs);
+}
+
+void turnWheelOver(HWND window, int notches)
+{
+    const POINT at = centre(window);
+    ::SetCursorPos(at.x, at.y);
+    send({mouseAt(at, 0), mouseAt(at, MOUSEEVENTF_WHEEL, DWORD(notches * WHEEL_DELTA))});
+}
+
+void clickAt(HWND window, POINT clientPoint, bool right)
+{
+    POINT at = clientPoint;
+    ::ClientToScreen(window, &at);
+    ::SetCursorPos(at.x, at.y);
+    const DWORD down = right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+    const DWORD up = right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+    send({mouseAt(at, 0), mouseAt(at, down), mouseAt(at, up)});
+}
+
+HWND findDialog(const std::wstring& title)
+{
+    struct Search
+    {
+        const std::wstring* title;
+        HWND found = nullptr;
+    } search{&title};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND hwnd, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            wchar_t name[64] = {};
+            ::GetClassNameW(hwnd, name, 64);
+            if (std::wstring(name) == L"#32770" && ::IsWindowVisible(hwnd) && textOf(hwnd) == *s->title) {
+                s->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::wstring textOf(HWND hwnd)
+{
+    const int length = ::GetWindowTextLengthW(hwnd);
+    std::wstring text(size_t(length) + 1, L'\0');
+    text.resize(size_t(std::max(0, ::GetWindowTextW(hwnd, text.data(), length + 1))));
+    return text;
+}
+
+void whenDialogAppears(Win32FrontEnd& frontEnd, const std::wstring& title, std::function<void(HWND)> action,
+                       std::chrono::milliseconds limit)
+{
+    struct Watcher
+    {
+        Win32FrontEnd* frontEnd;
+        std::wstring title;
+        std::function<void(HWND)> action;
+        Clock::time_point giveUp;
+    };
+    auto watcher = std::make_shared<Watcher>(Watcher{&frontEnd, title, std::move(action), Clock::now() + limit});
+    auto look = std::make_shared<std::function<void()>>();
+    *look = [watcher, look] {
+        if (HWND dialog = findDialog(watcher->title)) {
+            watcher->action(dialog);
+            *look = nullptr; // breaks the cycle
+            return;
+        }
+        if (Clock::now() < watcher->giveUp) {
+            auto again = *look;
+            watcher->frontEnd->loop().startTimer(std::chrono::milliseconds(20), again);
+        } else {
+            *look = nullptr;
+        }
+    };
+    frontEnd.loop().startTimer(std::chrono::milliseconds(20), *look);
+}
+
+void pressButton(HWND dialog, int id)
+{
+    ::SendMessageW(::GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+} // namespace morvandell::win32::test

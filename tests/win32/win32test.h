@@ -1,0 +1,43 @@
+#pragma once
+
+// Driving Win32 windows from inside the test program: the loop pumped until something happened,
+// keystrokes and mouse through SendInput, modal dialogs answered when they appear.
+
+#include "ui/win32/win32frontend.h"
+#include "ui/win32/win32window.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace morvandell::win32::test {
+
+// Runs the front end's loop until done() holds or the limit passes; whether it held.
+bool pumpUntil(Win32FrontEnd& frontEnd, const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::milliseconds(3000));
+// Runs the loop for that long.
+void pumpFor(Win32FrontEnd& frontEnd, std::chrono::milliseconds time);
+
+// Makes the window the foreground window with the focus on `focus` (the keyboard's target).
+void focusWindow(HWND window, HWND focus);
+void pressKey(WORD virtualKey, bool control = false, bool shift = false);
+void typeText(const std::wstring& text);
+// The mouse over the middle of a window, then its wheel turned (one notch up for 1, down for -1).
+void turnWheelOver(HWND window, int notches);
+void clickAt(HWND window, POINT clientPoint, bool right = false);
+
+// A dialog of this thread ("#32770") with that title, or null.
+HWND findDialog(const std::wstring& title);
+std::wstring textOf(HWND hwnd);
+
+// Calls action(dialog) from the loop (also inside Windows' own modal loops) once a dialog with that
+// title is open; gives up after the limit. Returns at once.
+void whenDialogAppears(Win32FrontEnd& frontEnd, const std::wstring& title, std::function<void(HWND)> action,
+                       std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
+// A button of a dialog pressed as the user would (BM_CLICK).
+void pressButton(HWND dialog, int id);
+
+} // namespace morvandell::win32::test

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# The Windows setup program under Wine, in a prefix of its own: a silent install for all users, what it
+# leaves (files, Start-menu and desktop shortcuts, the uninstall entry, the profile association), the
+# installed command-line tool and windows program starting, a newer version installed over it, and a
+# silent uninstall that leaves nothing behind. The windows program needs an X display (xvfb-run).
+# Usage: installer_test.sh SETUP.exe NEWER-SETUP.exe VERSION NEWER-VERSION WORKDIR
+set -uo pipefail
+setup=$1 newer=$2 version=$3 newer_version=$4 work=$5
+
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d"
+wine=${WINE64:-/usr/lib/wine/wine64}
+[ -x "$wine" ] || wine=$(command -v wine64)
+wineserver=${WINESERVER:-$(dirname "$wine")/wineserver}
+[ -x "$wineserver" ] || wineserver=$(command -v wineserver)
+
+failed=0
+fail() { echo "FAILED: $*"; failed=1; }
+pass() { echo "ok: $*"; }
+
+rm -rf "$work"
+mkdir -p "$work"
+"$wineserver" -k >/dev/null 2>&1 || true
+"$wine" wineboot -i >/dev/null 2>&1 || { echo "FAILED: wineboot"; exit 1; }
+
+c="$WINEPREFIX/drive_c"
+program_dir="$c/Program Files/Morvandell"
+menu_dir="$c/ProgramData/Microsoft/Windows/Start Menu/Programs/Morvandell"
+desktop="$c/users/Public/Desktop/Morvandell.lnk"
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Morvandell'
+
+regvalue() { # regvalue KEY NAME: the value's data, or nothing
+    "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v n="$2" '$1 == n { $1 = ""; $2 = ""; sub(/^  */, ""); print }'
+}
+install() { # install SETUP.exe: silent, all users, with the desktop shortcut
+    cp "$1" "$c/setup.exe"
+    "$wine" 'C:\setup.exe' /S /AllUsers /Desktop >/dev/null 2>&1
+    local status=$?
+    "$wineserver" -w
+    rm -f "$c/setup.exe"
+    return $status
+}
+check_installed() { # check_installed VERSION (the uninstall entry's)
+    local f name
+    for f in morvandell.exe morvandell-cli.exe uninstall.exe; do
+        [ -f "$program_dir/$f" ] || fail "$f is not in Program Files\\Morvandell"
+    done
+    for name in "Morvandell.lnk" "Morvandell (Demo).lnk"; do
+        [ -f "$menu_dir/$name" ] || fail "Start-menu shortcut $name is missing"
+    done
+    [ -f "$desktop" ] || fail "the desktop shortcut is missing"
+    for name in DisplayName DisplayVersion Publisher DisplayIcon InstallLocation UninstallString \
+                QuietUninstallString EstimatedSize NoModify NoRepair; do
+        [ -n "$(regvalue "$key" "$name")" ] || fail "the uninstall entry has no $name"
+    done
+    [ "$(regvalue "$key" DisplayVersion)" = "$1" ] || fail "DisplayVersion is '$(regvalue "$key" DisplayVersion)', not $1"
+    [[ "$(regvalue "$key" QuietUninstallString)" == *"uninstall.exe\" /S" ]] || fail "QuietUninstallString has no /S"
+    "$wine" reg query 'HKLM\Software\Classes\Morvandell.Profile\shell\open\command' /ve 2>/dev/null | grep -q 'morvandell.exe" "%1"' \
+        || fail "profiles are not opened by morvandell.exe"
+    "$wine" reg query 'HKLM\Software\Classes\.json\OpenWithProgids' /v Morvandell.Profile >/dev/null 2>&1 \
+        || fail ".json files do not offer Morvandell"
+    local out
+    # Both setup programs carry the same programs: their version is the first one's.
+    out=$("$wine" 'C:\Program Files\Morvandell\morvandell-cli.exe' --version 2>&1 | tr -d '\r')
+    [[ "$out" == *"$version"* ]] || fail "the installed morvandell-cli.exe --version says '$out', not $version"
+}
+
+echo "== silent install of $version"
+install "$setup" || fail "setup.exe /S exited with an error"
+check_installed "$version"
+[ $failed -eq 0 ] && pass "installed: files, shortcuts, uninstall entry, association, morvandell-cli.exe --version"
+
+echo "== the installed morvandell.exe --demo starts"
+if [ -n "${DISPLAY:-}" ] && command -v xwininfo >/dev/null; then
+    "$wine" 'C:\Program Files\Morvandell\morvandell.exe' --demo >/dev/null 2>&1 &
+    app=$!
+    shown=""
+    for _ in $(seq 1 100); do
+        if xwininfo -root -tree 2>/dev/null | grep -q '"Morvandell:'; then shown=yes; break; fi
+        kill -0 $app 2>/dev/null || break
+        sleep 0.2
+    done
+    [ -n "$shown" ] && pass "the control window is shown" || fail "morvandell.exe --demo shows no control window"
+    kill $app 2>/dev/null
+    "$wineserver" -k >/dev/null 2>&1
+    wait $app 2>/dev/null
+else
+    fail "no X display for the windows program (run under xvfb-run)"
+fi
+
+echo "== $newer_version installed over $version"
+install "$newer" || fail "the newer setup.exe /S exited with an error"
+check_installed "$newer_version"
+entries=$("$wine" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' 2>/dev/null | tr -d '\r' | grep -ci 'morvandell')
+[ "$entries" = 1 ] || fail "$entries uninstall entries after the second install"
+[ $failed -eq 0 ] && pass "the newer version replaced the older one"
+
+echo "== silent uninstall"
+"$wine" 'C:\Program Files\Morvandell\uninstall.exe' /S >/dev/null 2>&1 || fail "uninstall.exe /S exited with an error"
+"$wineserver" -w
+[ ! -e "$program_dir" ] || fail "Program Files\\Morvandell is still there: $(ls "$program_dir")"
+[ ! -e "$menu_dir" ] || fail "the Start-menu folder is still there"
+[ ! -e "$desktop" ] || fail "the desktop shortcut is still there"
+"$wine" reg query "$key" >/dev/null 2>&1 && fail "the uninstall entry is still there"
+"$wine" reg query 'HKLM\Software\Classes\Morvandell.Profile' >/dev/null 2>&1 && fail "the profile type is still registered"
+"$wine" reg query 'HKLM\Software\Classes\.json\OpenWithProgids' /v Morvandell.Profile >/dev/null 2>&1 \
+    && fail ".json files still offer Morvandell"
+[ $failed -eq 0 ] && pass "uninstalled: files, shortcuts and registry entries gone"
+
+"$wineserver" -k >/dev/null 2>&1 || true
+[ $failed -eq 0 ] && echo "Setup program tests passed." || echo "Setup program tests FAILED."
+exit $failed

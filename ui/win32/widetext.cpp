@@ -1,0 +1,28 @@
+#include "ui/win32/widetext.h"
+
+#include <windows.h>
+
+namespace morvandell::win32 {
+
+std::wstring widen(std::string_view utf8)
+{
+    if (utf8.empty())
+        return {};
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring out(size_t(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), out.data(), size);
+    return out;
+}
+
+std::string narrow(std::wstring_view utf16)
+{
+    if (utf16.empty())
+        return {};
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), int(utf16.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), int(utf16.size()), out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+} // namespace morvandell::win32

@@ -1,0 +1,143 @@
+#pragma once
+
+#include "ui/model/form.h"
+#include "ui/model/formview.h"
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace morvandell::win32 {
+
+using ui::ControlSpec;
+using ui::FormEvents;
+using ui::FormSpec;
+using ui::FormView;
+using ui::MenuItemSpec;
+
+class Win32FrontEnd;
+
+// A top-level window made from a FormSpec: native controls (BUTTON, group boxes, COMBOBOX, EDIT,
+// LISTBOX, STATIC, the progress bar) placed at the spec's twips scaled by the window's DPI, in
+// "MS Sans Serif" 8.25 pt. Every control is a child of the window itself (a frame is drawn beneath the
+// controls it contains), so that one window procedure hears every notification. The user's actions go
+// to the FormEvents; what the handlers do to the controls comes in through FormView.
+class Win32Window final : public FormView
+{
+public:
+    Win32Window(Win32FrontEnd& frontEnd, const FormSpec& spec, FormEvents& events);
+    ~Win32Window() override;
+    Win32Window(const Win32Window&) = delete;
+    Win32Window& operator=(const Win32Window&) = delete;
+
+    const FormSpec& spec() const { return m_spec; }
+    // The window; null once it has been destroyed (closed by the user).
+    HWND handle() const { return m_hwnd; }
+    // The native control of a control name; null when there is none.
+    HWND control(const std::string& name) const;
+    // The name of a native control (also of a combo box's edit field and list); empty when unknown.
+    std::string controlName(HWND hwnd) const;
+    UINT dpi() const { return m_dpi; }
+    // The font of a control (bold or regular at the window's DPI).
+    HFONT font(const std::string& name) const;
+    // The pixel rectangle a control should have at a DPI, in client coordinates.
+    static RECT scaledGeometry(const FormSpec& spec, const ControlSpec& control, UINT dpi);
+    static SIZE scaledClientSize(const FormSpec& spec, UINT dpi);
+    // The tool tip a control shows now (for combo boxes: the hovered entry's while the list is open).
+    std::string currentToolTip(const std::string& name) const;
+
+    // FormView
+    void setCaption(const std::string& caption) override;
+    std::string caption() const override;
+    void showWindow() override;
+    void hideWindow() override;
+    bool isWindowVisible() const override;
+    std::string text(const std::string& control) const override;
+    void setText(const std::string& control, const std::string& text) override;
+    bool isEnabled(const std::string& control) const override;
+    void setEnabled(const std::string& control, bool enabled) override;
+    void setToolTip(const std::string& control, const std::string& toolTip) override;
+    void setFocus(const std::string& control) override;
+    void addItem(const std::string& control, const std::string& text, const std::string& toolTip = {}) override;
+    void insertItem(const std::string& control, int index, const std::string& text) override;
+    void removeItem(const std::string& control, int index) override;
+    void clearItems(const std::string& control) override;
+    int itemCount(const std::string& control) const override;
+    std::string itemText(const std::string& control, int index) const override;
+    int listIndex(const std::string& control) const override;
+    void setListIndex(const std::string& control, int index) override;
+    void setRange(const std::string& control, int minimum, int maximum) override;
+    void setValue(const std::string& control, int value) override;
+    int value(const std::string& control) const override;
+
+private:
+    struct Control
+    {
+        ControlSpec spec;
+        int id = 0;
+        HWND hwnd = nullptr;
+        HWND edit = nullptr; // combo boxes: the edit field
+        HWND list = nullptr; // combo boxes: the drop-down list
+        std::string toolTip;
+        std::vector<std::string> itemTips;
+        HBRUSH brush = nullptr; // back colour
+        int listIndex = -1;     // combo boxes: the entry the user (or a handler) chose
+        bool typed = false;     // combo boxes: text typed since the last choice
+        std::wstring typedText;
+        bool pickPending = false;
+        int hoveredItem = -1;   // combo boxes: the entry under the mouse in the open list
+    };
+    struct Command
+    {
+        std::string id;
+        UINT commandId;
+    };
+
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK comboPartProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR id, DWORD_PTR data);
+    LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void createControls();
+    void createToolTips();
+    void createAccelerators();
+    void applyDpi(UINT dpi);
+    void layoutControls();
+    void fitComboHeight(Control& c, int height);
+    void onCommand(WPARAM wParam, LPARAM lParam);
+    void onComboNotification(Control& c, int code);
+    void schedulePick(Control& c);
+    bool onContextMenu(HWND target, LPARAM position);
+    void runMenu(const std::vector<MenuItemSpec>& items, POINT at);
+    void raiseCommand(const std::string& id);
+    LRESULT onToolTipText(NMHDR* header);
+    void close();
+
+    Control* find(const std::string& name);
+    const Control* find(const std::string& name) const;
+    Control* findById(int id);
+    Control* findByHwnd(HWND hwnd);
+    const Control* findByHwnd(HWND hwnd) const;
+
+    Win32FrontEnd& m_frontEnd;
+    FormSpec m_spec;
+    FormEvents& m_events;
+    HWND m_hwnd = nullptr;
+    HWND m_toolTip = nullptr;
+    HACCEL m_accelerators = nullptr;
+    HFONT m_font = nullptr;
+    HFONT m_boldFont = nullptr;
+    UINT m_dpi = 96;
+    std::vector<Control> m_controls;
+    std::vector<Command> m_commands;
+    std::wstring m_toolTipBuffer;
+    HWND m_lastFocus = nullptr;
+    int m_quiet = 0;         // notifications of the window's own changes are not the user's
+    bool m_unloaded = false; // unload() raised (or not to be raised any more)
+    int m_filter = 0;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+} // namespace morvandell::win32

@@ -1,0 +1,145 @@
+#include "windows/waiteventloop.h"
+
+#include <algorithm>
+#include <windows.h>
+
+namespace morvandell {
+
+WaitEventLoop::WaitEventLoop() = default;
+WaitEventLoop::~WaitEventLoop() = default;
+
+int WaitEventLoop::watch(WaitHandle handle, std::function<void()> ready)
+{
+    const int id = ++m_lastId;
+    m_watches[id] = Watch{handle, std::move(ready)};
+    return id;
+}
+
+void WaitEventLoop::unwatch(int id)
+{
+    m_watches.erase(id);
+}
+
+void WaitEventLoop::post(std::function<void()> task)
+{
+    m_posted.push_back(std::move(task));
+}
+
+int WaitEventLoop::startTimer(std::chrono::milliseconds delay, std::function<void()> task)
+{
+    const int id = ++m_lastId;
+    m_timers[id] = Timer{Clock::now() + delay, std::move(task)};
+    return id;
+}
+
+void WaitEventLoop::cancelTimer(int id)
+{
+    m_timers.erase(id);
+}
+
+bool WaitEventLoop::runDue()
+{
+    bool ran = false;
+    // Only what is due now: tasks posted or timers started by these run at the next pass.
+    std::deque<std::function<void()>> posted;
+    posted.swap(m_posted);
+    for (auto& task : posted) {
+        task();
+        ran = true;
+    }
+    const auto now = Clock::now();
+    std::vector<int> due;
+    for (const auto& [id, timer] : m_timers)
+        if (timer.due <= now)
+            due.push_back(id);
+    for (const int id : due) {
+        const auto it = m_timers.find(id);
+        if (it == m_timers.end())
+            continue; // cancelled by an earlier one
+        auto task = std::move(it->second.task);
+        m_timers.erase(it);
+        task();
+        ran = true;
+    }
+    return ran;
+}
+
+bool WaitEventLoop::dispatchSignalled()
+{
+    std::vector<int> ids;
+    ids.reserve(m_watches.size());
+    for (const auto& [id, w] : m_watches)
+        ids.push_back(id);
+    bool any = false;
+    for (const int id : ids) {
+        const auto it = m_watches.find(id);
+        if (it == m_watches.end())
+            continue; // unwatched by an earlier handler
+        if (::WaitForSingleObject(it->second.handle, 0) != WAIT_OBJECT_0)
+            continue;
+        auto ready = it->second.ready; // the handler may unwatch itself
+        ready();
+        any = true;
+    }
+    return any;
+}
+
+void WaitEventLoop::runOnce(Clock::time_point deadline)
+{
+    bool handled = runDue();
+    if (m_pump)
+        handled = m_pump() || handled;
+    for (;;) {
+        if (m_woken) {
+            m_woken = false;
+            return;
+        }
+        auto now = Clock::now();
+        // Sleep until the deadline, the next timer, input or a window message; without sleeping when
+        // something was handled already or is waiting to run.
+        Clock::time_point until = deadline;
+        for (const auto& [id, timer] : m_timers)
+            until = std::min(until, timer.due);
+        DWORD timeout = 0;
+        if (!handled && m_posted.empty() && until > now) {
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
+            timeout = DWORD(std::min<long long>(ms, 0x7FFFFFFF));
+        }
+        std::vector<HANDLE> handles;
+        for (const auto& [id, w] : m_watches) {
+            if (handles.size() == MaxSleepHandles) {
+                timeout = std::min<DWORD>(timeout, DWORD(LongWaitStep.count()));
+                break;
+            }
+            handles.push_back(static_cast<HANDLE>(w.handle));
+        }
+        DWORD result = WAIT_TIMEOUT;
+        if (m_pump)
+            result = ::MsgWaitForMultipleObjectsEx(DWORD(handles.size()), handles.data(), timeout, QS_ALLINPUT,
+                                                   MWMO_INPUTAVAILABLE);
+        else if (!handles.empty())
+            result = ::WaitForMultipleObjects(DWORD(handles.size()), handles.data(), FALSE, timeout);
+        else if (timeout > 0)
+            ::Sleep(timeout);
+        if (result == WAIT_FAILED && timeout > 0)
+            ::Sleep(std::min<DWORD>(timeout, DWORD(LongWaitStep.count()))); // a handle closed under us: never spin
+        if (m_pump)
+            handled = m_pump() || handled;
+        handled = dispatchSignalled() || handled;
+        handled = runDue() || handled;
+        now = Clock::now();
+        if (handled || m_woken || m_quit || now >= deadline) {
+            m_woken = false;
+            return;
+        }
+    }
+}
+
+void WaitEventLoop::run()
+{
+    m_quit = false;
+    while (!m_quit)
+        runOnce(Clock::now() + std::chrono::hours(1));
+}
+
+} // namespace morvandell
