@@ -2,7 +2,7 @@
 // actions raise (and what they must not), menus and shortcuts, closing, and the dialogs.
 #include "win32test.h"
 
-#include "ui/win32/widetext.h"
+#include "windows/wide.h"
 
 #include <gtest/gtest.h>
 
@@ -119,7 +119,7 @@ public:
 struct Placement
 {
     const char* control;
-    RECT at96; // pixels in the client area at 96 dpi: twips / 15
+    RECT twips; // left, top, width, height in the client area (a frame's contents added to the frame's)
 };
 
 class GeometryTest : public FrontEndTest, public ::testing::WithParamInterface<UINT>
@@ -132,27 +132,28 @@ TEST_P(GeometryTest, clientAreaAndEveryControlAreTheirTwipsScaledByTheWindowsDpi
         RECT suggested{10, 10, 600, 600};
         ::SendMessageW(window->handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
     }
-    auto px = [dpi](int at96) { return ::MulDiv(at96, int(dpi), 96); };
+    auto px = [dpi](int twips) { return ::MulDiv(twips, int(dpi), 1440); };
     RECT client;
     ::GetClientRect(window->handle(), &client);
-    EXPECT_EQ(client.right, px(300));
-    EXPECT_EQ(client.bottom, px(240));
+    EXPECT_EQ(client.right, px(4500));
+    EXPECT_EQ(client.bottom, px(3600));
 
     const Placement table[] = {
-        {"Frame1", {8, 8, 288, 121}},       {"Combo1", {16, 24, 116, 45}},   {"Text1", {120, 24, 185, 43}},
-        {"Combo2", {16, 48, 116, 69}},      {"Label1", {120, 48, 217, 65}},  {"Command1", {8, 128, 97, 153}},
-        {"Command2", {104, 128, 193, 185}}, {"Command3", {200, 128, 289, 153}}, {"List1", {8, 192, 195, 235}},
-        {"ProgressBar1", {200, 192, 289, 217}},
+        {"Frame1", {120, 120, 4200, 1695}},      {"Combo1", {240, 360, 1500, 315}},
+        {"Text1", {1800, 360, 975, 285}},        {"Combo2", {240, 720, 1500, 315}},
+        {"Label1", {1800, 720, 1455, 255}},      {"Command1", {120, 1920, 1335, 375}},
+        {"Command2", {1560, 1920, 1335, 855}},   {"Command3", {3000, 1920, 1335, 375}},
+        {"List1", {120, 2880, 2800, 645}},       {"ProgressBar1", {3000, 2880, 1335, 375}},
     };
     for (const Placement& p : table) {
         SCOPED_TRACE(p.control);
         RECT r;
         ::GetWindowRect(hwnd(p.control), &r);
         ::MapWindowPoints(nullptr, window->handle(), reinterpret_cast<POINT*>(&r), 2);
-        EXPECT_EQ(r.left, px(p.at96.left));
-        EXPECT_EQ(r.top, px(p.at96.top));
-        EXPECT_EQ(r.right - r.left, px(p.at96.right - p.at96.left));
-        EXPECT_EQ(r.bottom - r.top, px(p.at96.bottom - p.at96.top));
+        EXPECT_EQ(r.left, px(p.twips.left));
+        EXPECT_EQ(r.top, px(p.twips.top));
+        EXPECT_EQ(r.right - r.left, px(p.twips.right));
+        EXPECT_EQ(r.bottom - r.top, px(p.twips.bottom));
     }
 
     // 8.25 pt at the window's DPI; bold where the table says.
@@ -163,8 +164,9 @@ TEST_P(GeometryTest, clientAreaAndEveryControlAreTheirTwipsScaledByTheWindowsDpi
         ASSERT_TRUE(::GetObjectW(font, sizeof lf, &lf));
         EXPECT_EQ(lf.lfHeight, -::MulDiv(825, int(dpi), 7200));
         EXPECT_EQ(lf.lfWeight, bold ? FW_BOLD : FW_NORMAL);
-        if (dpi == 96)
+        if (dpi == 96) {
             EXPECT_STREQ(lf.lfFaceName, L"MS Sans Serif");
+        }
     }
 }
 
@@ -208,7 +210,7 @@ TEST_F(FrontEndTest, textsTravelAsUtf8BothWays)
         view->setText("Command1", t);
         EXPECT_EQ(view->text("Command1"), t);
         view->setText("Label1", t);
-        EXPECT_EQ(test::textOf(hwnd("Label1")), widen(t));
+        EXPECT_EQ(test::textOf(hwnd("Label1")), win::widen(t));
         view->setCaption(t);
         EXPECT_EQ(view->caption(), t);
         view->addItem("List1", t);
@@ -440,7 +442,7 @@ TEST_F(FrontEndTest, contextMenusOfferTheirEntries)
     EXPECT_EQ(events.events, std::vector<std::string>{"command copy"});
 }
 
-TEST_F(FrontEndTest, closingAsksTheHandlersAndUnloadsOnce)
+TEST_F(FrontEndTest, closingAsksTheHandlersAndHidesTheWindow)
 {
     events.allowClose = false;
     ::SendMessageW(window->handle(), WM_CLOSE, 0, 0);
@@ -451,10 +453,11 @@ TEST_F(FrontEndTest, closingAsksTheHandlersAndUnloadsOnce)
     events.events.clear();
     ::SendMessageW(window->handle(), WM_CLOSE, 0, 0);
     EXPECT_EQ(events.events, (std::vector<std::string>{"closeRequested", "unload"}));
-    EXPECT_EQ(window->handle(), nullptr);
     EXPECT_FALSE(view->isWindowVisible());
-    EXPECT_EQ(view->text("Combo1"), ""); // a closed window's controls answer harmlessly
-    view->setText("Combo1", "x");
+    view->setText("Combo1", "wieder");
+    view->showWindow();
+    EXPECT_TRUE(view->isWindowVisible());
+    EXPECT_EQ(view->text("Combo1"), "wieder");
 
     // A view let go of by its handlers raises nothing.
     Recorder other;

@@ -2,7 +2,7 @@
 
 #include "platform/text.h"
 #include "ui/win32/dialogtemplate.h"
-#include "ui/win32/widetext.h"
+#include "windows/wide.h"
 #include "ui/win32/win32frontend.h"
 #include "ui/win32/win32window.h"
 
@@ -13,6 +13,9 @@
 #include <vector>
 
 namespace morvandell::win32 {
+
+using win::narrow;
+using win::widen;
 
 namespace {
 

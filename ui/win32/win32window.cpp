@@ -2,7 +2,7 @@
 
 #include "platform/text.h"
 #include "ui/win32/win32frontend.h"
-#include "ui/win32/widetext.h"
+#include "windows/wide.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -11,6 +11,9 @@
 #include <cwctype>
 
 namespace morvandell::win32 {
+
+using win::narrow;
+using win::widen;
 
 using ui::ControlKind;
 
@@ -267,14 +270,14 @@ Win32Window::Win32Window(Win32FrontEnd& frontEnd, const FormSpec& spec, FormEven
 Win32Window::~Win32Window()
 {
     *m_alive = false;
-    m_unloaded = true; // the owner lets go of the window: no more events
+    m_destroying = true;
     if (m_filter)
         m_frontEnd.guiLoop().removeMessageFilter(m_filter);
     if (m_hwnd) {
         for (Control& c : m_controls) {
             for (HWND part : {c.hwnd, c.edit, c.list})
                 if (part)
-                    ::RemoveWindowSubclass(part, comboPartProc, UINT_PTR(c.id));
+                    ::RemoveWindowSubclass(part, controlProc, UINT_PTR(c.id));
         }
         ::SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, 0);
         ::DestroyWindow(m_hwnd);
@@ -350,10 +353,13 @@ void Win32Window::createControls()
             style |= WS_DISABLED;
         c.hwnd = ::CreateWindowExW(exStyle, windowClass, caption.c_str(), style, 0, 0, 0, 0, m_hwnd,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
+        c.backColor = spec.backColor;
         if (spec.backColor) {
             const std::uint32_t rgb = *spec.backColor;
             c.brush = ::CreateSolidBrush(RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF));
         }
+        if (spec.kind == ControlKind::ProgressBar)
+            c.barText = widen(spec.text);
         m_controls.push_back(std::move(c));
     }
 
@@ -370,7 +376,7 @@ void Win32Window::createControls()
             }
             for (HWND part : {c.hwnd, c.edit, c.list})
                 if (part)
-                    ::SetWindowSubclass(part, comboPartProc, UINT_PTR(c.id), reinterpret_cast<DWORD_PTR>(this));
+                    ::SetWindowSubclass(part, controlProc, UINT_PTR(c.id), reinterpret_cast<DWORD_PTR>(this));
             if (c.spec.maxLength > 0)
                 ::SendMessageW(c.hwnd, CB_LIMITTEXT, WPARAM(c.spec.maxLength), 0);
             ::SendMessageW(c.hwnd, CB_SETMINVISIBLE, ComboVisibleItems, 0);
@@ -379,6 +385,7 @@ void Win32Window::createControls()
             ::SendMessageW(c.hwnd, EM_SETLIMITTEXT, WPARAM(c.spec.maxLength), 0);
         } else if (c.spec.kind == ControlKind::ProgressBar) {
             ::SendMessageW(c.hwnd, PBM_SETRANGE32, 0, 100);
+            ::SetWindowSubclass(c.hwnd, controlProc, UINT_PTR(c.id), reinterpret_cast<DWORD_PTR>(this));
         }
     }
     // Frames lie beneath the controls they hold: the bottom of the order, the outermost lowest.
@@ -481,6 +488,16 @@ void Win32Window::applyDpi(UINT dpi)
     adjustWindowRect(frame, windowStyle(m_spec), WindowExStyle, m_dpi);
     ::SetWindowPos(m_hwnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // The frame may be drawn at other metrics than those asked for (a DPI change on its way): the client
+    // area is what counts.
+    RECT got;
+    ::GetClientRect(m_hwnd, &got);
+    if (got.right != client.cx || got.bottom != client.cy) {
+        RECT outer;
+        ::GetWindowRect(m_hwnd, &outer);
+        ::SetWindowPos(m_hwnd, nullptr, 0, 0, outer.right - outer.left + client.cx - got.right,
+                       outer.bottom - outer.top + client.cy - got.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     layoutControls();
 }
 
@@ -502,18 +519,22 @@ void Win32Window::layoutControls()
     }
 }
 
+// A closed drop-down combo box is as tall as its edit field makes it: the field's height is set until the
+// box has the height of the table. The field height a box reports need not be the one it was given
+// (Wine adds its padding), so each step goes by the height measured.
 void Win32Window::fitComboHeight(Control& c, int height)
 {
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    LRESULT field = ::SendMessageW(c.hwnd, CB_GETITEMHEIGHT, WPARAM(-1), 0);
+    if (field == CB_ERR)
+        return;
+    for (int attempt = 0; attempt < 4; ++attempt) {
         RECT box;
         ::GetWindowRect(c.hwnd, &box);
         const int actual = box.bottom - box.top;
-        if (actual == height)
+        if (actual == height || field + height - actual < 1)
             return;
-        const LRESULT field = ::SendMessageW(c.hwnd, CB_GETITEMHEIGHT, WPARAM(-1), 0);
-        if (field == CB_ERR || field + height - actual < 1)
-            return;
-        ::SendMessageW(c.hwnd, CB_SETITEMHEIGHT, WPARAM(-1), field + height - actual);
+        field += height - actual;
+        ::SendMessageW(c.hwnd, CB_SETITEMHEIGHT, WPARAM(-1), field);
     }
 }
 
@@ -618,8 +639,8 @@ LRESULT Win32Window::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     }
     case WM_CTLCOLORSTATIC: {
         const Control* c = findByHwnd(reinterpret_cast<HWND>(lParam));
-        if (c && c->brush && c->spec.backColor) {
-            const std::uint32_t rgb = *c->spec.backColor;
+        if (c && c->brush && c->backColor) {
+            const std::uint32_t rgb = *c->backColor;
             const HDC dc = reinterpret_cast<HDC>(wParam);
             ::SetBkColor(dc, RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF));
             ::SetBkMode(dc, OPAQUE);
@@ -654,11 +675,16 @@ LRESULT Win32Window::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
                            SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         return 0;
     }
-    case WM_DESTROY:
-        if (!m_unloaded) {
-            m_unloaded = true;
-            m_events.unload();
+    case WM_SETCURSOR:
+        if (m_busy > 0) {
+            ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+            return TRUE;
         }
+        break;
+    case WM_DESTROY:
+        // Destroyed by the system rather than by the window's owner (which lets go without events).
+        if (!m_destroying)
+            m_events.unload();
         return 0;
     case WM_NCDESTROY:
         for (Control& c : m_controls)
@@ -673,19 +699,15 @@ LRESULT Win32Window::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
     return ::DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
+// A window that closes is hidden, not destroyed: its owner may show it again.
 void Win32Window::close()
 {
     const std::shared_ptr<bool> alive = m_alive;
-    if (!m_events.closeRequested() || !*alive)
+    if (m_destroying || !m_events.closeRequested() || !*alive)
         return;
-    if (!m_unloaded) {
-        m_unloaded = true;
-        m_events.unload();
-        if (!*alive)
-            return;
-    }
-    if (m_hwnd)
-        ::DestroyWindow(m_hwnd);
+    m_events.unload();
+    if (*alive && m_hwnd)
+        ::ShowWindow(m_hwnd, SW_HIDE);
 }
 
 void Win32Window::onCommand(WPARAM wParam, LPARAM lParam)
@@ -705,12 +727,12 @@ void Win32Window::onCommand(WPARAM wParam, LPARAM lParam)
         return;
     }
     Control* c = findById(id);
-    if (!c || m_quiet)
+    if (!c || m_quiet || m_destroying)
         return; // IDOK and IDCANCEL of the dialog keys end here too
     const std::string name = c->spec.name;
     switch (c->spec.kind) {
     case ControlKind::Button:
-        if (code == BN_CLICKED)
+        if (code == BN_CLICKED && ::IsWindowEnabled(c->hwnd)) // BM_CLICK reaches disabled buttons too
             m_events.click(name);
         break;
     case ControlKind::ListBox:
@@ -794,12 +816,29 @@ void Win32Window::schedulePick(Control& c)
     });
 }
 
-LRESULT CALLBACK Win32Window::comboPartProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+LRESULT CALLBACK Win32Window::controlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                             DWORD_PTR data)
 {
     auto* self = reinterpret_cast<Win32Window*>(data);
     Control* c = self ? self->findById(int(id)) : nullptr;
-    if (c) {
+    if (c && c->spec.kind == ControlKind::ProgressBar) {
+        switch (message) {
+        case WM_PAINT:
+            if (c->barText.empty())
+                break;
+            paintBar(hwnd, c->barText);
+            return 0;
+        case WM_ERASEBKGND:
+            if (!c->barText.empty())
+                return 1; // painted whole in WM_PAINT
+            break;
+        case WM_NCDESTROY:
+            ::RemoveWindowSubclass(hwnd, controlProc, id);
+            break;
+        default:
+            break;
+        }
+    } else if (c) {
         switch (message) {
         case WM_MOUSEWHEEL:
             if (hwnd != c->list) {
@@ -808,8 +847,11 @@ LRESULT CALLBACK Win32Window::comboPartProc(HWND hwnd, UINT message, WPARAM wPar
                 const HWND focus = ::GetFocus();
                 if (focus != c->hwnd && focus != c->edit)
                     return 0;
+                c->typed = false;
+                // The edit field would keep the wheel to itself: the combo box turns it into a choice.
+                if (hwnd == c->edit)
+                    return ::SendMessageW(c->hwnd, WM_MOUSEWHEEL, wParam, lParam);
             }
-            c->typed = false;
             break;
         case WM_KEYDOWN:
             if (hwnd == c->list) {
@@ -844,13 +886,38 @@ LRESULT CALLBACK Win32Window::comboPartProc(HWND hwnd, UINT message, WPARAM wPar
             }
             break;
         case WM_NCDESTROY:
-            ::RemoveWindowSubclass(hwnd, comboPartProc, id);
+            ::RemoveWindowSubclass(hwnd, controlProc, id);
             break;
         default:
             break;
         }
     }
     return ::DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+// The bar as the control draws it, and its text centred on top, drawn off screen in one piece.
+void Win32Window::paintBar(HWND bar, const std::wstring& text)
+{
+    PAINTSTRUCT ps;
+    const HDC dc = ::BeginPaint(bar, &ps);
+    RECT client;
+    ::GetClientRect(bar, &client);
+    const HDC memory = ::CreateCompatibleDC(dc);
+    const HBITMAP bitmap = ::CreateCompatibleBitmap(dc, client.right, client.bottom);
+    const HGDIOBJ oldBitmap = ::SelectObject(memory, bitmap);
+    ::FillRect(memory, &client, ::GetSysColorBrush(COLOR_BTNFACE));
+    ::DefSubclassProc(bar, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT | PRF_ERASEBKGND);
+    const HGDIOBJ oldFont = ::SelectObject(memory, reinterpret_cast<HFONT>(::SendMessageW(bar, WM_GETFONT, 0, 0)));
+    ::SetBkMode(memory, TRANSPARENT);
+    ::SetTextColor(memory, ::GetSysColor(COLOR_WINDOWTEXT));
+    RECT r = client;
+    ::DrawTextW(memory, text.c_str(), int(text.size()), &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    ::BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+    ::SelectObject(memory, oldFont);
+    ::SelectObject(memory, oldBitmap);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::EndPaint(bar, &ps);
 }
 
 LRESULT Win32Window::onToolTipText(NMHDR* header)
@@ -977,9 +1044,12 @@ std::string Win32Window::text(const std::string& control) const
     case ControlKind::Button:
     case ControlKind::Frame:
         return narrow(unescapeAmpersands(windowText(c->hwnd)));
-    case ControlKind::ListBox:
+    case ControlKind::ListBox: {
+        const int current = int(::SendMessageW(c->hwnd, LB_GETCURSEL, 0, 0));
+        return current < 0 ? std::string() : narrow(itemString(c->hwnd, false, current));
+    }
     case ControlKind::ProgressBar:
-        return {};
+        return narrow(c->barText);
     default:
         return narrow(windowText(c->hwnd));
     }
@@ -1003,7 +1073,10 @@ void Win32Window::setText(const std::string& control, const std::string& text)
         c->typed = false;
         break;
     case ControlKind::ListBox:
+        break;
     case ControlKind::ProgressBar:
+        c->barText = wide;
+        ::InvalidateRect(c->hwnd, nullptr, TRUE);
         break;
     default:
         ::SetWindowTextW(c->hwnd, wide.c_str());
@@ -1033,6 +1106,42 @@ void Win32Window::setFocus(const std::string& control)
 {
     if (Control* c = find(control); c && c->hwnd)
         ::SetFocus(c->hwnd);
+}
+
+void Win32Window::setBackColor(const std::string& control, std::optional<std::uint32_t> rgb)
+{
+    Control* c = find(control);
+    if (!c)
+        return;
+    if (c->brush)
+        ::DeleteObject(c->brush);
+    c->brush = nullptr;
+    c->backColor = rgb;
+    if (rgb)
+        c->brush = ::CreateSolidBrush(RGB((*rgb >> 16) & 0xFF, (*rgb >> 8) & 0xFF, *rgb & 0xFF));
+    if (c->hwnd)
+        ::InvalidateRect(c->hwnd, nullptr, TRUE);
+}
+
+std::optional<std::uint32_t> Win32Window::backColor(const std::string& control) const
+{
+    const Control* c = find(control);
+    return c ? c->backColor : std::nullopt;
+}
+
+// A long step runs inside a handler: the hourglass at once, and for as long as the mouse is over the
+// window.
+void Win32Window::setBusy(bool busy)
+{
+    if (busy)
+        ++m_busy;
+    else if (m_busy > 0)
+        --m_busy;
+    POINT at;
+    ::GetCursorPos(&at);
+    const HWND under = ::WindowFromPoint(at);
+    if (m_hwnd && (under == m_hwnd || ::IsChild(m_hwnd, under)))
+        ::SetCursor(::LoadCursorW(nullptr, m_busy > 0 ? IDC_WAIT : IDC_ARROW));
 }
 
 void Win32Window::addItem(const std::string& control, const std::string& text, const std::string& toolTip)

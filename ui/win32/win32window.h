@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +63,9 @@ public:
     void setEnabled(const std::string& control, bool enabled) override;
     void setToolTip(const std::string& control, const std::string& toolTip) override;
     void setFocus(const std::string& control) override;
+    void setBackColor(const std::string& control, std::optional<std::uint32_t> rgb) override;
+    std::optional<std::uint32_t> backColor(const std::string& control) const override;
+    void setBusy(bool busy) override;
     void addItem(const std::string& control, const std::string& text, const std::string& toolTip = {}) override;
     void insertItem(const std::string& control, int index, const std::string& text) override;
     void removeItem(const std::string& control, int index) override;
@@ -83,7 +88,9 @@ private:
         HWND list = nullptr; // combo boxes: the drop-down list
         std::string toolTip;
         std::vector<std::string> itemTips;
-        HBRUSH brush = nullptr; // back colour
+        std::optional<std::uint32_t> backColor;
+        HBRUSH brush = nullptr; // of the back colour
+        std::wstring barText;   // progress bars: the text shown on the bar
         int listIndex = -1;     // combo boxes: the entry the user (or a handler) chose
         bool typed = false;     // combo boxes: text typed since the last choice
         std::wstring typedText;
@@ -97,8 +104,10 @@ private:
     };
 
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK comboPartProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                          UINT_PTR id, DWORD_PTR data);
+    // Combo boxes (with their edit fields and lists) and progress bars are subclassed.
+    static LRESULT CALLBACK controlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                        DWORD_PTR data);
+    static void paintBar(HWND bar, const std::wstring& text);
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void createControls();
     void createToolTips();
@@ -134,8 +143,9 @@ private:
     std::vector<Command> m_commands;
     std::wstring m_toolTipBuffer;
     HWND m_lastFocus = nullptr;
-    int m_quiet = 0;         // notifications of the window's own changes are not the user's
-    bool m_unloaded = false; // unload() raised (or not to be raised any more)
+    int m_quiet = 0;           // notifications of the window's own changes are not the user's
+    bool m_destroying = false; // the owner lets go of the window: no more events
+    int m_busy = 0;
     int m_filter = 0;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
