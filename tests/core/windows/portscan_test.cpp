@@ -139,9 +139,11 @@ TEST_F(RegisteredPorts, theEnvironmentNamesAHighPortForANumber)
     const auto directory = PortDirectory::fromSystem();
     EXPECT_EQ(directory->entry(3).device, "COM23");
     EXPECT_TRUE(directory->isPresent(3));
-    for (const int n : directory->listed())
-        if (n != 3)
+    for (const int n : directory->listed()) {
+        if (n != 3) {
             EXPECT_NE(directory->entry(n).device, "COM23") << "also under " << n;
+        }
+    }
 }
 
 } // namespace
