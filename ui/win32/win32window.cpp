@@ -211,7 +211,8 @@ private:
 
 DWORD windowStyle(const FormSpec& spec)
 {
-    DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    // Not WS_CLIPCHILDREN: the window paints the inside of its frames, which group boxes leave to it.
+    DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     if (!spec.fixedSize)
         style |= WS_THICKFRAME | WS_MAXIMIZEBOX;
     return style;
