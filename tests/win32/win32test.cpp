@@ -117,20 +117,22 @@ void clickAt(HWND window, POINT clientPoint, bool right)
     send({mouseAt(at, 0), mouseAt(at, down), mouseAt(at, up)});
 }
 
-HWND findDialog(const std::wstring& title)
+HWND findDialog(const std::wstring& title, const DialogFilter& accept)
 {
     struct Search
     {
         const std::wstring* title;
+        const DialogFilter* accept;
         HWND found = nullptr;
-    } search{&title};
+    } search{&title, &accept};
     ::EnumThreadWindows(
         ::GetCurrentThreadId(),
         [](HWND hwnd, LPARAM data) -> BOOL {
             auto* s = reinterpret_cast<Search*>(data);
             wchar_t name[64] = {};
             ::GetClassNameW(hwnd, name, 64);
-            if (std::wstring(name) == L"#32770" && ::IsWindowVisible(hwnd) && textOf(hwnd) == *s->title) {
+            if (std::wstring(name) == L"#32770" && ::IsWindowVisible(hwnd) && textOf(hwnd) == *s->title &&
+                (!*s->accept || (*s->accept)(hwnd))) {
                 s->found = hwnd;
                 return FALSE;
             }
@@ -149,19 +151,22 @@ std::wstring textOf(HWND hwnd)
 }
 
 void whenDialogAppears(Win32FrontEnd& frontEnd, const std::wstring& title, std::function<void(HWND)> action,
-                       std::chrono::milliseconds limit)
+                       DialogFilter accept)
 {
     struct Watcher
     {
         Win32FrontEnd* frontEnd;
         std::wstring title;
         std::function<void(HWND)> action;
+        DialogFilter accept;
         Clock::time_point giveUp;
     };
-    auto watcher = std::make_shared<Watcher>(Watcher{&frontEnd, title, std::move(action), Clock::now() + limit});
+    constexpr auto limit = std::chrono::seconds(10);
+    auto watcher = std::make_shared<Watcher>(
+        Watcher{&frontEnd, title, std::move(action), std::move(accept), Clock::now() + limit});
     auto look = std::make_shared<std::function<void()>>();
     *look = [watcher, look] {
-        if (HWND dialog = findDialog(watcher->title)) {
+        if (HWND dialog = findDialog(watcher->title, watcher->accept)) {
             watcher->action(dialog);
             *look = nullptr; // breaks the cycle
             return;

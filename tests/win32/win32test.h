@@ -28,14 +28,17 @@ void typeText(const std::wstring& text);
 void turnWheelOver(HWND window, int notches);
 void clickAt(HWND window, POINT clientPoint, bool right = false);
 
-// A dialog of this thread ("#32770") with that title, or null.
-HWND findDialog(const std::wstring& title);
+// Which of the dialogs with a title is meant (null: any).
+using DialogFilter = std::function<bool(HWND dialog)>;
+
+// A visible dialog of this thread ("#32770") with that title (and passing the filter), or null.
+HWND findDialog(const std::wstring& title, const DialogFilter& accept = nullptr);
 std::wstring textOf(HWND hwnd);
 
 // Calls action(dialog) from the loop (also inside Windows' own modal loops) once a dialog with that
 // title is open; gives up after the limit. Returns at once.
 void whenDialogAppears(Win32FrontEnd& frontEnd, const std::wstring& title, std::function<void(HWND)> action,
-                       std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+                       DialogFilter accept = nullptr);
 
 // A button of a dialog pressed as the user would (BM_CLICK).
 void pressButton(HWND dialog, int id);
