@@ -5,11 +5,14 @@
 #include "serial/linesettings.h"
 #include "serial/portdirectory.h"
 #include "serial/serialservice.h"
-#include "unix/lockfile.h"
 
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
+
+// The pseudo-terminal cases are POSIX only; on Windows tests/wine/serialport_test.cpp plays the line.
+#ifndef _WIN32
+#include "unix/lockfile.h"
 
 #include <cerrno>
 #include <csignal>
@@ -18,6 +21,7 @@
 #include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 using namespace morvandell;
 using namespace morvandell::test;
@@ -117,6 +121,7 @@ TEST(SerialService, systemPortsSortAdaptersFirst)
                                                 "ttyS2", "ttyS10"}));
 }
 
+#ifndef _WIN32
 struct OpenFailureRow
 {
     const char* name;
@@ -417,5 +422,7 @@ TEST(SerialService, everyOpenAsksForLowLatencyAndARefusalIsNoFailure)
     EXPECT_TRUE(asked[0] >= 0 && asked[1] >= 0);
     EXPECT_EQ(service.lowLatency(), LowLatency::Outcome::Set);
 }
+
+#endif
 
 } // namespace

@@ -125,7 +125,7 @@ void TestControlFaults::noiseFloodKeepsMemoryBounded()
     // The connection trace keeps the newest 10 MB of lines by design; nothing else may grow. (Under
     // AddressSanitizer freed memory is held in quarantine, so the peak says nothing there.)
 #if !defined(__SANITIZE_ADDRESS__)
-    QVERIFY2(growth < 16 * 1024 + 2 * TraceRecorder::DefaultLimit / 1024, qPrintable(QString::number(growth)));
+    QVERIFY2(growth < qint64(16 * 1024 + 2 * TraceRecorder::DefaultLimit / 1024), qPrintable(QString::number(growth)));
 #endif
     QVERIFY(rig.form->trace().size() <= TraceRecorder::DefaultLimit);
     QVERIFY(rig.form->rxBuffer.size() < 22);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Wine prefix of the Windows tests, in the build folder: `prefix.sh setup DIR` makes it (once) and
-# starts a wineserver that outlives each test for a minute; `prefix.sh cleanup DIR` ends that server.
-# The server is started here, with its output going nowhere: one started inside a test would hold the
-# test's output open and CTest would wait for it.
+# The Wine prefix of the Windows tests, in the build folder: `prefix.sh setup DIR` makes it (the first
+# time, about 6 s) and starts a Wine session whose server outlives each test for a minute;
+# `prefix.sh cleanup DIR` ends it. The server is started here, with its output going nowhere: one started
+# inside a test would hold the test's output open and CTest would wait for it. wineboot -i starts the
+# session's services; without it the first program waits a minute for them.
 set -uo pipefail
 action=$1
 prefix=$2
@@ -15,9 +16,7 @@ setup)
     mkdir -p "$prefix" "$HOME"
     "$wineserver" -k >/dev/null 2>&1
     "$wineserver" -p60 >/dev/null 2>&1 </dev/null || { echo "wineserver did not start" >&2; exit 1; }
-    if [ ! -f "$prefix/system.reg" ]; then
-        "$wine" wineboot -i >/dev/null 2>&1 </dev/null || { echo "wineboot -i failed in $prefix" >&2; exit 1; }
-    fi
+    "$wine" wineboot -i >/dev/null 2>&1 </dev/null || { echo "wineboot -i failed in $prefix" >&2; exit 1; }
     # Every COM port a test maps gets its link afresh; none is left from an earlier run.
     rm -f "$prefix"/dosdevices/com[2-9] "$prefix"/dosdevices/com[1-9][0-9]
     ;;

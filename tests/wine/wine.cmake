@@ -52,3 +52,16 @@ endfunction()
 get_directory_property(tests_here TESTS)
 list(FILTER tests_here EXCLUDE REGEX "^wine_prefix_")
 morvandell_in_wine_prefix(${tests_here})
+
+# morvandell-cli.exe end to end against the Linux display simulator (built for this machine by
+# tools/windows.sh, which names its build folder in MORVANDELL_HOST_TOOLS).
+set(MORVANDELL_HOST_TOOLS "" CACHE PATH "Build folder with morvandell-sim and morvandell-cli for this machine")
+if(MORVANDELL_HOST_TOOLS)
+  add_test(NAME wine_cli_end_to_end
+           COMMAND bash ${wine_dir}/cli_e2e.sh test ${MORVANDELL_HOST_TOOLS}/tools/morvandell-sim
+                   ${MORVANDELL_HOST_TOOLS}/cli/morvandell-cli $<TARGET_FILE:morvandell-cli>
+                   ${CMAKE_CURRENT_SOURCE_DIR}/data ${CMAKE_BINARY_DIR}/cli-e2e)
+  set_tests_properties(wine_cli_end_to_end PROPERTIES TIMEOUT 600 RESOURCE_LOCK com3
+                       ENVIRONMENT "MORVANDELL_WINE64=${CMAKE_CROSSCOMPILING_EMULATOR}")
+  morvandell_in_wine_prefix(wine_cli_end_to_end)
+endif()
