@@ -340,5 +340,22 @@ TEST(Cli, ctrlCStopsAFlashCleanly)
     EXPECT_LE(sim.display().blocksReceived(), blocks + 2) << blocks;
 }
 
+TEST(Cli, ctrlCEndsAReplyWait)
+{
+    SimulatorConfig config;
+    config.silent = true;
+    SimulatorThread sim(config);
+    ASSERT_TRUE(sim.start());
+    Cli process({"identify", "--port", sim.devicePath()}, {});
+    ASSERT_GT(process.pid(), 0);
+    ASSERT_TRUE(waitUntil([&] { return !sim.display().receivedFrames().empty(); }, 5s));
+    const auto pressed = Clock::now();
+    ::kill(process.pid(), SIGINT);
+    const Result run = process.finish(5s);
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_LT(Clock::now() - pressed, 1s); // not the reply wait's 3 s
+    EXPECT_EQ(run.err, "morvandell-cli: Abgebrochen (Strg+C).\n");
+}
+
 } // namespace
 #endif

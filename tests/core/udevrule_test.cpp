@@ -12,9 +12,6 @@
 
 namespace {
 
-// The rule as the package installs it, beside the tests' data in the source tree.
-const std::string RuleFile = MORVANDELL_TEST_DATA "/../../packaging/linux/70-morvandell.rules";
-
 struct RuleItem
 {
     std::string key;
@@ -89,33 +86,6 @@ bool parseRule(const std::string& line, std::vector<RuleItem>* items, std::strin
     return true;
 }
 
-std::string trimmed(const std::string& s)
-{
-    const std::size_t begin = s.find_first_not_of(" \t\r");
-    const std::size_t end = s.find_last_not_of(" \t\r");
-    return begin == std::string::npos ? std::string() : s.substr(begin, end - begin + 1);
-}
-
-std::vector<std::string> ruleLines()
-{
-    std::ifstream file(RuleFile);
-    std::vector<std::string> lines;
-    for (std::string raw; std::getline(file, raw);) {
-        const std::string line = trimmed(raw);
-        if (!line.empty() && line[0] != '#')
-            lines.push_back(line);
-    }
-    return lines;
-}
-
-bool has(const std::vector<RuleItem>& items, const char* key, const char* attribute, const char* op,
-         const std::string& value)
-{
-    return std::any_of(items.begin(), items.end(), [&](const RuleItem& i) {
-        return i.key == key && i.attribute == attribute && i.op == op && i.value == value;
-    });
-}
-
 struct LineRow
 {
     const char* name;
@@ -151,6 +121,36 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<LineRow>& info) { return std::string(info.param.name); });
 
 #ifndef _WIN32
+// The rule as the package installs it, beside the tests' data in the source tree.
+const std::string RuleFile = MORVANDELL_TEST_DATA "/../../packaging/linux/70-morvandell.rules";
+
+std::string trimmed(const std::string& s)
+{
+    const std::size_t begin = s.find_first_not_of(" \t\r");
+    const std::size_t end = s.find_last_not_of(" \t\r");
+    return begin == std::string::npos ? std::string() : s.substr(begin, end - begin + 1);
+}
+
+std::vector<std::string> ruleLines()
+{
+    std::ifstream file(RuleFile);
+    std::vector<std::string> lines;
+    for (std::string raw; std::getline(file, raw);) {
+        const std::string line = trimmed(raw);
+        if (!line.empty() && line[0] != '#')
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+bool has(const std::vector<RuleItem>& items, const char* key, const char* attribute, const char* op,
+         const std::string& value)
+{
+    return std::any_of(items.begin(), items.end(), [&](const RuleItem& i) {
+        return i.key == key && i.attribute == attribute && i.op == op && i.value == value;
+    });
+}
+
 TEST(UdevRule, everyLineOfTheRuleFileIsWellFormed)
 {
     // uaccess is applied by 73-seat-late.rules: the tag must be set before that file runs.

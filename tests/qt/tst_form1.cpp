@@ -1,6 +1,7 @@
 // The control window end to end: a real pseudo-terminal with the display simulator on the other side.
 #include "control/form1.h"
 #include "serial/serialservice.h"
+#include "simulator/demodisplay.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -86,6 +87,7 @@ private slots:
     void readerReportsAnUnreadableFile();
     void readerBoundsTheListsAndWarns();
     void logMenuSavesTheConnectionTrace();
+    void theDemoDisplayIsOfferedAsComOne();
 };
 
 void TestForm1::startUpFillsTheLists()
@@ -541,6 +543,24 @@ void TestForm1::logMenuSavesTheConnectionTrace()
     QVERIFY(text.contains(QStringLiteral("> 55 FF 00 00 00")));
     QVERIFY(text.contains(QStringLiteral("< 55 FD ")));
     QVERIFY(rig.dialogs.messages.isEmpty());
+}
+
+void TestForm1::theDemoDisplayIsOfferedAsComOne()
+{
+    Windows w;
+    std::map<int, PortDirectory::Entry> demo{{sim::DemoDisplay::PortNumber, sim::DemoDisplay::portEntry()}};
+    const auto form = w.makeForm(PortDirectory::fromSystem(std::move(demo)));
+    Form1& f = *form;
+    ComboBox* ports = combo(f, "Combo5");
+    QVERIFY(ports->count() >= 1);
+    QCOMPARE(ports->itemText(0), QStringLiteral("Com #1"));
+    QVERIFY2(ports->itemData(0, Qt::ToolTipRole).toString().contains(QLatin1String("Demo-Display")),
+             qPrintable(ports->itemData(0, Qt::ToolTipRole).toString()));
+    pick(ports, 0);
+    button(f, "Command3")->click();
+    QVERIFY(waitUntil([&] { return f.deviceFound == 1; }, 3000));
+    QVERIFY(caption(f.view()).startsWith(QLatin1String("Morvandell: ")));
+    QVERIFY(w.dialogs.messages.isEmpty());
 }
 
 QTEST_MAIN(TestForm1)

@@ -88,6 +88,8 @@ private slots:
     void loadingMatchesChannelsByName_data();
     void loadingMatchesChannelsByName();
     void contextMenuOffersTheProfileCommands();
+    void aProfileGivenAtStartIsLoadedAndNothingIsSent_data();
+    void aProfileGivenAtStartIsLoadedAndNothingIsSent();
 };
 
 void TestProfile::refusesABadProfile_data()
@@ -298,6 +300,33 @@ void TestProfile::contextMenuOffersTheProfileCommands()
     QCOMPARE(dialogs.fileRequests.size(), 1);
     QVERIFY(dialogs.messages.isEmpty());
     menu->close();
+}
+
+void TestProfile::aProfileGivenAtStartIsLoadedAndNothingIsSent_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("message"); // part of the one message box
+    QTest::newRow("valid, its log-definition file gone") << ValidProfile << "/ecu/V3.xml gibt es nicht";
+    QTest::newRow("refused") << replaced("\"version\": 1", "\"version\": 2") << "Version 2";
+}
+
+void TestProfile::aProfileGivenAtStartIsLoadedAndNothingIsSent()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, message);
+    const bool valid = bytes == ValidProfile;
+    ControlRig rig;
+    Form1& f = *rig.form;
+    const QString path = writeTempFile(QStringLiteral("start.morvandell.json"), bytes);
+    QCOMPARE(f.openProfileAtStart(path.toStdString()), valid);
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    QVERIFY2(rig.dialogs.messages[0].text.contains(message), qPrintable(rig.dialogs.allMessages()));
+    QCOMPARE(text(f.view(), "Text1"), valid ? QStringLiteral("Drehz") : QString());
+    QCOMPARE(text(f.view(), "Text16"), valid ? QStringLiteral("Akku") : QString());
+    QCOMPARE(int(f.slotChannel[5]), valid ? 7 : 0);
+    QCOMPARE(combo(f, "Combo10")->listIndex(), valid ? 1 : 0);
+    QTest::qWait(100);
+    QVERIFY(rig.display().rawReceived().empty() && !f.serialPort().isOpen());
 }
 
 QTEST_MAIN(TestProfile)

@@ -1,22 +1,17 @@
 // How a firmware transfer ends: the message for every way it ends without "Fertig.", the focus on the way
 // back, and the sleep inhibitor held from start to end. logind is a fake on a private D-Bus bus.
 #include "control/form1.h"
+#include "fakelogind.h"
 #include "testsupport.h"
 #include "updater/form2.h"
 #include "updater/sleepinhibitor.h"
 #include "updater/updatetransfer.h"
 
-#include <QDBusConnection>
-#include <QDBusUnixFileDescriptor>
 #include <QFile>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-
-#include <poll.h>
-#include <unistd.h>
 
 using namespace morvandell;
 using namespace morvandell::test;
@@ -24,72 +19,17 @@ using morvandell::sim::SimulatorConfig;
 
 Q_DECLARE_METATYPE(SimulatorConfig)
 
-// logind's Inhibit: hands out the write end of a pipe; the inhibitor lasts until every copy is closed.
-class FakeLogin1 : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
-public:
-    ~FakeLogin1() override
-    {
-        for (int fd : m_readEnds)
-            ::close(fd);
-    }
-    int held() const
-    {
-        int n = 0;
-        for (int fd : m_readEnds) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 0) == 0)
-                ++n; // no hang-up: a write end is still open somewhere
-        }
-        return n;
-    }
-    QStringList requests;
-
-public slots:
-    QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
-                                    const QString& mode)
-    {
-        requests << QStringList{what, who, why, mode}.join('|');
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return {};
-        m_readEnds << fds[0];
-        QDBusUnixFileDescriptor out(fds[1]); // a copy
-        ::close(fds[1]);
-        return out;
-    }
-
-private:
-    QList<int> m_readEnds;
-};
-
 class TestUpdateEndings : public QObject
 {
     Q_OBJECT
 private slots:
     void initTestCase()
     {
-        m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                    QStringLiteral("--print-address=1")});
-        QVERIFY(m_bus.waitForStarted() && m_bus.waitForReadyRead(5000));
-        const QByteArray address = m_bus.readLine().trimmed();
-        // The program's system bus is this private one.
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
-        QDBusConnection fake =
-            QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("logind"));
-        QVERIFY(fake.isConnected());
-        QVERIFY(fake.registerObject(QStringLiteral("/org/freedesktop/login1"), &m_login1,
-                                    QDBusConnection::ExportAllSlots));
-        QVERIFY(fake.registerService(QStringLiteral("org.freedesktop.login1")));
+        // The program's system bus is a private one with a fake logind on it.
+        m_login1 = std::make_unique<FakeLogind>();
+        QVERIFY(m_login1->isValid());
     }
-    void cleanupTestCase()
-    {
-        QDBusConnection::disconnectFromBus(QStringLiteral("logind"));
-        m_bus.terminate();
-        m_bus.waitForFinished(3000);
-    }
+    void cleanupTestCase() { m_login1.reset(); }
 
     void everyEndingSaysWhatHappenedAndTheMachineMayRestAfterwards_data()
     {
@@ -124,23 +64,23 @@ private slots:
         QFETCH(bool, touched);
         ControlRig rig(config);
         QVERIFY(rig.connect());
-        rig.form->Command4_Click();
-        Form2* f = rig.form->updateWindow();
+        Form2* f = rig.openUpdateWindow();
         const QString path = writeTempFile(QStringLiteral("ending.bin"), QByteArray(50000, 'x'));
         rig.dialogs.fileAnswers << path;
-        f->Command1->click();
-        QVERIFY(f->Command1->toolTip().contains(QStringLiteral("ending.bin\n50000 Bytes\nSHA-256 ")));
+        QPushButton* load = control<QPushButton>(f->view(), "Command1");
+        load->click();
+        QVERIFY(load->toolTip().contains(QStringLiteral("ending.bin\n50000 Bytes\nSHA-256 ")));
         if (during == QLatin1String("delete"))
             QVERIFY(QFile::remove(path));
-        auto* transfer = f->findChild<UpdateTransfer*>();
+        UpdateTransfer* transfer = &f->transfer();
         bool seenHeld = false;
         QTimer watch;
         connect(&watch, &QTimer::timeout, this, [&] {
-            seenHeld = seenHeld || (transfer->sleepInhibitor().isHeld() && m_login1.held() == 1);
+            seenHeld = seenHeld || (transfer->sleepInhibitor().isHeld() && m_login1->held() == 1);
         });
         watch.start(20);
         bool done = false;
-        connect(f->ProgressBar1, &QProgressBar::valueChanged, this, [&](int value) {
+        connect(control<QProgressBar>(f->view(), "ProgressBar1"), &QProgressBar::valueChanged, this, [&](int value) {
             if (value < 20 * 128 || done)
                 return;
             done = true;
@@ -149,14 +89,14 @@ private slots:
             else if (during == QLatin1String("shorten"))
                 QVERIFY(QFile::resize(path, 1000));
         });
-        f->Command2->click();
+        control<QPushButton>(f->view(), "Command2")->click();
         watch.stop();
 
         QCOMPARE(seenHeld, during != QLatin1String("delete")); // a refusal ends before the answer
-        QVERIFY(waitUntil([&] { return m_login1.held() == 0; }, 2000));
+        QVERIFY(waitUntil([&] { return m_login1->held() == 0; }, 2000));
         QVERIFY(!transfer->sleepInhibitor().isWanted() && !transfer->sleepInhibitor().isHeld());
         if (seenHeld)
-            QCOMPARE(m_login1.requests.last(),
+            QCOMPARE(QString::fromStdString(m_login1->requests().back()),
                      QStringLiteral("sleep:idle|Morvandell|Firmware-Update läuft|block"));
         if (message.isEmpty()) {
             QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
@@ -165,15 +105,15 @@ private slots:
         QCOMPARE(rig.dialogs.messages.size(), 1);
         const QString text = rig.dialogs.messages[0].text;
         QVERIFY2(text.contains(message), qPrintable(text));
-        QVERIFY2(text.endsWith(touched ? UpdateTransfer::recoveryAdvice() : UpdateTransfer::untouchedNote()),
+        QVERIFY2(text.endsWith(QString::fromStdString(touched ? UpdateTransfer::recoveryAdvice()
+                                                                  : UpdateTransfer::untouchedNote())),
                  qPrintable(text));
-        QCOMPARE(f->focusWidget() == f->Command5, touched);
-        QVERIFY(!f->statusText().startsWith(QLatin1String("Fertig")) && !f->statusIsGreen());
+        QCOMPARE(windowOf(f->view())->focusWidget() == control(f->view(), "Command5"), touched);
+        QVERIFY(!QString::fromStdString(f->statusText()).startsWith(QLatin1String("Fertig")) && !f->statusIsGreen());
     }
 
 private:
-    QProcess m_bus;
-    FakeLogin1 m_login1;
+    std::unique_ptr<FakeLogind> m_login1;
 };
 
 QTEST_MAIN(TestUpdateEndings)

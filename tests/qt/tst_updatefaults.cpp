@@ -7,7 +7,6 @@
 
 #include <QElapsedTimer>
 #include <QPushButton>
-#include <QSerialPort>
 #include <QTest>
 
 using namespace morvandell;
@@ -20,13 +19,12 @@ namespace {
 Form2* openWithImage(ControlRig& rig, int size)
 {
     rig.dialogs.promptAnswers << QStringLiteral("3");
-    rig.form->Command4_Click();
-    Form2* f = rig.form->updateWindow();
+    Form2* f = rig.openUpdateWindow();
     QByteArray image(size, '\0');
     for (int i = 0; i < size; ++i)
         image[i] = char(i * 7 + 3);
     rig.dialogs.fileAnswers << writeTempFile(QStringLiteral("fault%1.bin").arg(size), image);
-    f->Command1->click();
+    control<QPushButton>(f->view(), "Command1")->click();
     return f;
 }
 
@@ -64,15 +62,15 @@ void TestUpdateFaults::deviceVanishes()
     Form2* f = openWithImage(rig, 100000);
     QElapsedTimer clock;
     clock.start();
-    f->Command2->click();
+    control<QPushButton>(f->view(), "Command2")->click();
     QVERIFY2(clock.elapsed() < 4000, "a vanished device ends the update at once, not by a time limit");
     QCOMPARE(rig.dialogs.messages.size(), 1);
     const auto& m = rig.dialogs.messages.first();
     QVERIFY2(m.text.contains(told) && m.text != QLatin1String("Timeout"), qPrintable(m.text));
     QCOMPARE(m.icon, Icon::Error);
-    QVERIFY(!f->statusText().startsWith(QLatin1String("Fertig")));
+    QVERIFY(!QString::fromStdString(f->statusText()).startsWith(QLatin1String("Fertig")));
     QVERIFY(!f->serialPort().isOpen());
-    QVERIFY(f->Command2->isEnabled() && f->Command5->isEnabled());
+    QVERIFY(f->view().isEnabled("Command2") && f->view().isEnabled("Command5"));
     QCOMPARE(rig.display().blocksReceived(), qMax(0, closeAfterBlock));
 }
 
@@ -101,16 +99,16 @@ void TestUpdateFaults::answersAroundTheTimeLimits()
     }
     ControlRig rig(config);
     Form2* f = openWithImage(rig, 2000);
-    f->Command2->click();
+    control<QPushButton>(f->view(), "Command2")->click();
     if (timesOut) {
         QCOMPARE(rig.dialogs.messages.size(), 1);
         QVERIFY2(rig.dialogs.messages[0].text.startsWith(QLatin1String("Timeout")),
                  qPrintable(rig.dialogs.allMessages()));
-        QVERIFY(!f->statusText().startsWith(QLatin1String("Fertig")));
+        QVERIFY(!QString::fromStdString(f->statusText()).startsWith(QLatin1String("Fertig")));
         QCOMPARE(rig.display().blocksReceived(), ready ? 0 : 3);
     } else {
         QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
-        QVERIFY(waitUntil([&] { return f->statusText() == QLatin1String("Fertig."); }, 3000));
+        QVERIFY(waitUntil([&] { return f->statusText() == "Fertig."; }, 3000));
         QCOMPARE(rig.display().blocksReceived(), 1016);
     }
 }
@@ -118,11 +116,10 @@ void TestUpdateFaults::answersAroundTheTimeLimits()
 void TestUpdateFaults::portHeldByAnotherProgramAtStartUp()
 {
     ControlRig rig;
-    QSerialPort other(rig.sim.devicePath());
-    QVERIFY(other.open(QIODevice::ReadWrite));
+    SerialService other(rig.frontEnd.loop(), directoryOf({{1, rig.devicePath()}}));
+    QVERIFY(other.open()); // another program holds the port
     rig.dialogs.promptAnswers << QStringLiteral("3");
-    rig.form->Command4_Click();
-    Form2* f = rig.form->updateWindow();
+    Form2* f = rig.openUpdateWindow();
     QCOMPARE(rig.dialogs.messages.size(), 1);
     QVERIFY2(rig.dialogs.messages[0].text.contains(QLatin1String("belegt")),
              qPrintable(rig.dialogs.allMessages()));

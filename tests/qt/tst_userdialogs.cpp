@@ -1,6 +1,6 @@
 // The real file-open dialog: its filter text stays as given, and it still shows files whose extension
 // differs only in letter case (case-sensitive file systems).
-#include "ui/userdialogs.h"
+#include "ui/qt/qtdialogs.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -66,8 +66,8 @@ void TestUserDialogs::filterIgnoresLetterCase()
         }
     });
     poll.start(20);
-    const auto answer =
-        UserDialogs::standard().openFileName(nullptr, QStringLiteral("Open"), dir.path(), filter);
+    ui::qt::QtDialogs dialogs;
+    const auto answer = dialogs.openFileName(nullptr, "Open", dir.path().toStdString(), filter.toStdString());
     QVERIFY(!answer);
     seen.sort(Qt::CaseInsensitive);
     shown.sort(Qt::CaseInsensitive);

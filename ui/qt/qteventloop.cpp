@@ -98,10 +98,12 @@ void QtEventLoop::cancelTimer(int id)
 
 void QtEventLoop::runOnce(Clock::time_point deadline)
 {
-    // What is pending first, without sleeping.
-    m_woken = false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (m_woken || !canRun()) {
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    // What is pending first, without sleeping; when anything was handled (or wake() came, also before
+    // this call), that was the pass.
+    const bool handled = dispatcher ? dispatcher->processEvents(QEventLoop::AllEvents)
+                                    : (QCoreApplication::processEvents(QEventLoop::AllEvents), true);
+    if (handled || m_woken || !canRun()) {
         m_woken = false;
         return;
     }

@@ -3,7 +3,6 @@
 #include "control/form1.h"
 #include "serial/portdirectory.h"
 #include "testsupport.h"
-#include "ui/combobox.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,37 +29,39 @@ void TestPortDirectory::portListIsRebuiltWhenOpened()
     QTemporaryDir dir;
     const QString one = dir.filePath(QStringLiteral("one")), two = dir.filePath(QStringLiteral("two"));
     QVERIFY(QFile::link(first.slavePath(), one));
-    ScriptedDialogs dialogs;
-    Form1 form(std::make_shared<const PortDirectory>(QMap<int, QString>{{1, one}, {2, two}},
-                                                     [] { return QList<PortInfo>{}; }),
-               &dialogs);
+    Windows w;
+    const auto form = w.makeForm(std::make_shared<const PortDirectory>(
+        std::map<int, std::string>{{1, one.toStdString()}, {2, two.toStdString()}},
+        [] { return std::vector<PortInfo>{}; }));
+    Form1& f = *form;
+    ComboBox* list = combo(f, "Combo5");
     auto entries = [&] {
         QStringList all;
-        for (int i = 0; i < form.Combo5->count(); ++i)
-            all << form.Combo5->itemText(i);
+        for (int i = 0; i < list->count(); ++i)
+            all << list->itemText(i);
         return all.join(QLatin1Char(','));
     };
     QCOMPARE(entries(), QStringLiteral("Com #1"));
 
     QVERIFY(QFile::link(second.slavePath(), two));
-    form.Combo5->showPopup();
-    form.Combo5->hidePopup();
+    list->showPopup();
+    list->hidePopup();
     QCOMPARE(entries(), QStringLiteral("Com #1,Com #2"));
-    QCOMPARE(form.Combo5->text(), QStringLiteral("Port"));
-    QVERIFY(form.Combo5->itemData(1, Qt::ToolTipRole).toString().contains(second.slavePath()));
+    QCOMPARE(list->text(), QStringLiteral("Port"));
+    QVERIFY(list->itemData(1, Qt::ToolTipRole).toString().contains(second.slavePath()));
 
     // The selected entry stays when its device goes; Connect says it is not there.
-    pick(form.Combo5, 0);
+    pick(list, 0);
     QVERIFY(QFile::remove(one));
     QVERIFY(QFile::remove(two));
-    form.Combo5->showPopup();
-    form.Combo5->hidePopup();
+    list->showPopup();
+    list->hidePopup();
     QCOMPARE(entries(), QStringLiteral("Com #1"));
-    QCOMPARE(form.Combo5->listIndex(), 0);
-    form.Command3->click();
-    QCOMPARE(dialogs.messages.size(), 1);
-    QVERIFY2(dialogs.messages[0].text.contains(QLatin1String("beim Programmstart")),
-             qPrintable(dialogs.allMessages()));
+    QCOMPARE(list->listIndex(), 0);
+    control<QPushButton>(f, "Command3")->click();
+    QCOMPARE(w.dialogs.messages.size(), 1);
+    QVERIFY2(w.dialogs.messages[0].text.contains(QLatin1String("beim Programmstart")),
+             qPrintable(w.dialogs.allMessages()));
 }
 
 QTEST_MAIN(TestPortDirectory)
