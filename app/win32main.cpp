@@ -3,6 +3,7 @@
 #include "serial/portdirectory.h"
 #include "simulator/demodisplay.h"
 #include "ui/win32/win32frontend.h"
+#include "ui/win32/win32window.h"
 #include "windows/wide.h"
 
 #include <windows.h>
@@ -111,10 +112,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             extra[sim::DemoDisplay::PortNumber] = sim::DemoDisplay::portEntry();
         win32::Win32FrontEnd frontEnd(IconResource);
         Form1 form(frontEnd, PortDirectory::fromSystem(std::move(extra)));
-        form.view().showWindow();
-        if (!profile.empty())
-            form.openProfileAtStart(profile); // a profile that cannot be read is reported; the window stays
-        exitCode = frontEnd.run();
+        const win32::Win32Window* window = frontEnd.window(Form1::spec().name);
+        if (!window || !window->handle()) {
+            // Without its window the program could only wait for nothing.
+            tell("morvandell: the window cannot be created: " +
+                     win::systemMessage(window ? window->creationError() : 0) + "\r\n",
+                 true);
+            exitCode = 3;
+        } else {
+            form.view().showWindow();
+            if (!profile.empty())
+                form.openProfileAtStart(profile); // a profile that cannot be read is reported; the window stays
+            exitCode = frontEnd.run();
+        }
     }
     if (SUCCEEDED(com))
         ::CoUninitialize();

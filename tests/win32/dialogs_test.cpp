@@ -51,29 +51,6 @@ public:
     std::unique_ptr<ui::FormView> other;
 };
 
-bool hasVisibleIcon(HWND box)
-{
-    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        if ((::GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && ::IsWindowVisible(child) &&
-            ::SendMessageW(child, STM_GETICON, 0, 0))
-            return true;
-    }
-    return false;
-}
-
-std::wstring boxText(HWND box)
-{
-    // The message's static: the one that is neither a button nor an icon.
-    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t name[32] = {};
-        ::GetClassNameW(child, name, 32);
-        if (_wcsicmp(name, L"Static") == 0 && (::GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON &&
-            !test::textOf(child).empty())
-            return test::textOf(child);
-    }
-    return {};
-}
-
 struct MessageRow
 {
     const char* title;
@@ -91,8 +68,8 @@ TEST_P(MessageTest, aMessageBoxShowsTitleTextAndIconAndHoldsEveryWindow)
     std::wstring title, text;
     bool icon = false, ownerEnabled = true, otherEnabled = true;
     test::whenDialogAppears(frontEnd, row.shownTitle, [&](HWND box) {
-        text = boxText(box);
-        icon = hasVisibleIcon(box);
+        text = test::messageText(box);
+        icon = test::hasIcon(box);
         ownerEnabled = ::IsWindowEnabled(ownerHwnd());
         otherEnabled = ::IsWindowEnabled(otherHwnd());
         title = test::textOf(box);
@@ -281,7 +258,7 @@ TEST_F(FileDialogTest, aSavedNameGetsTheWholeExtensionAndAnExistingFileIsAskedFo
     test::whenDialogAppears(
         frontEnd, L"Profil speichern",
         [&](HWND box) {
-            question = boxText(box);
+            question = test::messageText(box);
             test::pressButton(box, IDNO);
             answerWith(L"Profil speichern", L"", IDCANCEL); // the file dialog again
         },

@@ -10,7 +10,9 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace morvandell::win32::test {
 
@@ -42,5 +44,40 @@ void whenDialogAppears(Win32FrontEnd& frontEnd, const std::wstring& title, std::
 
 // A button of a dialog pressed as the user would (BM_CLICK).
 void pressButton(HWND dialog, int id);
+
+// The text of a message box (its static that is not the icon).
+std::wstring messageText(HWND box);
+bool hasIcon(HWND box);
+
+// Confirms every message box (a dialog with OK and neither Ja nor an edit field) as it appears, from
+// the loop, for as long as it lives, and keeps what each said.
+class MessageBoxes
+{
+public:
+    struct Seen
+    {
+        std::wstring title;
+        std::wstring text;
+        bool icon = false;
+    };
+    explicit MessageBoxes(Win32FrontEnd& frontEnd);
+    ~MessageBoxes();
+    MessageBoxes(const MessageBoxes&) = delete;
+    MessageBoxes& operator=(const MessageBoxes&) = delete;
+
+    const std::vector<Seen>& seen() const { return m_state->seen; }
+    // Every box as "[title] text", one per line, for failure messages.
+    std::string all() const;
+
+private:
+    struct State
+    {
+        Win32FrontEnd* frontEnd;
+        std::vector<Seen> seen;
+        bool stopped = false;
+    };
+    static void look(std::shared_ptr<State> state);
+    std::shared_ptr<State> m_state;
+};
 
 } // namespace morvandell::win32::test

@@ -243,6 +243,8 @@ Win32Window::Win32Window(Win32FrontEnd& frontEnd, const FormSpec& spec, FormEven
     const DWORD style = windowStyle(m_spec);
     m_hwnd = ::CreateWindowExW(WindowExStyle, WindowClass, widen(m_spec.caption).c_str(), style, CW_USEDEFAULT,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this);
+    if (!m_hwnd)
+        m_creationError = ::GetLastError();
     m_frontEnd.added(this);
     if (!m_hwnd)
         return;
