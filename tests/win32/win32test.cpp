@@ -1,5 +1,7 @@
 #include "win32test.h"
 
+#include "windows/wide.h"
+
 #include <memory>
 #include <vector>
 
@@ -117,20 +119,22 @@ void clickAt(HWND window, POINT clientPoint, bool right)
     send({mouseAt(at, 0), mouseAt(at, down), mouseAt(at, up)});
 }
 
-HWND findDialog(const std::wstring& title)
+HWND findDialog(const std::wstring& title, const DialogFilter& accept)
 {
     struct Search
     {
         const std::wstring* title;
+        const DialogFilter* accept;
         HWND found = nullptr;
-    } search{&title};
+    } search{&title, &accept};
     ::EnumThreadWindows(
         ::GetCurrentThreadId(),
         [](HWND hwnd, LPARAM data) -> BOOL {
             auto* s = reinterpret_cast<Search*>(data);
             wchar_t name[64] = {};
             ::GetClassNameW(hwnd, name, 64);
-            if (std::wstring(name) == L"#32770" && ::IsWindowVisible(hwnd) && textOf(hwnd) == *s->title) {
+            if (std::wstring(name) == L"#32770" && ::IsWindowVisible(hwnd) && textOf(hwnd) == *s->title &&
+                (!*s->accept || (*s->accept)(hwnd))) {
                 s->found = hwnd;
                 return FALSE;
             }
@@ -149,19 +153,22 @@ std::wstring textOf(HWND hwnd)
 }
 
 void whenDialogAppears(Win32FrontEnd& frontEnd, const std::wstring& title, std::function<void(HWND)> action,
-                       std::chrono::milliseconds limit)
+                       DialogFilter accept)
 {
     struct Watcher
     {
         Win32FrontEnd* frontEnd;
         std::wstring title;
         std::function<void(HWND)> action;
+        DialogFilter accept;
         Clock::time_point giveUp;
     };
-    auto watcher = std::make_shared<Watcher>(Watcher{&frontEnd, title, std::move(action), Clock::now() + limit});
+    constexpr auto limit = std::chrono::seconds(10);
+    auto watcher = std::make_shared<Watcher>(
+        Watcher{&frontEnd, title, std::move(action), std::move(accept), Clock::now() + limit});
     auto look = std::make_shared<std::function<void()>>();
     *look = [watcher, look] {
-        if (HWND dialog = findDialog(watcher->title)) {
+        if (HWND dialog = findDialog(watcher->title, watcher->accept)) {
             watcher->action(dialog);
             *look = nullptr; // breaks the cycle
             return;
@@ -179,6 +186,76 @@ void whenDialogAppears(Win32FrontEnd& frontEnd, const std::wstring& title, std::
 void pressButton(HWND dialog, int id)
 {
     ::SendMessageW(::GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+
+bool hasIcon(HWND box)
+{
+    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if ((::GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON && ::IsWindowVisible(child) &&
+            ::SendMessageW(child, STM_GETICON, 0, 0))
+            return true;
+    }
+    return false;
+}
+
+std::wstring messageText(HWND box)
+{
+    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t name[32] = {};
+        ::GetClassNameW(child, name, 32);
+        if (_wcsicmp(name, L"Static") == 0 && (::GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON &&
+            !textOf(child).empty())
+            return textOf(child);
+    }
+    return {};
+}
+
+MessageBoxes::MessageBoxes(Win32FrontEnd& frontEnd)
+    : m_state(std::make_shared<State>(State{&frontEnd, {}, false}))
+{
+    look(m_state);
+}
+
+MessageBoxes::~MessageBoxes()
+{
+    m_state->stopped = true;
+}
+
+void MessageBoxes::look(std::shared_ptr<State> state)
+{
+    if (state->stopped)
+        return;
+    struct Found
+    {
+        HWND box = nullptr;
+    } found;
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND hwnd, LPARAM data) -> BOOL {
+            wchar_t name[64] = {};
+            ::GetClassNameW(hwnd, name, 64);
+            if (std::wstring(name) != L"#32770" || !::IsWindowVisible(hwnd) || !::IsWindowEnabled(hwnd))
+                return TRUE;
+            if (!::GetDlgItem(hwnd, IDOK) || ::GetDlgItem(hwnd, IDYES) || ::FindWindowExW(hwnd, nullptr, L"Edit", nullptr) ||
+                ::FindWindowExW(hwnd, nullptr, L"ComboBox", nullptr))
+                return TRUE;
+            reinterpret_cast<Found*>(data)->box = hwnd;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    if (found.box) {
+        state->seen.push_back({textOf(found.box), messageText(found.box), hasIcon(found.box)});
+        pressButton(found.box, IDOK);
+    }
+    state->frontEnd->loop().startTimer(std::chrono::milliseconds(20), [state] { look(state); });
+}
+
+std::string MessageBoxes::all() const
+{
+    std::string out;
+    for (const Seen& s : m_state->seen)
+        out += "[" + win::narrow(s.title) + "] " + win::narrow(s.text) + "\n";
+    return out;
 }
 
 } // namespace morvandell::win32::test

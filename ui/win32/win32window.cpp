@@ -211,7 +211,8 @@ private:
 
 DWORD windowStyle(const FormSpec& spec)
 {
-    DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    // Not WS_CLIPCHILDREN: the window paints the inside of its frames, which group boxes leave to it.
+    DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     if (!spec.fixedSize)
         style |= WS_THICKFRAME | WS_MAXIMIZEBOX;
     return style;
@@ -242,6 +243,8 @@ Win32Window::Win32Window(Win32FrontEnd& frontEnd, const FormSpec& spec, FormEven
     const DWORD style = windowStyle(m_spec);
     m_hwnd = ::CreateWindowExW(WindowExStyle, WindowClass, widen(m_spec.caption).c_str(), style, CW_USEDEFAULT,
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this);
+    if (!m_hwnd)
+        m_creationError = ::GetLastError();
     m_frontEnd.added(this);
     if (!m_hwnd)
         return;

@@ -38,6 +38,8 @@ public:
     const FormSpec& spec() const { return m_spec; }
     // The window; null once it has been destroyed (closed by the user).
     HWND handle() const { return m_hwnd; }
+    // Why the window could not be created (GetLastError), when handle() was null from the start.
+    DWORD creationError() const { return m_creationError; }
     // The native control of a control name; null when there is none.
     HWND control(const std::string& name) const;
     // The name of a native control (also of a combo box's edit field and list); empty when unknown.
@@ -134,6 +136,7 @@ private:
     FormSpec m_spec;
     FormEvents& m_events;
     HWND m_hwnd = nullptr;
+    DWORD m_creationError = 0;
     HWND m_toolTip = nullptr;
     HACCEL m_accelerators = nullptr;
     HFONT m_font = nullptr;

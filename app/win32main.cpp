@@ -1,0 +1,132 @@
+// The Windows program: the control window on the Win32 front end.
+#include "control/form1.h"
+#include "serial/portdirectory.h"
+#include "simulator/demodisplay.h"
+#include "ui/win32/win32frontend.h"
+#include "ui/win32/win32window.h"
+#include "windows/wide.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The icon in the program's resources (morvandell.rc).
+constexpr int IconResource = 1;
+
+constexpr const char* usage =
+    "Usage: morvandell [--demo] [PROFILE]\r\n"
+    "       morvandell --help | --version\r\n"
+    "Configuration tool for the Morvandell dashboard display: assigns the ECU's channels\r\n"
+    "to the display's slots, connects to the display, resets it and updates its firmware.\r\n"
+    "\r\n"
+    "  PROFILE        start with this profile (*.morvandell.json) loaded; nothing is sent\r\n"
+    "      --demo     offer a simulated display as \"Com #1\", to try everything without hardware\r\n"
+    "  -h, --help     show this text and exit\r\n"
+    "  -v, --version  show the version and exit\r\n"
+    "\r\n"
+    "Port n of the list (\"Com #n\") is the serial port COMn.\r\n";
+
+// Text for the user who started the program from a console or a script. A program with windows has no
+// console of its own: its output goes where it was redirected, else to the console it was started from,
+// else (started from Explorer or a shortcut) into a message box.
+void tell(const std::string& text, bool error)
+{
+    const HANDLE out = ::GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    const std::wstring wide = morvandell::win::widen(text);
+    DWORD written = 0;
+    DWORD mode = 0;
+    if (out && out != INVALID_HANDLE_VALUE && ::GetFileType(out) != FILE_TYPE_UNKNOWN) {
+        if (::GetConsoleMode(out, &mode))
+            ::WriteConsoleW(out, wide.data(), DWORD(wide.size()), &written, nullptr);
+        else
+            ::WriteFile(out, text.data(), DWORD(text.size()), &written, nullptr);
+        return;
+    }
+    if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        const HANDLE console = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                             nullptr, OPEN_EXISTING, 0, nullptr);
+        if (console != INVALID_HANDLE_VALUE) {
+            // The console's prompt is already back: the text starts on a line of its own.
+            ::WriteConsoleW(console, L"\r\n", 2, &written, nullptr);
+            ::WriteConsoleW(console, wide.data(), DWORD(wide.size()), &written, nullptr);
+            ::CloseHandle(console);
+            ::FreeConsole();
+            return;
+        }
+        ::FreeConsole();
+    }
+    ::MessageBoxW(nullptr, wide.c_str(), L"Morvandell", MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
+}
+
+std::vector<std::string> arguments()
+{
+    std::vector<std::string> args;
+    int count = 0;
+    if (LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
+        for (int i = 1; i < count; ++i)
+            args.push_back(morvandell::win::narrow(argv[i]));
+        ::LocalFree(argv);
+    }
+    return args;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    bool demo = false;
+    std::string profile;
+    for (const std::string& arg : arguments()) {
+        if (arg == "--help" || arg == "-h" || arg == "/?") {
+            tell(usage, false);
+            return 0;
+        }
+        if (arg == "--version" || arg == "-v") {
+            tell("morvandell " MORVANDELL_VERSION "\r\n", false);
+            return 0;
+        }
+        if (arg == "--demo") {
+            demo = true;
+        } else if (!arg.empty() && arg[0] != '-' && profile.empty()) {
+            profile = arg;
+        } else {
+            tell("morvandell: unknown argument: " + arg + " (see morvandell --help)\r\n", true);
+            return 1;
+        }
+    }
+
+    // The file dialogs host shell extensions, which want a single-threaded apartment.
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+
+    using namespace morvandell;
+    int exitCode = 0;
+    {
+        std::map<int, PortDirectory::Entry> extra;
+        if (demo)
+            extra[sim::DemoDisplay::PortNumber] = sim::DemoDisplay::portEntry();
+        win32::Win32FrontEnd frontEnd(IconResource);
+        Form1 form(frontEnd, PortDirectory::fromSystem(std::move(extra)));
+        const win32::Win32Window* window = frontEnd.window(Form1::spec().name);
+        if (!window || !window->handle()) {
+            // Without its window the program could only wait for nothing.
+            tell("morvandell: the window cannot be created: " +
+                     win::systemMessage(window ? window->creationError() : 0) + "\r\n",
+                 true);
+            exitCode = 3;
+        } else {
+            form.view().showWindow();
+            if (!profile.empty())
+                form.openProfileAtStart(profile); // a profile that cannot be read is reported; the window stays
+            exitCode = frontEnd.run();
+        }
+    }
+    if (SUCCEEDED(com))
+        ::CoUninitialize();
+    return exitCode;
+}

@@ -1,0 +1,586 @@
+// The two windows on the Win32 front end end to end, driven through their native controls, with the
+// display simulator behind COM3 (tests/wine/ptypeer.py maps a pseudo-terminal there; the simulator's
+// logic answers from a thread of the test).
+#include "comdisplay.h"
+#include "win32test.h"
+
+#include "control/form1.h"
+#include "platform/text.h"
+#include "updater/form2.h"
+#include "windows/wide.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace morvandell::win32 {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::SimulatorConfig;
+using morvandell::test::LinePeer;
+using test::pumpFor;
+using test::pumpUntil;
+
+std::string hexOf(const Bytes& bytes)
+{
+    static const char* const digits = "0123456789ABCDEF";
+    std::string out;
+    for (const Byte b : bytes) {
+        if (!out.empty())
+            out += ' ';
+        out += digits[b >> 4];
+        out += digits[b & 0xF];
+    }
+    return out;
+}
+
+Bytes fromHex(const std::string& text)
+{
+    Bytes out;
+    for (const std::string& part : text::split(text, ' '))
+        if (!part.empty())
+            out.push_back(Byte(std::stoi(part, nullptr, 16)));
+    return out;
+}
+
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes latin(const std::string& chars)
+{
+    return Bytes(chars.begin(), chars.end());
+}
+
+// A file in a folder of its own under the temporary folder, by its UTF-8 path.
+std::string writeFile(const std::wstring& name, const Bytes& content)
+{
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    const auto folder = std::filesystem::path(temp) / L"Morvandell Fenster";
+    std::filesystem::create_directories(folder);
+    const auto path = folder / name;
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
+                                                std::streamsize(content.size()));
+    return win::narrow(path.wstring());
+}
+
+Bytes someImage(std::size_t size)
+{
+    Bytes image(size);
+    for (std::size_t i = 0; i < size; ++i)
+        image[i] = Byte((i * 7 + i / 256) & 0xFF);
+    return image;
+}
+
+const char* const LogDefinition =
+    "<?xml version=\"1.0\"?>\r\n"
+    "<channels>\r\n"
+    "\t<channel name=\"RPM\" channel = \"12\" unit=\"rpm\" divider=\"1\" storage=\"u16\"/>\r\n"
+    "\t<channel name=\"Oil_P\" channel=\"13\" unit=\"bar\" divider=\"10\" storage=\"s16\"/>\r\n"
+    "<!-- channel comment -->\r\n"
+    "\t<channel name=\"Coolant_Temperature\" channel=\"85\" unit=\"degC\" divider=\"2.5\"/>\r\n"
+    "\t<channel name=\"Batt\" channel=\"7\" unit=\"V\" divider=\"100\"/>\r\n"
+    "\t<channel name=\"MAP\" channel=\"200\" unit=\"kPa\" divider=\"1\"/>\r\n"
+    "\t<channel name=\"\xC4GT\" channel=\"33\" unit=\"\xB0"
+    "C\" divider=\"1\"/>\r\n"
+    "\t<channel name=\"Lambda\" channel=\"55\" unit=\"l\" divider=\"100\"/>\r\n"
+    "\t<channel name=\"Speed\" channel=\"90\" unit=\"kmh\" divider=\"3\"/>\r\n"
+    "</channels>\r\n";
+
+// The control window on the Win32 front end with the display at port 3.
+class Rig
+{
+public:
+    explicit Rig(SimulatorConfig config = {})
+        : display(std::move(config))
+        , boxes(frontEnd)
+    {
+        auto ports = std::make_shared<PortDirectory>(
+            std::map<int, PortDirectory::Entry>{{3, PortDirectory::Entry{"COM3", "Morvandell (COM3)"}}});
+        form = std::make_unique<Form1>(frontEnd, ports);
+        form->view().showWindow();
+        pumpFor(frontEnd, 30ms);
+    }
+
+    Win32Window& window(const char* form = "Form1") { return *frontEnd.window(form); }
+    HWND control(const char* name, const char* form = "Form1") { return window(form).control(name); }
+    std::wstring text(const char* name, const char* form = "Form1") { return test::textOf(control(name, form)); }
+    std::wstring caption(const char* form = "Form1") { return test::textOf(window(form).handle()); }
+    // Pressed as the user presses it; returns once its handler (with its waits) is done.
+    void click(const char* name, const char* form = "Form1")
+    {
+        ::SendMessageW(control(name, form), BM_CLICK, 0, 0);
+    }
+    // An entry picked in the open list.
+    void pick(const char* name, int index)
+    {
+        const HWND combo = control(name);
+        ::SendMessageW(combo, CB_SETCURSEL, WPARAM(index), 0);
+        ::SendMessageW(::GetParent(combo), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(combo), CBN_SELENDOK),
+                       reinterpret_cast<LPARAM>(combo));
+        pumpUntil(frontEnd, [&] { return window().listIndex(name) == index; }, 1s);
+    }
+    std::vector<std::wstring> entries(const char* name)
+    {
+        std::vector<std::wstring> out;
+        const HWND combo = control(name);
+        const int count = int(::SendMessageW(combo, CB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            std::wstring item(size_t(::SendMessageW(combo, CB_GETLBTEXTLEN, WPARAM(i), 0)) + 1, L'\0');
+            item.resize(size_t(::SendMessageW(combo, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(item.data()))));
+            out.push_back(item);
+        }
+        return out;
+    }
+    std::wstring logLine(int index)
+    {
+        const HWND list = control("List1");
+        std::wstring line(size_t(::SendMessageW(list, LB_GETTEXTLEN, WPARAM(index), 0)) + 1, L'\0');
+        line.resize(size_t(::SendMessageW(list, LB_GETTEXT, WPARAM(index), reinterpret_cast<LPARAM>(line.data()))));
+        return line;
+    }
+    int logCount() { return int(::SendMessageW(control("List1"), LB_GETCOUNT, 0, 0)); }
+    bool connect()
+    {
+        pick("Combo5", 0);
+        click("Command3");
+        return pumpUntil(frontEnd, [&] { return caption() != L"Morvandell:"; }, 3s);
+    }
+    // The file dialog titled "Open" answered with this file.
+    void whenAskedForAFile(const std::string& path)
+    {
+        test::whenDialogAppears(
+            frontEnd, L"Open",
+            [path](HWND dialog) {
+                ::SetDlgItemTextW(dialog, FileNameField, win::widen(path).c_str());
+                ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+            },
+            [](HWND dialog) { return ::GetDlgItem(dialog, FileNameField) != nullptr; });
+    }
+    void whenPromptedAnswer(const std::wstring& answer)
+    {
+        test::whenDialogAppears(
+            frontEnd, L"Hinweis",
+            [answer](HWND dialog) {
+                ::SetDlgItemTextW(dialog, Win32Dialogs::PromptEditId, answer.c_str());
+                test::pressButton(dialog, IDOK);
+            },
+            [](HWND dialog) { return ::GetDlgItem(dialog, Win32Dialogs::PromptEditId) != nullptr; });
+    }
+    std::vector<std::string> frames() const
+    {
+        std::vector<std::string> out;
+        for (const Bytes& f : display.logic().receivedFrames())
+            out.push_back(hexOf(f));
+        return out;
+    }
+
+    static constexpr int FileNameField = 0x47c;
+
+    Win32FrontEnd frontEnd;
+    test::ComDisplay display;
+    test::MessageBoxes boxes;
+    std::unique_ptr<Form1> form;
+};
+
+class FormsTest : public ::testing::Test
+{
+public:
+    void SetUp() override
+    {
+        if (LinePeer::port().empty())
+            GTEST_SKIP() << "needs tests/wine/ptypeer.py for COM3";
+    }
+};
+
+// --- what the windows look like -------------------------------------------------------------------
+
+struct Place
+{
+    const char* control;
+    RECT px; // left, top, width, height at 96 dpi (twips / 15)
+};
+
+// Each place as the table gives it, every caption and text within its control in the control's font.
+void expectPlacesAndReadableCaptions(Win32Window& w, const std::vector<Place>& places)
+{
+    for (const Place& p : places) {
+        SCOPED_TRACE(p.control);
+        const HWND c = w.control(p.control);
+        RECT r;
+        ::GetWindowRect(c, &r);
+        ::MapWindowPoints(nullptr, w.handle(), reinterpret_cast<POINT*>(&r), 2);
+        EXPECT_EQ((std::vector<LONG>{r.left, r.top, r.right - r.left, r.bottom - r.top}),
+                  (std::vector<LONG>{p.px.left, p.px.top, p.px.right, p.px.bottom}));
+    }
+    for (const ui::ControlSpec& spec : w.spec().controls) {
+        const HWND c = w.control(spec.name);
+        std::wstring text = test::textOf(c);
+        if (text.empty() || !spec.visible || spec.kind == ui::ControlKind::ListBox)
+            continue;
+        SCOPED_TRACE(spec.name);
+        const HDC dc = ::GetDC(c);
+        const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(c, WM_GETFONT, 0, 0)));
+        RECT client;
+        ::GetClientRect(c, &client);
+        // Room the control leaves for its text: a button's border and focus frame, a frame's corner, the
+        // combo box's arrow.
+        int room = client.right;
+        switch (spec.kind) {
+        case ui::ControlKind::Button:
+            room -= 8;
+            break;
+        case ui::ControlKind::Frame:
+            room -= 16;
+            break;
+        case ui::ControlKind::ComboBox:
+            room -= ::GetSystemMetrics(SM_CXVSCROLL) + 6;
+            break;
+        case ui::ControlKind::TextBox:
+            room -= 4;
+            break;
+        default:
+            break;
+        }
+        RECT need{0, 0, room, 0};
+        const UINT wrap = spec.wrap ? DT_WORDBREAK : DT_SINGLELINE;
+        ::DrawTextW(dc, text.c_str(), int(text.size()), &need, DT_CALCRECT | DT_NOPREFIX | wrap);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(c, dc);
+        EXPECT_LE(need.right, room) << win::narrow(text);
+        EXPECT_LE(need.bottom, client.bottom) << win::narrow(text);
+        LOGFONTW font{};
+        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(c, WM_GETFONT, 0, 0)), sizeof font, &font);
+        EXPECT_EQ(font.lfHeight, -11);
+        EXPECT_EQ(font.lfWeight, spec.bold ? FW_BOLD : FW_NORMAL);
+    }
+}
+
+TEST_F(FormsTest, theControlWindowStartsAsItsTableSaysWithReadableCaptions)
+{
+    Rig rig;
+    Win32Window& w = rig.window();
+    EXPECT_EQ(rig.caption(), L"Morvandell:");
+    RECT client;
+    ::GetClientRect(w.handle(), &client);
+    EXPECT_EQ(client.right, 334);
+    EXPECT_EQ(client.bottom, 422);
+    EXPECT_EQ(rig.entries("Combo5"), std::vector<std::wstring>{L"Com #3"});
+    EXPECT_EQ(rig.text("Combo5"), L"Port");
+    EXPECT_EQ(rig.entries("Combo10"), (std::vector<std::wstring>{L"Seite #1 : 1-4", L"Seite #2 : 5-8", L"Seite #3 : 1-8"}));
+    EXPECT_EQ(rig.text("Combo10"), L"Seite #1 : 1-4");
+    EXPECT_EQ(rig.text("Combo12"), L"na");
+    EXPECT_EQ(rig.text("Text17"), L"0");
+    EXPECT_EQ(rig.text("Combo11"), L"Warnung");
+    for (const char* disabled : {"Combo11", "Combo12", "Text17"})
+        EXPECT_FALSE(::IsWindowEnabled(rig.control(disabled))) << disabled;
+    EXPECT_EQ(rig.text("Combo1"), L"Bitte wählen....");
+    EXPECT_EQ(rig.text("Command1"), L"C:\\Programme\\ECUMaster\\log\\xml\\Version*_***.xml");
+    EXPECT_EQ(::SendMessageW(rig.control("Text1"), EM_GETLIMITTEXT, 0, 0), 8);
+    EXPECT_EQ(::SendMessageW(rig.control("Text5"), EM_GETLIMITTEXT, 0, 0), 3);
+    EXPECT_EQ(rig.logCount(), 0);
+    expectPlacesAndReadableCaptions(w, {{"Command1", {8, 0, 321, 25}},
+                                        {"Frame1", {8, 32, 225, 113}},
+                                        {"Combo1", {16, 48, 100, 21}},
+                                        {"Text1", {120, 48, 65, 19}},
+                                        {"Text5", {192, 48, 33, 19}},
+                                        {"Command2", {240, 40, 89, 217}},
+                                        {"Combo9", {16, 232, 100, 21}},
+                                        {"Label1", {16, 272, 97, 17}},
+                                        {"Combo10", {120, 272, 105, 21}},
+                                        {"Command6", {240, 264, 89, 57}},
+                                        {"Combo5", {16, 336, 65, 21}},
+                                        {"Command4", {232, 336, 89, 25}},
+                                        {"List1", {16, 368, 305, 43}}});
+    EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
+}
+
+TEST_F(FormsTest, theUpdateWindowStartsAsItsTableSaysWithReadableCaptions)
+{
+    Rig rig;
+    test::whenDialogAppears(rig.frontEnd, L"Hinweis", [](HWND prompt) { test::pressButton(prompt, IDCANCEL); });
+    rig.click("Command4");
+    ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.frontEnd.window("Form2") != nullptr; }));
+    Win32Window& w = rig.window("Form2");
+    EXPECT_TRUE(::IsWindowVisible(w.handle()));
+    EXPECT_EQ(rig.caption("Form2"), L"Firmwareupdate");
+    RECT client;
+    ::GetClientRect(w.handle(), &client);
+    EXPECT_EQ(client.right, 264);
+    EXPECT_EQ(client.bottom, 127);
+    EXPECT_EQ(::SendMessageW(rig.control("ProgressBar1", "Form2"), PBM_GETRANGE, FALSE, 0), 130050);
+    std::string states;
+    for (const char* b : {"Command1", "Command2", "Command3", "Command4", "Command5"})
+        states += ::IsWindowEnabled(rig.control(b, "Form2")) ? '1' : '0';
+    EXPECT_EQ(states, "00110"); // the prompt was cancelled: no Load File either
+    expectPlacesAndReadableCaptions(w, {{"Command1", {8, 8, 121, 25}},
+                                        {"Command3", {136, 8, 121, 25}},
+                                        {"Command4", {288, 8, 121, 25}}, // beyond the client area
+                                        {"Command2", {8, 40, 121, 25}},
+                                        {"Command5", {136, 40, 121, 25}},
+                                        {"Label1", {8, 72, 121, 17}},
+                                        {"ProgressBar1", {8, 96, 249, 25}}});
+}
+
+// --- the control window at work ---------------------------------------------------------------------
+
+TEST_F(FormsTest, connectShowsTheFirmwareInTheCaptionAndTheLog)
+{
+    SimulatorConfig config;
+    config.firmware = asciiBytes("V2.34");
+    Rig rig(config);
+    ASSERT_TRUE(rig.display.isReady());
+    rig.pick("Combo5", 0);
+    EXPECT_EQ(rig.logLine(0), L"Commport: 3");
+    EXPECT_EQ(rig.text("Combo5"), L"Com #3");
+    rig.click("Command3");
+    ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.caption() == L"Morvandell: V2.34"; }));
+    EXPECT_EQ(rig.frames(), std::vector<std::string>{"55 05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D"});
+    const std::wstring line = rig.logLine(0);
+    EXPECT_GE(line.size(), 26u);
+    EXPECT_EQ(line.substr(line.size() - 26), L"->  online Firmware: V2.34");
+    EXPECT_EQ(rig.form->comport, std::optional<std::int16_t>(3));
+    EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
+}
+
+TEST_F(FormsTest, aLogDefinitionFillsTheListsAndTheWriteSendsNineFrames)
+{
+    SimulatorConfig config;
+    config.answerDelayMs = 30; // each frame waits for its answer
+    Rig rig(config);
+    ASSERT_TRUE(rig.connect());
+    rig.whenAskedForAFile(writeFile(L"Version_1 ä.xml", latin(LogDefinition)));
+    rig.click("Command1");
+    const std::vector<std::wstring> names{L"RPM", L"Oil_P", L"Coolant_Temperature", L"Batt",
+                                          L"MAP", L"ÄGT",   L"Lambda",              L"Speed"};
+    for (const char* list : {"Combo1", "Combo2", "Combo3", "Combo4", "Combo6", "Combo7", "Combo8", "Combo9", "Combo11"})
+        EXPECT_EQ(rig.entries(list), names) << list;
+    for (int k = 1; k <= 8; ++k)
+        rig.pick(Form1::slotRows()[std::size_t(k)].list, 8 - k);
+    EXPECT_EQ(rig.text("Text1"), L"Speed");
+    EXPECT_EQ(rig.text("Text5"), L"kmh");
+    EXPECT_EQ(rig.text("Text15"), L"Coolant_"); // cut to 8
+    ::SetWindowTextW(rig.control("Text16"), L"Akku"); // the user's own name for slot 5
+
+    rig.click("Command2");
+    EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
+    const auto frames = rig.frames();
+    ASSERT_EQ(frames.size(), 10u); // connect and nine writes
+    const std::vector<Bytes> expected{
+        fromHex("55 01 00 10") + latin("Speed   ") + fromHex("00 5A 03") + latin("kmh") + fromHex("00 00 00 0D"),
+        fromHex("55 01 00 20") + latin("Lambda  ") + fromHex("00 37 64") + latin("l  ") + fromHex("00 00 00 0D"),
+        fromHex("55 01 00 30") + latin("\xC4GT     ") + fromHex("00 21 01") + latin("\xB0" "C ") + fromHex("00 00 00 0D"),
+        fromHex("55 01 00 40") + latin("MAP     ") + fromHex("00 C8 01") + latin("kPa") + fromHex("00 00 00 0D"),
+        fromHex("55 01 00 50") + latin("Akku    ") + fromHex("00 07 64") + latin("V  ") + fromHex("00 00 00 0D"),
+        fromHex("55 01 00 60") + latin("Coolant_") + fromHex("00 55 02") + latin("deg") + fromHex("00 00 00 0D"),
+        fromHex("55 01 00 70") + latin("Oil_P   ") + fromHex("00 0D 0A") + latin("bar") + fromHex("00 00 00 0D"),
+        fromHex("55 01 00 80") + latin("RPM     ") + fromHex("00 0C 01") + latin("rpm") + fromHex("00 00 00 0D"),
+        fromHex("55 01 00 90 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D"),
+    };
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(frames[i + 1], hexOf(expected[i])) << "frame " << i + 1;
+    EXPECT_EQ(rig.display.logic().framesBeforeAnswer(), 0);
+    EXPECT_EQ(rig.logCount(), 1 + 9 + 1); // identification, nine answers, "Commport: 3"
+    EXPECT_EQ(rig.logLine(0).substr(rig.logLine(0).size() - 6), L" -> OK");
+    EXPECT_TRUE(::IsWindowEnabled(rig.control("Command2")));
+}
+
+struct CommandRow
+{
+    const char* what;
+    std::function<void(SimulatorConfig&)> configure;
+    const char* button;
+    std::size_t frames;        // the display received, connect included
+    const wchar_t* logEnd;     // the log's newest line ends so ("" : not checked)
+    const wchar_t* boxTitle;   // the message box, or nullptr for none
+    const wchar_t* boxText;    // (part of) its text
+};
+
+class CommandTest : public FormsTest, public ::testing::WithParamInterface<CommandRow>
+{};
+
+TEST_P(CommandTest, aCommandEndsAsTheDisplayAnswers)
+{
+    const CommandRow& row = GetParam();
+    SimulatorConfig config;
+    row.configure(config);
+    Rig rig(config);
+    if (config.silent) {
+        // It identifies itself, then never answers again.
+        rig.pick("Combo5", 0);
+        rig.click("Command3");
+        LinePeer::inject(fromHex("55 FD 00 00") + latin("V1") + Bytes(14, 0) + fromHex("0D 0A"));
+        ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.form->deviceFound == 1; }));
+    } else {
+        ASSERT_TRUE(rig.connect());
+    }
+    const auto start = std::chrono::steady_clock::now();
+    rig.click(row.button);
+    pumpFor(rig.frontEnd, 200ms); // a second message would come now
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_EQ(rig.frames().size(), row.frames);
+    if (*row.logEnd) {
+        const std::wstring line = rig.logLine(0);
+        const std::wstring end = row.logEnd;
+        EXPECT_EQ(line.substr(line.size() - std::min(line.size(), end.size())), end);
+    }
+    if (!row.boxTitle) {
+        EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
+    } else {
+        ASSERT_EQ(rig.boxes.seen().size(), 1u) << rig.boxes.all();
+        EXPECT_EQ(rig.boxes.seen()[0].title, row.boxTitle);
+        EXPECT_NE(rig.boxes.seen()[0].text.find(row.boxText), std::wstring::npos) << rig.boxes.all();
+        EXPECT_TRUE(rig.boxes.seen()[0].icon);
+    }
+    for (const char* button : {"Command2", "Command3", "Command5", "Command6"})
+        EXPECT_TRUE(::IsWindowEnabled(rig.control(button))) << button; // usable again
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, CommandTest,
+    ::testing::Values(
+        CommandRow{"Reset", [](SimulatorConfig& c) { c.resetText = asciiBytes("Neustart"); }, "Command5", 2,
+                   L" -> Neustart", nullptr, nullptr},
+        CommandRow{"SettingsWrite", [](SimulatorConfig&) {}, "Command6", 2, L" -> OK", nullptr, nullptr},
+        CommandRow{"SilentDisplay", [](SimulatorConfig& c) { c.silent = true; }, "Command2", 2, L"", L"Error",
+                   L"Timeout"},
+        CommandRow{"DeviceGone", [](SimulatorConfig& c) { c.closeAfterFrames = 5; }, "Command2", 5, L"",
+                   L"Error", L"Verbindung"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+// --- the update window at work ----------------------------------------------------------------------
+
+struct UpdateRow
+{
+    const char* what;
+    bool recovery;
+    std::size_t size;
+};
+
+class UpdateTest : public FormsTest, public ::testing::WithParamInterface<UpdateRow>
+{};
+
+// Opens the update window on port 3 (taken over from a connected control window, or typed at the
+// prompt) and loads the image.
+void openAndLoad(Rig& rig, bool takeOver, const std::string& image)
+{
+    if (takeOver)
+        ASSERT_TRUE(rig.connect());
+    else
+        rig.whenPromptedAnswer(L"3");
+    rig.click("Command4");
+    ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.frontEnd.window("Form2") != nullptr; }));
+    EXPECT_EQ(rig.caption("Form2"), L"Firmwareupdate Com:3");
+    rig.whenAskedForAFile(image);
+    rig.click("Command1", "Form2");
+    ASSERT_TRUE(::IsWindowEnabled(rig.control(takeOver ? "Command2" : "Command5", "Form2")));
+}
+
+TEST_P(UpdateTest, anUpdateSendsTheImageByteForByteAndEndsFinished)
+{
+    const UpdateRow& row = GetParam();
+    SimulatorConfig config;
+    config.recovery = row.recovery; // the display already waits in its update mode
+    Rig rig(config);
+    const Bytes image = someImage(row.size);
+    openAndLoad(rig, !row.recovery, writeFile(L"Firmware ü.bin", image));
+    std::vector<std::wstring> statuses;
+    std::function<void()> watch = [&] {
+        const std::wstring s = rig.text("Label1", "Form2");
+        if (statuses.empty() || statuses.back() != s)
+            statuses.push_back(s);
+        rig.frontEnd.loop().startTimer(10ms, watch);
+    };
+    watch();
+    rig.click(row.recovery ? "Command5" : "Command2", "Form2");
+    ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.text("Label1", "Form2") == L"Fertig."; }, 5s))
+        << win::narrow(rig.text("Label1", "Form2"));
+    EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
+    EXPECT_EQ(rig.display.logic().blocksReceived(), 1016);
+    Bytes expected = image;
+    expected.resize(1016 * 128, 0xFF);
+    EXPECT_TRUE(rig.display.logic().receivedImage() == expected);
+    EXPECT_EQ(::SendMessageW(rig.control("ProgressBar1", "Form2"), PBM_GETPOS, 0, 0), 130049);
+    EXPECT_EQ(rig.window("Form2").backColor("Label1"), std::optional<std::uint32_t>(Form2::Green));
+    std::wstring seen;
+    for (const auto& s : statuses)
+        seen += s + L"|";
+    EXPECT_NE(seen.find(row.recovery ? L"Warte....|Übertragen." : L"Warte....|Bereit.|Übertragen."), std::wstring::npos)
+        << win::narrow(seen);
+
+    // Closing the window: the port closes, the user is asked to restart.
+    ::SendMessageW(rig.window("Form2").handle(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return !rig.boxes.seen().empty(); }));
+    EXPECT_EQ(rig.boxes.seen()[0].title, L"Hinweis");
+    EXPECT_EQ(rig.boxes.seen()[0].text, L"Please restart.");
+    EXPECT_FALSE(rig.boxes.seen()[0].icon);
+    EXPECT_FALSE(::IsWindowVisible(rig.window("Form2").handle()));
+    EXPECT_TRUE(::IsWindowVisible(rig.window().handle()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Updates, UpdateTest,
+                         ::testing::Values(UpdateRow{"Normal", false, 100000}, UpdateRow{"Recovery", true, 5000}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+struct StopRow
+{
+    const char* what;
+    int answer; // IDYES: stop it, IDNO: let it finish
+};
+
+class StopTest : public FormsTest, public ::testing::WithParamInterface<StopRow>
+{};
+
+TEST_P(StopTest, closingDuringATransferAsksAndNeverStallsIt)
+{
+    const StopRow& row = GetParam();
+    SimulatorConfig config;
+    config.ackDelayMs = 4; // a transfer of some seconds
+    Rig rig(config);
+    openAndLoad(rig, true, writeFile(L"lang.bin", someImage(130048)));
+
+    int blocksWhenAsked = -1, blocksBeforeAnswer = -1;
+    bool asked = false;
+    const HWND updateWindow = rig.window("Form2").handle();
+    rig.frontEnd.loop().startTimer(500ms, [&] { ::PostMessageW(updateWindow, WM_CLOSE, 0, 0); });
+    test::whenDialogAppears(
+        rig.frontEnd, L"Firmwareupdate",
+        [&](HWND question) {
+            asked = true;
+            blocksWhenAsked = rig.display.logic().blocksReceived();
+            // The transfer goes on under the open question.
+            rig.frontEnd.loop().startTimer(700ms, [&, question] {
+                blocksBeforeAnswer = rig.display.logic().blocksReceived();
+                test::pressButton(question, row.answer);
+            });
+        },
+        [](HWND dialog) { return ::GetDlgItem(dialog, IDYES) != nullptr; });
+    rig.click("Command2", "Form2");
+    pumpFor(rig.frontEnd, 300ms);
+    ASSERT_TRUE(asked);
+    EXPECT_GT(blocksWhenAsked, 0);
+    EXPECT_GT(blocksBeforeAnswer, blocksWhenAsked + 20) << "the transfer stalled under the question";
+    if (row.answer == IDNO) {
+        EXPECT_EQ(rig.display.logic().blocksReceived(), 1016);
+        EXPECT_TRUE(::IsWindowVisible(updateWindow));
+        EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
+    } else {
+        EXPECT_LT(rig.display.logic().blocksReceived(), 1016);
+        ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return !::IsWindowVisible(updateWindow); }));
+        EXPECT_NE(rig.boxes.all().find("[Hinweis] Please restart."), std::string::npos) << rig.boxes.all();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, StopTest,
+                         ::testing::Values(StopRow{"Nein", IDNO}, StopRow{"Ja", IDYES}),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+} // namespace
+} // namespace morvandell::win32
