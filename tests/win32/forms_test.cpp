@@ -488,11 +488,16 @@ TEST_P(UpdateTest, anUpdateSendsTheImageByteForByteAndEndsFinished)
     const UpdateRow& row = GetParam();
     SimulatorConfig config;
     config.recovery = row.recovery; // the display already waits in its update mode
+    config.ackDelayBlock = 1;       // "Bereit." stands a while before the first acknowledgement
+    config.ackDelayMs = 100;
     Rig rig(config);
     const Bytes image = someImage(row.size);
     openAndLoad(rig, !row.recovery, writeFile(L"Firmware ü.bin", image));
-    std::vector<std::wstring> statuses;
+    std::vector<std::wstring> statuses; // each status shown, in order
+    bool watching = true;
     std::function<void()> watch = [&] {
+        if (!watching)
+            return;
         const std::wstring s = rig.text("Label1", "Form2");
         if (statuses.empty() || statuses.back() != s)
             statuses.push_back(s);
@@ -502,6 +507,7 @@ TEST_P(UpdateTest, anUpdateSendsTheImageByteForByteAndEndsFinished)
     rig.click(row.recovery ? "Command5" : "Command2", "Form2");
     ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.text("Label1", "Form2") == L"Fertig."; }, 5s))
         << win::narrow(rig.text("Label1", "Form2"));
+    watching = false;
     EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
     EXPECT_EQ(rig.display.logic().blocksReceived(), 1016);
     Bytes expected = image;
