@@ -299,6 +299,21 @@ TEST_F(FormsTest, theControlWindowStartsAsItsTableSaysWithReadableCaptions)
                                         {"Combo5", {16, 336, 65, 21}},
                                         {"Command4", {232, 336, 89, 25}},
                                         {"List1", {16, 368, 305, 43}}});
+    // The port list's edit field shows its widest entry whole.
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(::GetComboBoxInfo(rig.control("Combo5"), &info));
+    RECT field;
+    ::GetClientRect(info.hwndItem, &field);
+    const LRESULT margins = ::SendMessageW(info.hwndItem, EM_GETMARGINS, 0, 0);
+    const HDC dc = ::GetDC(info.hwndItem);
+    const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(info.hwndItem, WM_GETFONT, 0, 0)));
+    SIZE widest{};
+    ::GetTextExtentPoint32W(dc, L"Com #16", 7, &widest);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(info.hwndItem, dc);
+    EXPECT_LE(widest.cx + LOWORD(margins) + HIWORD(margins), field.right)
+        << "text " << widest.cx << ", margins " << LOWORD(margins) << "+" << HIWORD(margins) << ", field " << field.right;
     EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
 }
 
