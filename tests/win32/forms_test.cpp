@@ -299,6 +299,21 @@ TEST_F(FormsTest, theControlWindowStartsAsItsTableSaysWithReadableCaptions)
                                         {"Combo5", {16, 336, 65, 21}},
                                         {"Command4", {232, 336, 89, 25}},
                                         {"List1", {16, 368, 305, 43}}});
+    // The port list's edit field shows its widest entry whole.
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(::GetComboBoxInfo(rig.control("Combo5"), &info));
+    RECT field;
+    ::GetClientRect(info.hwndItem, &field);
+    const LRESULT margins = ::SendMessageW(info.hwndItem, EM_GETMARGINS, 0, 0);
+    const HDC dc = ::GetDC(info.hwndItem);
+    const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(info.hwndItem, WM_GETFONT, 0, 0)));
+    SIZE widest{};
+    ::GetTextExtentPoint32W(dc, L"Com #16", 7, &widest);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(info.hwndItem, dc);
+    EXPECT_LE(widest.cx + LOWORD(margins) + HIWORD(margins), field.right)
+        << "text " << widest.cx << ", margins " << LOWORD(margins) << "+" << HIWORD(margins) << ", field " << field.right;
     EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
 }
 
@@ -488,11 +503,16 @@ TEST_P(UpdateTest, anUpdateSendsTheImageByteForByteAndEndsFinished)
     const UpdateRow& row = GetParam();
     SimulatorConfig config;
     config.recovery = row.recovery; // the display already waits in its update mode
+    config.ackDelayBlock = 1;       // "Bereit." stands a while before the first acknowledgement
+    config.ackDelayMs = 100;
     Rig rig(config);
     const Bytes image = someImage(row.size);
     openAndLoad(rig, !row.recovery, writeFile(L"Firmware ü.bin", image));
-    std::vector<std::wstring> statuses;
+    std::vector<std::wstring> statuses; // each status shown, in order
+    bool watching = true;
     std::function<void()> watch = [&] {
+        if (!watching)
+            return;
         const std::wstring s = rig.text("Label1", "Form2");
         if (statuses.empty() || statuses.back() != s)
             statuses.push_back(s);
@@ -502,6 +522,7 @@ TEST_P(UpdateTest, anUpdateSendsTheImageByteForByteAndEndsFinished)
     rig.click(row.recovery ? "Command5" : "Command2", "Form2");
     ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.text("Label1", "Form2") == L"Fertig."; }, 5s))
         << win::narrow(rig.text("Label1", "Form2"));
+    watching = false;
     EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
     EXPECT_EQ(rig.display.logic().blocksReceived(), 1016);
     Bytes expected = image;

@@ -29,6 +29,15 @@ constexpr int FontCentipoints = 825;
 // A closed combo box is this tall; its list drops this much further (pixels at 96 dpi).
 constexpr int DropDownHeight = 240;
 constexpr int ComboVisibleItems = 16;
+// Combo boxes narrower than this (twips) get the condensed cut ("Com #16" beside the arrow), at this
+// share of the regular width.
+constexpr int NarrowComboTwips = 1000;
+constexpr int NarrowPercent = 85;
+
+bool wantsNarrowFont(const ControlSpec& c)
+{
+    return c.kind == ControlKind::ComboBox && !c.bold && c.enabled && c.geometry.width < NarrowComboTwips;
+}
 
 int scale(int twips, UINT dpi)
 {
@@ -95,10 +104,22 @@ const wchar_t* fontFace(UINT dpi)
     return L"MS Sans Serif";
 }
 
-HFONT createFont(UINT dpi, bool bold)
+// narrow: the same size in a condensed cut, for fields whose whole entry must fit beside the arrow.
+HFONT createFont(UINT dpi, bool bold, bool narrow = false)
 {
     LOGFONTW lf{};
     lf.lfHeight = -::MulDiv(FontCentipoints, int(dpi), 72 * 100);
+    if (narrow) {
+        HFONT regular = createFont(dpi, bold);
+        HDC dc = ::GetDC(nullptr);
+        const HGDIOBJ old = ::SelectObject(dc, regular);
+        TEXTMETRICW metrics{};
+        ::GetTextMetricsW(dc, &metrics);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(nullptr, dc);
+        ::DeleteObject(regular);
+        lf.lfWidth = std::max<LONG>(1, metrics.tmAveCharWidth * NarrowPercent / 100);
+    }
     lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
     lf.lfQuality = DEFAULT_QUALITY;
@@ -295,6 +316,8 @@ Win32Window::~Win32Window()
         ::DeleteObject(m_font);
     if (m_boldFont)
         ::DeleteObject(m_boldFont);
+    if (m_narrowFont)
+        ::DeleteObject(m_narrowFont);
     m_frontEnd.removed(this);
 }
 
@@ -474,17 +497,20 @@ SIZE Win32Window::scaledClientSize(const FormSpec& spec, UINT dpi)
 void Win32Window::applyDpi(UINT dpi)
 {
     m_dpi = dpi ? dpi : StandardDpi;
-    HFONT oldFont = m_font;
-    HFONT oldBold = m_boldFont;
+    const HFONT oldFonts[] = {m_font, m_boldFont, m_narrowFont};
     m_font = createFont(m_dpi, false);
     m_boldFont = createFont(m_dpi, true);
-    for (const Control& c : m_controls)
-        if (c.hwnd)
-            ::SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(c.spec.bold ? m_boldFont : m_font), TRUE);
-    if (oldFont)
-        ::DeleteObject(oldFont);
-    if (oldBold)
-        ::DeleteObject(oldBold);
+    m_narrowFont = createFont(m_dpi, false, true);
+    for (const Control& c : m_controls) {
+        if (!c.hwnd)
+            continue;
+        ::SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font(c.spec.name)), TRUE);
+        if (c.edit && wantsNarrowFont(c.spec))
+            ::SendMessageW(c.edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(1, 1));
+    }
+    for (HFONT old : oldFonts)
+        if (old)
+            ::DeleteObject(old);
 
     const SIZE client = scaledClientSize(m_spec, m_dpi);
     RECT frame{0, 0, client.cx, client.cy};
@@ -596,7 +622,9 @@ HFONT Win32Window::font(const std::string& name) const
     const Control* c = find(name);
     if (!c)
         return nullptr;
-    return c->spec.bold ? m_boldFont : m_font;
+    if (c->spec.bold)
+        return m_boldFont;
+    return wantsNarrowFont(c->spec) ? m_narrowFont : m_font;
 }
 
 std::string Win32Window::currentToolTip(const std::string& name) const

@@ -45,7 +45,7 @@ public:
     // The name of a native control (also of a combo box's edit field and list); empty when unknown.
     std::string controlName(HWND hwnd) const;
     UINT dpi() const { return m_dpi; }
-    // The font of a control (bold or regular at the window's DPI).
+    // The font of a control at the window's DPI: bold, regular, or (narrow combo boxes) condensed.
     HFONT font(const std::string& name) const;
     // The pixel rectangle a control should have at a DPI, in client coordinates.
     static RECT scaledGeometry(const FormSpec& spec, const ControlSpec& control, UINT dpi);
@@ -141,6 +141,7 @@ private:
     HACCEL m_accelerators = nullptr;
     HFONT m_font = nullptr;
     HFONT m_boldFont = nullptr;
+    HFONT m_narrowFont = nullptr;
     UINT m_dpi = 96;
     std::vector<Control> m_controls;
     std::vector<Command> m_commands;
