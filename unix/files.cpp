@@ -42,6 +42,8 @@ std::string reason(int error)
     case ENOSPC:
     case EDQUOT:
         return "der Datenträger ist voll.";
+    case EFBIG:
+        return "die Datei wird zu groß für den Datenträger.";
     default:
         return std::string("Schreibfehler: ") + std::strerror(error) + ".";
     }
