@@ -155,19 +155,11 @@ bool writeAtomically(const std::string& path, const Bytes& content, std::string*
             *error = text::arg("„%1“ kann nicht geschrieben werden: %2", {path, why});
         return false;
     };
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return failed("der Ordner ist nicht beschreibbar oder existiert nicht.");
-        out.write(reinterpret_cast<const char*>(content.data()), std::streamsize(content.size()));
-        out.flush();
-        if (!out)
-            return failed("Schreibfehler (Datenträger voll?).");
-    }
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    if (ec)
-        return failed(ec.message());
+    // On the disk before it takes the target's name: a crash or power loss leaves the old file or the
+    // new one, never an empty or partial one.
+    std::string why;
+    if (!writeToDisk(fromPath(temp), content, &why) || !replaceFile(fromPath(temp), path, &why))
+        return failed(why);
     return true;
 }
 

@@ -38,6 +38,11 @@ std::optional<std::uintmax_t> size(const std::string& path);
 std::optional<Bytes> readAll(const std::string& path, std::uintmax_t maxBytes, std::string* error);
 // Writes atomically: the file at path is either the complete new content or what it was before.
 bool writeAtomically(const std::string& path, const Bytes& content, std::string* error);
+// The operating system's part of writeAtomically: a new file with this content, on the disk (not only in
+// the cache) when it returns true; and the move of a finished file over the target, itself made lasting.
+// *why says what failed, in German.
+bool writeToDisk(const std::string& path, const Bytes& content, std::string* why);
+bool replaceFile(const std::string& from, const std::string& to, std::string* why);
 // The first line of a small text file (sysfs, /proc), without its line end; empty when unreadable.
 std::string firstLine(const std::string& path, std::size_t maxBytes = 4096);
 

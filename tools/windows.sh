@@ -2,9 +2,10 @@
 # Cross-builds the Windows programs with MinGW-w64 (build-windows/, Release, -static: one .exe each, no
 # MinGW DLLs) and runs their tests under Wine, in a Wine prefix inside the build folder (nothing in
 # $HOME). The command-line tool's end-to-end test drives morvandell-cli.exe against the Linux display
-# simulator, built for this machine in build-windows/host/. Leaves build-windows/morvandell-cli.exe (and
-# build-windows/morvandell.exe with the setup program and zip of packaging/windows once the windows
-# program is built). Exits non-zero on any failure.
+# simulator, built for this machine in build-windows/host/. Leaves build-windows/morvandell-cli.exe,
+# build-windows/morvandell.exe, the setup program morvandell-<version>-setup.exe and the portable
+# morvandell-<version>-windows.zip (packaging/windows/package.sh, which tests the setup program under
+# Wine). Exits non-zero on any failure.
 # Usage: tools/windows.sh [extra cmake arguments for the Windows build]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,12 +41,13 @@ status=0
 (cd "$build" && xvfb-run -a ctest --output-on-failure -j"$jobs") || status=1
 "$(dirname "$wine")/wineserver" -k >/dev/null 2>&1 || true
 
-if [ -f "$build/morvandell.exe" ] && [ -f packaging/windows/package.sh ]; then
-    echo "== Setup program and zip (packaging/windows)"
+echo "== Setup program and zip (packaging/windows)"
+if [ -f "$build/morvandell.exe" ]; then
     version=$(sed -n 's/^project(morvandell VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
     bash packaging/windows/package.sh "$build" "$version" || status=1
 else
-    echo "== Setup program: skipped, $build/morvandell.exe is not built"
+    echo "FAILED: $build/morvandell.exe was not built"
+    status=1
 fi
 
 [ $status -eq 0 ] && echo "Windows build and tests: passed" || echo "Windows build or tests: FAILED"

@@ -23,51 +23,24 @@ void PollEventLoop::unwatch(int id)
 
 void PollEventLoop::post(std::function<void()> task)
 {
-    m_posted.push_back(std::move(task));
+    m_tasks.post(std::move(task));
 }
 
 int PollEventLoop::startTimer(std::chrono::milliseconds delay, std::function<void()> task)
 {
     const int id = ++m_lastId;
-    m_timers[id] = Timer{Clock::now() + delay, std::move(task)};
+    m_tasks.startTimer(id, Clock::now() + delay, std::move(task));
     return id;
 }
 
 void PollEventLoop::cancelTimer(int id)
 {
-    m_timers.erase(id);
-}
-
-bool PollEventLoop::runDue()
-{
-    bool ran = false;
-    // Only what is due now: tasks posted or timers started by these run at the next pass.
-    std::deque<std::function<void()>> posted;
-    posted.swap(m_posted);
-    for (auto& task : posted) {
-        task();
-        ran = true;
-    }
-    const auto now = Clock::now();
-    std::vector<int> due;
-    for (const auto& [id, timer] : m_timers)
-        if (timer.due <= now)
-            due.push_back(id);
-    for (const int id : due) {
-        const auto it = m_timers.find(id);
-        if (it == m_timers.end())
-            continue; // cancelled by an earlier one
-        auto task = std::move(it->second.task);
-        m_timers.erase(it);
-        task();
-        ran = true;
-    }
-    return ran;
+    m_tasks.cancelTimer(id);
 }
 
 void PollEventLoop::runOnce(Clock::time_point deadline)
 {
-    bool handled = runDue();
+    bool handled = m_tasks.runDue();
     for (;;) {
         if (m_woken) {
             m_woken = false;
@@ -76,11 +49,9 @@ void PollEventLoop::runOnce(Clock::time_point deadline)
         auto now = Clock::now();
         // Sleep until the deadline, the next timer, or input; without sleeping when something was handled
         // already or is waiting to run.
-        Clock::time_point until = deadline;
-        for (const auto& [id, timer] : m_timers)
-            until = std::min(until, timer.due);
+        const Clock::time_point until = m_tasks.sleepUntil(deadline);
         int timeout = 0;
-        if (!handled && m_posted.empty() && until > now)
+        if (!handled && !m_tasks.hasPosted() && until > now)
             timeout = int(std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count()) + 1;
         std::vector<pollfd> fds;
         std::vector<int> ids;
@@ -102,7 +73,7 @@ void PollEventLoop::runOnce(Clock::time_point deadline)
             ready();
             handled = true;
         }
-        handled = runDue() || handled;
+        handled = m_tasks.runDue() || handled;
         now = Clock::now();
         if (handled || m_woken || now >= deadline) {
             m_woken = false;

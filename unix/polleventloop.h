@@ -1,8 +1,8 @@
 #pragma once
 
 #include "serial/eventloop.h"
+#include "serial/looptasks.h"
 
-#include <deque>
 #include <map>
 #include <vector>
 
@@ -34,17 +34,9 @@ private:
         int fd;
         std::function<void()> ready;
     };
-    struct Timer
-    {
-        Clock::time_point due;
-        std::function<void()> task;
-    };
-    // Runs posted tasks and due timers; true when anything ran.
-    bool runDue();
 
     std::map<int, Watch> m_watches;
-    std::map<int, Timer> m_timers;
-    std::deque<std::function<void()>> m_posted;
+    LoopTasks m_tasks;
     int m_lastId = 0;
     bool m_woken = false;
     bool m_quit = false;

@@ -4,7 +4,71 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
+
 namespace morvandell::files {
+
+namespace {
+
+std::string reason(DWORD error)
+{
+    switch (error) {
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND:
+        return "der Ordner existiert nicht.";
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+        return "keine Schreibberechtigung im Ordner.";
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return "die Datei ist von einem anderen Programm geöffnet.";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return "der Datenträger ist voll.";
+    default:
+        return "Schreibfehler (Windows-Fehler " + std::to_string(error) + ").";
+    }
+}
+
+} // namespace
+
+bool writeToDisk(const std::string& path, const Bytes& content, std::string* why)
+{
+    const HANDLE file = ::CreateFileW(win::widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *why = reason(::GetLastError());
+        return false;
+    }
+    DWORD error = ERROR_SUCCESS;
+    std::size_t done = 0;
+    while (done < content.size() && error == ERROR_SUCCESS) {
+        const DWORD chunk = DWORD(std::min<std::size_t>(content.size() - done, 1u << 20));
+        DWORD written = 0;
+        if (!::WriteFile(file, content.data() + done, chunk, &written, nullptr))
+            error = ::GetLastError();
+        else if (written == 0)
+            error = ERROR_DISK_FULL;
+        done += written;
+    }
+    if (error == ERROR_SUCCESS && !::FlushFileBuffers(file))
+        error = ::GetLastError();
+    ::CloseHandle(file);
+    if (error != ERROR_SUCCESS)
+        *why = reason(error);
+    return error == ERROR_SUCCESS;
+}
+
+bool replaceFile(const std::string& from, const std::string& to, std::string* why)
+{
+    if (!::MoveFileExW(win::widen(from).c_str(), win::widen(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *why = reason(::GetLastError());
+        return false;
+    }
+    return true;
+}
 
 std::optional<std::string> environment(const std::string& name)
 {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "serial/eventloop.h"
+#include "serial/looptasks.h"
 
-#include <deque>
 #include <functional>
 #include <map>
 #include <vector>
@@ -49,19 +49,11 @@ private:
         WaitHandle handle;
         std::function<void()> ready;
     };
-    struct Timer
-    {
-        Clock::time_point due;
-        std::function<void()> task;
-    };
-    // Runs posted tasks and due timers; true when anything ran.
-    bool runDue();
     // Calls the handlers of every watched handle that is signalled now; true when any was.
     bool dispatchSignalled();
 
     std::map<int, Watch> m_watches;
-    std::map<int, Timer> m_timers;
-    std::deque<std::function<void()>> m_posted;
+    LoopTasks m_tasks;
     MessagePump m_pump;
     int m_lastId = 0;
     bool m_woken = false;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <windows.h>
 
 using namespace morvandell;
@@ -152,15 +153,20 @@ TEST_F(WinePort, anAnswerIsPassedOnWithoutWaitingForTheReadTimeLimit)
     service.setCommPort(Number);
     ASSERT_TRUE(service.open()) << service.describeLastError();
     runFor(*loop, 300ms); // the port's reader is waiting on a quiet line now
-    for (int i = 0; i < 5; ++i) {
+    std::vector<std::chrono::steady_clock::duration> delays;
+    for (int i = 0; i < 10; ++i) {
         const auto sent = std::chrono::steady_clock::now();
         ASSERT_TRUE(peer.send({0x06}));
         ASSERT_EQ(inputOf(service, 1), Bytes{0x06});
-        EXPECT_LT(std::chrono::steady_clock::now() - sent, 150ms) << "answer " << i;
+        delays.push_back(std::chrono::steady_clock::now() - sent);
         // and a write while the reader waits goes out at once
         ASSERT_TRUE(service.output({0x55}));
         EXPECT_EQ(peer.receive(1000ms, 1, loop.get()), Bytes{0x55});
+        runFor(*loop, 20ms);
     }
+    // Waiting for the reads' 200 ms limit would put the middle one near 100 ms; a busy machine delays a few.
+    std::sort(delays.begin(), delays.end());
+    EXPECT_LT(delays[delays.size() / 2], 50ms);
 }
 
 TEST_F(WinePort, bytesWrittenRightBeforeACloseStillLeave)

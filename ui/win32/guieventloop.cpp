@@ -123,7 +123,7 @@ void GuiEventLoop::serveWatch(int id)
 
 void GuiEventLoop::post(std::function<void()> task)
 {
-    m_posted.push_back(std::move(task));
+    m_tasks.post(std::move(task));
     if (!m_postPending && m_window) {
         m_postPending = true;
         ::PostMessageW(m_window, PostedMessage, 0, 0);
@@ -133,14 +133,14 @@ void GuiEventLoop::post(std::function<void()> task)
 int GuiEventLoop::startTimer(std::chrono::milliseconds delay, std::function<void()> task)
 {
     const int id = ++m_lastId;
-    m_timers[id] = Timer{Clock::now() + delay, std::move(task)};
+    m_tasks.startTimer(id, Clock::now() + delay, std::move(task));
     armSafetyTimer();
     return id;
 }
 
 void GuiEventLoop::cancelTimer(int id)
 {
-    if (m_timers.erase(id))
+    if (m_tasks.cancelTimer(id))
         armSafetyTimer();
 }
 
@@ -148,42 +148,19 @@ void GuiEventLoop::armSafetyTimer()
 {
     if (!m_window)
         return;
-    if (m_timers.empty()) {
+    const auto next = m_tasks.nextDue();
+    if (!next) {
         ::KillTimer(m_window, SafetyTimerId);
         return;
     }
-    Clock::time_point next = Clock::time_point::max();
-    for (const auto& [id, timer] : m_timers)
-        next = std::min(next, timer.due);
-    const DWORD ms = millisecondsUntil(next, Clock::now());
+    const DWORD ms = millisecondsUntil(*next, Clock::now());
     ::SetTimer(m_window, SafetyTimerId, std::max<DWORD>(ms, USER_TIMER_MINIMUM), nullptr);
 }
 
 bool GuiEventLoop::runDue()
 {
-    bool ran = false;
-    // Only what is due now: tasks posted or timers started by these run at the next pass.
-    std::deque<std::function<void()>> posted;
-    posted.swap(m_posted);
-    for (auto& task : posted) {
-        task();
-        ran = true;
-    }
-    const auto now = Clock::now();
-    std::vector<int> due;
-    for (const auto& [id, timer] : m_timers)
-        if (timer.due <= now)
-            due.push_back(id);
-    for (const int id : due) {
-        const auto it = m_timers.find(id);
-        if (it == m_timers.end())
-            continue; // cancelled by an earlier one
-        auto task = std::move(it->second.task);
-        m_timers.erase(it);
-        task();
-        ran = true;
-    }
-    if (!due.empty())
+    const bool ran = m_tasks.runDue();
+    if (ran)
         armSafetyTimer();
     return ran;
 }
@@ -228,9 +205,7 @@ void GuiEventLoop::runOnce(Clock::time_point deadline)
         const auto now = Clock::now();
         if (handled || now >= deadline)
             return;
-        Clock::time_point until = deadline;
-        for (const auto& [id, timer] : m_timers)
-            until = std::min(until, timer.due);
+        const Clock::time_point until = m_tasks.sleepUntil(deadline);
         ::MsgWaitForMultipleObjectsEx(0, nullptr, millisecondsUntil(until, now), QS_ALLINPUT,
                                       MWMO_INPUTAVAILABLE);
     }

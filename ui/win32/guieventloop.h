@@ -1,10 +1,10 @@
 #pragma once
 
 #include "serial/eventloop.h"
+#include "serial/looptasks.h"
 
 #include <windows.h>
 
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -50,11 +50,6 @@ public:
 
 private:
     struct Watch;
-    struct Timer
-    {
-        Clock::time_point due;
-        std::function<void()> task;
-    };
 
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static void CALLBACK handleSignalled(void* context, BOOLEAN timedOut);
@@ -69,8 +64,7 @@ private:
 
     HWND m_window = nullptr;
     std::map<int, std::unique_ptr<Watch>> m_watches;
-    std::map<int, Timer> m_timers;
-    std::deque<std::function<void()>> m_posted;
+    LoopTasks m_tasks;
     bool m_postPending = false; // a message announcing posted tasks is on its way
     std::vector<std::pair<int, std::function<bool(MSG&)>>> m_filters;
     int m_lastId = 0;

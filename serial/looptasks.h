@@ -1,0 +1,47 @@
+#pragma once
+
+#include "serial/eventloop.h"
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+
+namespace morvandell {
+
+// The posted tasks and single-shot timers of an event loop, kept alike by every loop that does not have
+// its own (the poll loop, the Windows wait loop, the Win32 message pump): what is due runs in order,
+// tasks first, each pass taking only what was due when it began.
+class LoopTasks
+{
+public:
+    using Clock = EventLoop::Clock;
+
+    // Ids come from the loop, which numbers its watches and timers in one sequence.
+    void post(std::function<void()> task) { m_posted.push_back(std::move(task)); }
+    void startTimer(int id, Clock::time_point due, std::function<void()> task);
+    // False when no such timer was waiting (it ran, or was cancelled).
+    bool cancelTimer(int id) { return m_timers.erase(id) > 0; }
+
+    // Runs the posted tasks and the timers due now; tasks posted or timers started by these wait for
+    // the next pass. True when anything ran.
+    bool runDue();
+
+    bool hasPosted() const { return !m_posted.empty(); }
+    bool hasTimers() const { return !m_timers.empty(); }
+    // When the next timer is due; none without timers.
+    std::optional<Clock::time_point> nextDue() const;
+    // The earlier of `deadline` and the next timer.
+    Clock::time_point sleepUntil(Clock::time_point deadline) const;
+
+private:
+    struct Timer
+    {
+        Clock::time_point due;
+        std::function<void()> task;
+    };
+    std::map<int, Timer> m_timers;
+    std::deque<std::function<void()>> m_posted;
+};
+
+} // namespace morvandell
