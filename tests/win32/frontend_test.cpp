@@ -108,7 +108,7 @@ public:
         return std::find(events.events.begin(), events.events.end(), e) != events.events.end();
     }
 
-    Win32FrontEnd frontEnd;
+    Win32FrontEnd frontEnd{1}; // the icon in the test's resources, as in the program's
     Recorder events;
     std::unique_ptr<ui::FormView> view;
     Win32Window* window = nullptr;
@@ -175,6 +175,8 @@ INSTANTIATE_TEST_SUITE_P(Dpi, GeometryTest, ::testing::Values(96u, 120u, 144u, 1
 TEST_F(FrontEndTest, controlsStartAsTheirTableSays)
 {
     EXPECT_EQ(view->caption(), "Prüfung:");
+    EXPECT_NE(::SendMessageW(window->handle(), WM_GETICON, ICON_BIG, 0), 0);
+    EXPECT_NE(::SendMessageW(window->handle(), WM_GETICON, ICON_SMALL, 0), 0);
     EXPECT_EQ(test::textOf(window->handle()), L"Prüfung:");
     EXPECT_EQ(view->text("Combo1"), "Bitte wählen....");
     EXPECT_EQ(view->text("Command2"), "Einstellungen schreiben");

@@ -19,7 +19,6 @@ using ui::ControlKind;
 
 namespace {
 
-constexpr const wchar_t* WindowClass = L"MorvandellForm";
 constexpr int FirstControlId = 100; // clear of IDOK and IDCANCEL, which the dialog keys send
 constexpr UINT FirstCommandId = 0x7000;
 constexpr int TwipsPerInch = 1440;
@@ -487,6 +486,14 @@ RECT Win32Window::scaledGeometry(const FormSpec& spec, const ControlSpec& contro
     const int x = scale(left, dpi);
     const int y = scale(top, dpi);
     return RECT{x, y, x + scale(control.geometry.width, dpi), y + scale(control.geometry.height, dpi)};
+}
+
+int Win32Window::controlId(const FormSpec& spec, const std::string& name)
+{
+    for (std::size_t i = 0; i < spec.controls.size(); ++i)
+        if (spec.controls[i].name == name)
+            return FirstControlId + int(i);
+    return 0;
 }
 
 SIZE Win32Window::scaledClientSize(const FormSpec& spec, UINT dpi)

@@ -50,6 +50,10 @@ public:
     // The pixel rectangle a control should have at a DPI, in client coordinates.
     static RECT scaledGeometry(const FormSpec& spec, const ControlSpec& control, UINT dpi);
     static SIZE scaledClientSize(const FormSpec& spec, UINT dpi);
+    // The control id (GetDlgItem) of a control of a window made from spec; 0 when there is none. Lets
+    // another process find the controls.
+    static int controlId(const FormSpec& spec, const std::string& name);
+    static constexpr const wchar_t* WindowClass = L"MorvandellForm";
     // The tool tip a control shows now (for combo boxes: the hovered entry's while the list is open).
     std::string currentToolTip(const std::string& name) const;
 
