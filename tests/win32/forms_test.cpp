@@ -503,8 +503,11 @@ TEST_P(UpdateTest, anUpdateSendsTheImageByteForByteAndEndsFinished)
     const UpdateRow& row = GetParam();
     SimulatorConfig config;
     config.recovery = row.recovery; // the display already waits in its update mode
-    config.ackDelayBlock = 1;       // "Bereit." stands a while before the first acknowledgement
-    config.ackDelayMs = 100;
+    // Each status stands half a second ("Warte...." until the ready byte, "Bereit." until the first
+    // acknowledgement): far longer than the 10 ms between two looks, even on a busy machine.
+    config.readyDelayMs = 500;
+    config.ackDelayBlock = 1;
+    config.ackDelayMs = 500;
     Rig rig(config);
     const Bytes image = someImage(row.size);
     openAndLoad(rig, !row.recovery, writeFile(L"Firmware ü.bin", image));
