@@ -5,6 +5,7 @@
 #include "win32test.h"
 
 #include "control/form1.h"
+#include "simulator/demodisplay.h"
 #include "platform/text.h"
 #include "updater/form2.h"
 #include "windows/wide.h"
@@ -98,12 +99,14 @@ const char* const LogDefinition =
 class Rig
 {
 public:
-    explicit Rig(SimulatorConfig config = {})
+    // ports: the port list (default: the display on COM3).
+    explicit Rig(SimulatorConfig config = {}, std::shared_ptr<const PortDirectory> ports = nullptr)
         : display(std::move(config))
         , boxes(frontEnd)
     {
-        auto ports = std::make_shared<PortDirectory>(
-            std::map<int, PortDirectory::Entry>{{3, PortDirectory::Entry{"COM3", "Morvandell (COM3)"}}});
+        if (!ports)
+            ports = std::make_shared<PortDirectory>(
+                std::map<int, PortDirectory::Entry>{{3, PortDirectory::Entry{"COM3", "Morvandell (COM3)"}}});
         form = std::make_unique<Form1>(frontEnd, ports);
         form->view().showWindow();
         pumpFor(frontEnd, 30ms);
@@ -605,6 +608,47 @@ TEST_P(StopTest, closingDuringATransferAsksAndNeverStallsIt)
 INSTANTIATE_TEST_SUITE_P(Answers, StopTest,
                          ::testing::Values(StopRow{"Nein", IDNO}, StopRow{"Ja", IDYES}),
                          [](const auto& info) { return std::string(info.param.what); });
+
+
+// The demo display inside the program, as morvandell.exe --demo offers it: connected, configured and
+// updated end to end at its line speeds (19200 baud for the commands, 9600 baud for the image).
+TEST_F(FormsTest, theDemoDisplayIsConfiguredAndUpdatedEndToEnd)
+{
+    SimulatorConfig config = sim::DemoDisplay::demoConfig();
+    config.pace9600 = false; // the image at once instead of in its 135 s of line time
+    const auto demo = sim::DemoDisplay::create(config);
+    Rig rig({}, std::make_shared<PortDirectory>(std::map<int, PortDirectory::Entry>{
+                    {sim::DemoDisplay::PortNumber, sim::DemoDisplay::portEntry(demo)}}));
+    ASSERT_EQ(rig.entries("Combo5"), std::vector<std::wstring>{L"Com #1"});
+    ASSERT_TRUE(rig.connect());
+    EXPECT_EQ(rig.caption(), L"Morvandell: V1.0");
+
+    rig.whenAskedForAFile(writeFile(L"Version_demo.xml", latin(LogDefinition)));
+    rig.click("Command1");
+    for (int k = 1; k <= 8; ++k)
+        rig.pick(Form1::slotRows()[std::size_t(k)].list, k - 1);
+    rig.click("Command2");
+    rig.click("Command6");
+    EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
+    const auto frames = demo->display().receivedFrames();
+    ASSERT_EQ(frames.size(), 11u); // connect, nine writes, the settings
+    EXPECT_EQ(hexOf(frames[1]), hexOf(fromHex("55 01 00 10") + latin("RPM     ") + fromHex("00 0C 01") +
+                                      latin("rpm") + fromHex("00 00 00 0D")));
+
+    rig.click("Command4");
+    ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.frontEnd.window("Form2") != nullptr; }));
+    EXPECT_EQ(rig.caption("Form2"), L"Firmwareupdate Com:1");
+    const Bytes image = someImage(40000);
+    rig.whenAskedForAFile(writeFile(L"Demo-Firmware.bin", image));
+    rig.click("Command1", "Form2");
+    rig.click("Command2", "Form2");
+    ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.text("Label1", "Form2") == L"Fertig."; }, 30s))
+        << win::narrow(rig.text("Label1", "Form2")) << rig.boxes.all();
+    EXPECT_EQ(demo->display().blocksReceived(), 1016);
+    Bytes expected = image;
+    expected.resize(1016 * 128, 0xFF);
+    EXPECT_TRUE(demo->display().receivedImage() == expected);
+}
 
 } // namespace
 } // namespace morvandell::win32
