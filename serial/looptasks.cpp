@@ -51,4 +51,30 @@ LoopTasks::Clock::time_point LoopTasks::sleepUntil(Clock::time_point deadline) c
     return next ? std::min(deadline, *next) : deadline;
 }
 
+int OwnEventLoop::watch(WaitHandle handle, std::function<void()> ready)
+{
+    const int id = ++m_lastId;
+    m_watches[id] = Watch{handle, std::move(ready)};
+    return id;
+}
+
+void OwnEventLoop::unwatch(int id)
+{
+    m_watches.erase(id);
+}
+
+int OwnEventLoop::startTimer(std::chrono::milliseconds delay, std::function<void()> task)
+{
+    const int id = ++m_lastId;
+    m_tasks.startTimer(id, Clock::now() + delay, std::move(task));
+    return id;
+}
+
+void OwnEventLoop::run()
+{
+    m_quit = false;
+    while (!m_quit)
+        runOnce(Clock::now() + std::chrono::hours(1));
+}
+
 } // namespace morvandell

@@ -44,4 +44,36 @@ private:
     std::deque<std::function<void()>> m_posted;
 };
 
+// An event loop that keeps its watches, tasks and timers itself; a platform's loop adds only how it
+// sleeps and what wakes it (runOnce). wake() from the loop's own thread.
+class OwnEventLoop : public EventLoop
+{
+public:
+    int watch(WaitHandle handle, std::function<void()> ready) override;
+    void unwatch(int id) override;
+    void post(std::function<void()> task) override { m_tasks.post(std::move(task)); }
+    int startTimer(std::chrono::milliseconds delay, std::function<void()> task) override;
+    void cancelTimer(int id) override { m_tasks.cancelTimer(id); }
+    void wake() override { m_woken = true; }
+
+    // Runs until quit() (for programs whose whole life is this loop).
+    void run();
+    void quit() { m_quit = true; }
+
+protected:
+    struct Watch
+    {
+        WaitHandle handle;
+        std::function<void()> ready;
+    };
+
+    std::map<int, Watch> m_watches;
+    LoopTasks m_tasks;
+    bool m_woken = false;
+    bool m_quit = false;
+
+private:
+    int m_lastId = 0;
+};
+
 } // namespace morvandell

@@ -9,35 +9,6 @@ namespace morvandell {
 PollEventLoop::PollEventLoop() = default;
 PollEventLoop::~PollEventLoop() = default;
 
-int PollEventLoop::watch(WaitHandle handle, std::function<void()> ready)
-{
-    const int id = ++m_lastId;
-    m_watches[id] = Watch{handle, std::move(ready)};
-    return id;
-}
-
-void PollEventLoop::unwatch(int id)
-{
-    m_watches.erase(id);
-}
-
-void PollEventLoop::post(std::function<void()> task)
-{
-    m_tasks.post(std::move(task));
-}
-
-int PollEventLoop::startTimer(std::chrono::milliseconds delay, std::function<void()> task)
-{
-    const int id = ++m_lastId;
-    m_tasks.startTimer(id, Clock::now() + delay, std::move(task));
-    return id;
-}
-
-void PollEventLoop::cancelTimer(int id)
-{
-    m_tasks.cancelTimer(id);
-}
-
 void PollEventLoop::runOnce(Clock::time_point deadline)
 {
     bool handled = m_tasks.runDue();
@@ -57,7 +28,7 @@ void PollEventLoop::runOnce(Clock::time_point deadline)
         std::vector<int> ids;
         fds.reserve(m_watches.size());
         for (const auto& [id, w] : m_watches) {
-            fds.push_back(pollfd{w.fd, POLLIN, 0});
+            fds.push_back(pollfd{w.handle, POLLIN, 0});
             ids.push_back(id);
         }
         int n = ::poll(fds.data(), fds.size(), timeout);
@@ -80,13 +51,6 @@ void PollEventLoop::runOnce(Clock::time_point deadline)
             return;
         }
     }
-}
-
-void PollEventLoop::run()
-{
-    m_quit = false;
-    while (!m_quit)
-        runOnce(Clock::now() + std::chrono::hours(1));
 }
 
 } // namespace morvandell

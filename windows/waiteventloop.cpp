@@ -8,35 +8,6 @@ namespace morvandell {
 WaitEventLoop::WaitEventLoop() = default;
 WaitEventLoop::~WaitEventLoop() = default;
 
-int WaitEventLoop::watch(WaitHandle handle, std::function<void()> ready)
-{
-    const int id = ++m_lastId;
-    m_watches[id] = Watch{handle, std::move(ready)};
-    return id;
-}
-
-void WaitEventLoop::unwatch(int id)
-{
-    m_watches.erase(id);
-}
-
-void WaitEventLoop::post(std::function<void()> task)
-{
-    m_tasks.post(std::move(task));
-}
-
-int WaitEventLoop::startTimer(std::chrono::milliseconds delay, std::function<void()> task)
-{
-    const int id = ++m_lastId;
-    m_tasks.startTimer(id, Clock::now() + delay, std::move(task));
-    return id;
-}
-
-void WaitEventLoop::cancelTimer(int id)
-{
-    m_tasks.cancelTimer(id);
-}
-
 bool WaitEventLoop::dispatchSignalled()
 {
     std::vector<int> ids;
@@ -104,13 +75,6 @@ void WaitEventLoop::runOnce(Clock::time_point deadline)
             return;
         }
     }
-}
-
-void WaitEventLoop::run()
-{
-    m_quit = false;
-    while (!m_quit)
-        runOnce(Clock::now() + std::chrono::hours(1));
 }
 
 } // namespace morvandell
