@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows setup program under Wine, in a prefix of its own: a silent install for all users, what it
 # leaves (files, Start-menu and desktop shortcuts, the uninstall entry, the profile association), the
-# installed command-line tool and windows program starting, a newer version installed over it, and a
-# silent uninstall that leaves nothing behind. The windows program needs an X display (xvfb-run).
+# installed command-line tool and windows program starting, a newer version installed over it, a
+# silent uninstall that leaves nothing behind, and the same for the current user alone. The windows
+# program needs an X display (xvfb-run).
 # Usage: installer_test.sh SETUP.exe NEWER-SETUP.exe VERSION NEWER-VERSION WORKDIR
 set -uo pipefail
 setup=$1 newer=$2 version=$3 newer_version=$4 work=$5
@@ -105,6 +106,25 @@ echo "== silent uninstall"
 "$wine" reg query 'HKLM\Software\Classes\.json\OpenWithProgids' /v Morvandell.Profile >/dev/null 2>&1 \
     && fail ".json files still offer Morvandell"
 [ $failed -eq 0 ] && pass "uninstalled: files, shortcuts and registry entries gone"
+
+echo "== silent install and uninstall for the current user"
+user_dir=$(ls -d "$c/users/"*/AppData/Local 2>/dev/null | grep -v '/Public/' | head -n 1)/Programs/Morvandell
+user_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Morvandell'
+cp "$setup" "$c/setup.exe"
+"$wine" 'C:\setup.exe' /S /CurrentUser >/dev/null 2>&1 || fail "setup.exe /S /CurrentUser exited with an error"
+"$wineserver" -w
+rm -f "$c/setup.exe"
+[ -f "$user_dir/morvandell.exe" ] && [ -f "$user_dir/morvandell-cli.exe" ] || fail "nothing in the user's Programs folder"
+[ "$(regvalue "$user_key" DisplayVersion)" = "$version" ] || fail "no uninstall entry for the current user"
+"$wine" reg query "$key" >/dev/null 2>&1 && fail "a current-user install wrote the all-users entry"
+"$wine" reg query 'HKCU\Software\Classes\Morvandell.Profile\shell\open\command' /ve >/dev/null 2>&1 \
+    || fail "profiles are not opened by morvandell.exe for the current user"
+uninstaller=$(regvalue "$user_key" InstallLocation)
+"$wine" "$uninstaller\uninstall.exe" /S >/dev/null 2>&1 || fail "the current user's uninstall.exe /S exited with an error"
+"$wineserver" -w
+[ ! -e "$user_dir" ] || fail "the user's Programs\\Morvandell is still there"
+"$wine" reg query "$user_key" >/dev/null 2>&1 && fail "the current user's uninstall entry is still there"
+[ $failed -eq 0 ] && pass "installed and uninstalled for the current user, without the all-users places"
 
 "$wineserver" -k >/dev/null 2>&1 || true
 [ $failed -eq 0 ] && echo "Setup program tests passed." || echo "Setup program tests FAILED."
