@@ -112,7 +112,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             extra[sim::DemoDisplay::PortNumber] = sim::DemoDisplay::portEntry();
         win32::Win32FrontEnd frontEnd(IconResource);
         Form1 form(frontEnd, PortDirectory::fromSystem(std::move(extra)));
-        const win32::Win32Window* window = frontEnd.window(Form1::spec().name);
+        const win32::Win32Window* window = frontEnd.window(Form1::definition().name);
         if (!window || !window->handle()) {
             // Without its window the program could only wait for nothing.
             tell("morvandell: the window cannot be created: " +

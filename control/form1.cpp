@@ -25,7 +25,7 @@ Form1::Form1(ui::FrontEnd& frontEnd, std::shared_ptr<const PortDirectory> ports)
     , replyWait(frontEnd.loop())
     , m_writer(MSComm1, weiter, replyWait)
 {
-    m_view = m_frontEnd.createWindow(spec(), *this);
+    m_view = m_frontEnd.createWindow(definition(), *this);
     MSComm1.setTrace(&m_trace);
     MSComm1.received.connect([this] { MSComm1_OnComm(); });
     MSComm1.deviceLost.connect([this](const std::string& reason) { onDeviceLost(reason); });

@@ -22,7 +22,7 @@ namespace morvandell {
 class Form2;
 
 // The control window: slots, settings, device link and message log. Its handlers, written once against
-// the window model; a front end (Qt, Win32) shows the controls of spec() and reports their events here.
+// the window model; a front end (Qt, Win32) shows the controls of definition() and reports their events here.
 class Form1 : public ui::FormEvents, public ControlState
 {
 public:
@@ -35,7 +35,7 @@ public:
     static constexpr const char* SaveTraceCommand = "saveTrace";
 
     // The window's control table.
-    static ui::FormSpec spec();
+    static ui::FormSpec definition();
     // The slot rows' controls: list, name box, unit box of display slots 1..8 (element 0 unused).
     struct SlotRow
     {

@@ -27,7 +27,7 @@ ui::ControlSpec control(const char* name, ui::ControlKind kind, int left, int to
 
 } // namespace
 
-ui::FormSpec Form2::spec()
+ui::FormSpec Form2::definition()
 {
     using K = ui::ControlKind;
     ui::FormSpec f;
@@ -57,7 +57,7 @@ Form2::Form2(ui::FrontEnd& frontEnd, UpdateHost host, std::shared_ptr<const Port
     , MSComm1(frontEnd.loop(), std::move(ports))
     , m_transfer(MSComm1)
 {
-    m_view = m_frontEnd.createWindow(spec(), *this);
+    m_view = m_frontEnd.createWindow(definition(), *this);
     MSComm1.received.connect([this] { MSComm1_OnComm(); });
     MSComm1.deviceLost.connect([this](const std::string&) { onDeviceLost(); });
     m_transfer.progress.connect(

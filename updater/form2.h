@@ -29,7 +29,7 @@ public:
     static constexpr int ProgressMaximum = 130050;
     static constexpr std::uint32_t Green = 0x00FF00; // 65280
 
-    static ui::FormSpec spec();
+    static ui::FormSpec definition();
 
     // host: the opener's port number and port; ports: the port directory both windows share. The
     // window is created hidden; loadAndShow() loads and shows it.

@@ -26,19 +26,19 @@ class DialogsTest : public ::testing::Test
 public:
     void SetUp() override
     {
-        ui::FormSpec spec;
-        spec.name = "Owner";
-        spec.caption = "Firmwareupdate";
-        spec.clientWidth = 3960;
-        spec.clientHeight = 1905;
+        ui::FormSpec def;
+        def.name = "Owner";
+        def.caption = "Firmwareupdate";
+        def.clientWidth = 3960;
+        def.clientHeight = 1905;
         ui::ControlSpec button;
         button.name = "Command1";
         button.geometry = {120, 120, 1815, 375};
         button.text = "Load File";
         button.kind = ui::ControlKind::Button;
-        spec.controls.push_back(button);
-        owner = frontEnd.createWindow(spec, events);
-        other = frontEnd.createWindow(spec, events);
+        def.controls.push_back(button);
+        owner = frontEnd.createWindow(def, events);
+        other = frontEnd.createWindow(def, events);
         owner->showWindow();
         pumpFor(frontEnd, 30ms);
     }

@@ -223,12 +223,12 @@ void expectPlacesAndReadableCaptions(Win32Window& w, const std::vector<Place>& p
         EXPECT_EQ((std::vector<LONG>{r.left, r.top, r.right - r.left, r.bottom - r.top}),
                   (std::vector<LONG>{p.px.left, p.px.top, p.px.right, p.px.bottom}));
     }
-    for (const ui::ControlSpec& spec : w.spec().controls) {
-        const HWND c = w.control(spec.name);
+    for (const ui::ControlSpec& def : w.definition().controls) {
+        const HWND c = w.control(def.name);
         std::wstring text = test::textOf(c);
-        if (text.empty() || !spec.visible || spec.kind == ui::ControlKind::ListBox)
+        if (text.empty() || !def.visible || def.kind == ui::ControlKind::ListBox)
             continue;
-        SCOPED_TRACE(spec.name);
+        SCOPED_TRACE(def.name);
         const HDC dc = ::GetDC(c);
         const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(c, WM_GETFONT, 0, 0)));
         RECT client;
@@ -236,7 +236,7 @@ void expectPlacesAndReadableCaptions(Win32Window& w, const std::vector<Place>& p
         // Room the control leaves for its text: a button's border and focus frame, a frame's corner, the
         // combo box's arrow.
         int room = client.right;
-        switch (spec.kind) {
+        switch (def.kind) {
         case ui::ControlKind::Button:
             room -= 8;
             break;
@@ -253,7 +253,7 @@ void expectPlacesAndReadableCaptions(Win32Window& w, const std::vector<Place>& p
             break;
         }
         RECT need{0, 0, room, 0};
-        const UINT wrap = spec.wrap ? DT_WORDBREAK : DT_SINGLELINE;
+        const UINT wrap = def.wrap ? DT_WORDBREAK : DT_SINGLELINE;
         ::DrawTextW(dc, text.c_str(), int(text.size()), &need, DT_CALCRECT | DT_NOPREFIX | wrap);
         ::SelectObject(dc, old);
         ::ReleaseDC(c, dc);
@@ -262,7 +262,7 @@ void expectPlacesAndReadableCaptions(Win32Window& w, const std::vector<Place>& p
         LOGFONTW font{};
         ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(c, WM_GETFONT, 0, 0)), sizeof font, &font);
         EXPECT_EQ(font.lfHeight, -11);
-        EXPECT_EQ(font.lfWeight, spec.bold ? FW_BOLD : FW_NORMAL);
+        EXPECT_EQ(font.lfWeight, def.bold ? FW_BOLD : FW_NORMAL);
     }
 }
 

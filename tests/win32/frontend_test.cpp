@@ -36,30 +36,30 @@ ControlSpec control(const std::string& name, ControlKind kind, const std::string
 
 FormSpec testForm()
 {
-    FormSpec spec;
-    spec.name = "TestForm";
-    spec.caption = "Prüfung:";
-    spec.clientWidth = 4500;
-    spec.clientHeight = 3600;
-    spec.controls.push_back(control("Frame1", ControlKind::Frame, "", {120, 120, 4200, 1695}, "Seite #1"));
-    spec.controls.back().bold = true;
-    spec.controls.push_back(control("Combo1", ControlKind::ComboBox, "Frame1", {120, 240, 1500, 315}, "Bitte wählen...."));
-    spec.controls.push_back(control("Text1", ControlKind::TextBox, "Frame1", {1680, 240, 975, 285}));
-    spec.controls.back().maxLength = 8;
-    spec.controls.push_back(control("Combo2", ControlKind::ComboBox, "Frame1", {120, 600, 1500, 315}, "Port"));
-    spec.controls.push_back(control("Label1", ControlKind::Label, "Frame1", {1680, 600, 1455, 255}, "Standartansicht:"));
-    spec.controls.back().backColor = 0x00FF00;
-    spec.controls.push_back(control("Command1", ControlKind::Button, "", {120, 1920, 1335, 375}, "Connect"));
-    spec.controls.push_back(control("Command2", ControlKind::Button, "", {1560, 1920, 1335, 855}, "Einstellungen schreiben"));
-    spec.controls.back().wrap = true;
-    spec.controls.push_back(control("Command3", ControlKind::Button, "", {3000, 1920, 1335, 375}, "Reset"));
-    spec.controls.back().enabled = false;
-    spec.controls.push_back(control("List1", ControlKind::ListBox, "", {120, 2880, 2800, 645}));
-    spec.controls.back().bold = true;
-    spec.controls.push_back(control("ProgressBar1", ControlKind::ProgressBar, "", {3000, 2880, 1335, 375}));
-    spec.windowMenu = {{"open", "Profil öffnen…", "Ctrl+O"}, {"save", "Profil speichern…", "Ctrl+S"}};
-    spec.controlMenus = {{"List1", {{"copy", "Kopieren", ""}}}};
-    return spec;
+    FormSpec def;
+    def.name = "TestForm";
+    def.caption = "Prüfung:";
+    def.clientWidth = 4500;
+    def.clientHeight = 3600;
+    def.controls.push_back(control("Frame1", ControlKind::Frame, "", {120, 120, 4200, 1695}, "Seite #1"));
+    def.controls.back().bold = true;
+    def.controls.push_back(control("Combo1", ControlKind::ComboBox, "Frame1", {120, 240, 1500, 315}, "Bitte wählen...."));
+    def.controls.push_back(control("Text1", ControlKind::TextBox, "Frame1", {1680, 240, 975, 285}));
+    def.controls.back().maxLength = 8;
+    def.controls.push_back(control("Combo2", ControlKind::ComboBox, "Frame1", {120, 600, 1500, 315}, "Port"));
+    def.controls.push_back(control("Label1", ControlKind::Label, "Frame1", {1680, 600, 1455, 255}, "Standartansicht:"));
+    def.controls.back().backColor = 0x00FF00;
+    def.controls.push_back(control("Command1", ControlKind::Button, "", {120, 1920, 1335, 375}, "Connect"));
+    def.controls.push_back(control("Command2", ControlKind::Button, "", {1560, 1920, 1335, 855}, "Einstellungen schreiben"));
+    def.controls.back().wrap = true;
+    def.controls.push_back(control("Command3", ControlKind::Button, "", {3000, 1920, 1335, 375}, "Reset"));
+    def.controls.back().enabled = false;
+    def.controls.push_back(control("List1", ControlKind::ListBox, "", {120, 2880, 2800, 645}));
+    def.controls.back().bold = true;
+    def.controls.push_back(control("ProgressBar1", ControlKind::ProgressBar, "", {3000, 2880, 1335, 375}));
+    def.windowMenu = {{"open", "Profil öffnen…", "Ctrl+O"}, {"save", "Profil speichern…", "Ctrl+S"}};
+    def.controlMenus = {{"List1", {{"copy", "Kopieren", ""}}}};
+    return def;
 }
 
 // What the window reported, in order.

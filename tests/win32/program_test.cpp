@@ -126,7 +126,7 @@ std::wstring textOf(HWND hwnd)
 
 HWND controlOf(HWND window, const char* name)
 {
-    return ::GetDlgItem(window, Win32Window::controlId(Form1::spec(), name));
+    return ::GetDlgItem(window, Win32Window::controlId(Form1::definition(), name));
 }
 
 std::wstring comboEntry(HWND combo, int index)

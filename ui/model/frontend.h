@@ -16,9 +16,9 @@ class FrontEnd
 public:
     virtual ~FrontEnd() = default;
 
-    // A new top-level window, hidden, its controls as spec says; events go to events, which outlives the
+    // A new top-level window, hidden, its controls as its definition says; events go to events, which outlives the
     // view. load() is not raised here: the handler class calls it when it is ready.
-    virtual std::unique_ptr<FormView> createWindow(const FormSpec& spec, FormEvents& events) = 0;
+    virtual std::unique_ptr<FormView> createWindow(const FormSpec& def, FormEvents& events) = 0;
     virtual EventLoop& loop() = 0;
     virtual Dialogs& dialogs() = 0;
     // Ends the program after the current event (the last window closed).

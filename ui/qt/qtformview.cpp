@@ -147,25 +147,25 @@ void QtFormView::Private::showMenu(QWidget* over, const QPoint& globalPos, const
     menu->popup(globalPos);
 }
 
-QtFormView::QtFormView(const FormSpec& spec, FormEvents& events)
+QtFormView::QtFormView(const FormSpec& def, FormEvents& events)
     : d(std::make_unique<Private>(events))
 {
     auto* w = new Window(*d);
     d->window = w;
-    w->setObjectName(q(spec.name));
-    w->setWindowTitle(q(spec.caption));
+    w->setObjectName(q(def.name));
+    w->setWindowTitle(q(def.caption));
     w->setFont(windowFont());
-    if (spec.fixedSize) {
-        w->setFixedSize(twips(spec.clientWidth), twips(spec.clientHeight));
+    if (def.fixedSize) {
+        w->setFixedSize(twips(def.clientWidth), twips(def.clientHeight));
     } else {
-        w->resize(twips(spec.clientWidth), twips(spec.clientHeight));
+        w->resize(twips(def.clientWidth), twips(def.clientHeight));
         w->setMinimumSize(w->size());
     }
     const QFont bold = windowFont(true);
     const QFont regular = windowFont(false);
 
     // Created in the table's order, which is the tab order.
-    for (const ControlSpec& c : spec.controls) {
+    for (const ControlSpec& c : def.controls) {
         QWidget* parent = c.container.empty() ? static_cast<QWidget*>(w) : d->find(c.container);
         if (!parent)
             parent = w;
@@ -260,7 +260,7 @@ QtFormView::QtFormView(const FormSpec& spec, FormEvents& events)
             setBackColor(c.name, c.backColor);
     }
 
-    for (const MenuItemSpec& item : spec.windowMenu) {
+    for (const MenuItemSpec& item : def.windowMenu) {
         auto* action = new QAction(q(item.text), w);
         action->setObjectName(q(item.id));
         if (!item.shortcut.empty()) {
@@ -275,7 +275,7 @@ QtFormView::QtFormView(const FormSpec& spec, FormEvents& events)
         });
         d->windowActions.emplace_back(item.id, action);
     }
-    for (const auto& [controlName, items] : spec.controlMenus) {
+    for (const auto& [controlName, items] : def.controlMenus) {
         QWidget* widget = d->find(controlName);
         if (!widget)
             continue;

@@ -18,7 +18,7 @@ namespace morvandell::ui::qt {
 class QtFormView final : public FormView
 {
 public:
-    QtFormView(const FormSpec& spec, FormEvents& events);
+    QtFormView(const FormSpec& def, FormEvents& events);
     ~QtFormView() override;
     QtFormView(const QtFormView&) = delete;
     QtFormView& operator=(const QtFormView&) = delete;

@@ -10,9 +10,9 @@ QtFrontEnd::QtFrontEnd(Dialogs* dialogs)
     : m_dialogs(dialogs ? dialogs : &m_qtDialogs)
 {}
 
-std::unique_ptr<FormView> QtFrontEnd::createWindow(const FormSpec& spec, FormEvents& events)
+std::unique_ptr<FormView> QtFrontEnd::createWindow(const FormSpec& def, FormEvents& events)
 {
-    return std::make_unique<QtFormView>(spec, events);
+    return std::make_unique<QtFormView>(def, events);
 }
 
 void QtFrontEnd::quit()

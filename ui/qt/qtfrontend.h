@@ -15,7 +15,7 @@ class QtFrontEnd final : public FrontEnd
 public:
     explicit QtFrontEnd(Dialogs* dialogs = nullptr);
 
-    std::unique_ptr<FormView> createWindow(const FormSpec& spec, FormEvents& events) override;
+    std::unique_ptr<FormView> createWindow(const FormSpec& def, FormEvents& events) override;
     EventLoop& loop() override { return m_loop; }
     Dialogs& dialogs() override { return *m_dialogs; }
     void quit() override;

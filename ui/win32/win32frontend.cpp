@@ -35,15 +35,15 @@ Win32FrontEnd::~Win32FrontEnd()
         ::DestroyIcon(m_smallIcon);
 }
 
-std::unique_ptr<ui::FormView> Win32FrontEnd::createWindow(const ui::FormSpec& spec, ui::FormEvents& events)
+std::unique_ptr<ui::FormView> Win32FrontEnd::createWindow(const ui::FormSpec& def, ui::FormEvents& events)
 {
-    return std::make_unique<Win32Window>(*this, spec, events);
+    return std::make_unique<Win32Window>(*this, def, events);
 }
 
 Win32Window* Win32FrontEnd::window(const std::string& formName) const
 {
     for (auto it = m_windows.rbegin(); it != m_windows.rend(); ++it)
-        if ((*it)->spec().name == formName)
+        if ((*it)->definition().name == formName)
             return *it;
     return nullptr;
 }

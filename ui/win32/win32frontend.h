@@ -23,7 +23,7 @@ public:
     explicit Win32FrontEnd(int iconResource = 0);
     ~Win32FrontEnd() override;
 
-    std::unique_ptr<ui::FormView> createWindow(const ui::FormSpec& spec, ui::FormEvents& events) override;
+    std::unique_ptr<ui::FormView> createWindow(const ui::FormSpec& def, ui::FormEvents& events) override;
     EventLoop& loop() override { return m_loop; }
     ui::Dialogs& dialogs() override { return m_dialogs; }
     void quit() override { m_loop.quit(); }

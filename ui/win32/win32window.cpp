@@ -229,11 +229,11 @@ private:
     int& m_counter;
 };
 
-DWORD windowStyle(const FormSpec& spec)
+DWORD windowStyle(const FormSpec& def)
 {
     // Not WS_CLIPCHILDREN: the window paints the inside of its frames, which group boxes leave to it.
     DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    if (!spec.fixedSize)
+    if (!def.fixedSize)
         style |= WS_THICKFRAME | WS_MAXIMIZEBOX;
     return style;
 }
@@ -242,9 +242,9 @@ constexpr DWORD WindowExStyle = WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
 
 } // namespace
 
-Win32Window::Win32Window(Win32FrontEnd& frontEnd, const FormSpec& spec, FormEvents& events)
+Win32Window::Win32Window(Win32FrontEnd& frontEnd, const FormSpec& def, FormEvents& events)
     : m_frontEnd(frontEnd)
-    , m_spec(spec)
+    , m_spec(def)
     , m_events(events)
 {
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
@@ -327,19 +327,19 @@ void Win32Window::createControls()
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     m_controls.reserve(m_spec.controls.size());
     int id = FirstControlId;
-    for (const ControlSpec& spec : m_spec.controls) {
+    for (const ControlSpec& def : m_spec.controls) {
         Control c;
-        c.spec = spec;
+        c.def = def;
         c.id = id++;
-        c.toolTip = spec.toolTip;
+        c.toolTip = def.toolTip;
         const wchar_t* windowClass = WC_STATICW;
         DWORD style = WS_CHILD;
         DWORD exStyle = 0;
-        std::wstring caption = widen(spec.text);
-        switch (spec.kind) {
+        std::wstring caption = widen(def.text);
+        switch (def.kind) {
         case ControlKind::Button:
             windowClass = WC_BUTTONW;
-            style |= BS_PUSHBUTTON | WS_TABSTOP | (spec.wrap ? BS_MULTILINE : 0);
+            style |= BS_PUSHBUTTON | WS_TABSTOP | (def.wrap ? BS_MULTILINE : 0);
             caption = escapeAmpersands(caption);
             break;
         case ControlKind::Frame:
@@ -349,7 +349,7 @@ void Win32Window::createControls()
             break;
         case ControlKind::ComboBox:
             windowClass = WC_COMBOBOXW;
-            style |= CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP | (spec.sorted ? CBS_SORT : 0);
+            style |= CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP | (def.sorted ? CBS_SORT : 0);
             caption.clear(); // set below, through the edit field
             break;
         case ControlKind::TextBox:
@@ -363,7 +363,7 @@ void Win32Window::createControls()
             break;
         case ControlKind::ListBox:
             windowClass = WC_LISTBOXW;
-            style |= LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP | (spec.sorted ? LBS_SORT : 0);
+            style |= LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_TABSTOP | (def.sorted ? LBS_SORT : 0);
             exStyle = WS_EX_CLIENTEDGE;
             caption.clear();
             break;
@@ -372,19 +372,19 @@ void Win32Window::createControls()
             caption.clear();
             break;
         }
-        if (spec.visible)
+        if (def.visible)
             style |= WS_VISIBLE;
-        if (!spec.enabled)
+        if (!def.enabled)
             style |= WS_DISABLED;
         c.hwnd = ::CreateWindowExW(exStyle, windowClass, caption.c_str(), style, 0, 0, 0, 0, m_hwnd,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
-        c.backColor = spec.backColor;
-        if (spec.backColor) {
-            const std::uint32_t rgb = *spec.backColor;
+        c.backColor = def.backColor;
+        if (def.backColor) {
+            const std::uint32_t rgb = *def.backColor;
             c.brush = ::CreateSolidBrush(RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF));
         }
-        if (spec.kind == ControlKind::ProgressBar)
-            c.barText = widen(spec.text);
+        if (def.kind == ControlKind::ProgressBar)
+            c.barText = widen(def.text);
         m_controls.push_back(std::move(c));
     }
 
@@ -392,7 +392,7 @@ void Win32Window::createControls()
     for (Control& c : m_controls) {
         if (!c.hwnd)
             continue;
-        if (c.spec.kind == ControlKind::ComboBox) {
+        if (c.def.kind == ControlKind::ComboBox) {
             COMBOBOXINFO info{};
             info.cbSize = sizeof info;
             if (::GetComboBoxInfo(c.hwnd, &info)) {
@@ -402,20 +402,20 @@ void Win32Window::createControls()
             for (HWND part : {c.hwnd, c.edit, c.list})
                 if (part)
                     ::SetWindowSubclass(part, controlProc, UINT_PTR(c.id), reinterpret_cast<DWORD_PTR>(this));
-            if (c.spec.maxLength > 0)
-                ::SendMessageW(c.hwnd, CB_LIMITTEXT, WPARAM(c.spec.maxLength), 0);
+            if (c.def.maxLength > 0)
+                ::SendMessageW(c.hwnd, CB_LIMITTEXT, WPARAM(c.def.maxLength), 0);
             ::SendMessageW(c.hwnd, CB_SETMINVISIBLE, ComboVisibleItems, 0);
-            ::SetWindowTextW(c.hwnd, widen(c.spec.text).c_str());
-        } else if (c.spec.kind == ControlKind::TextBox && c.spec.maxLength > 0) {
-            ::SendMessageW(c.hwnd, EM_SETLIMITTEXT, WPARAM(c.spec.maxLength), 0);
-        } else if (c.spec.kind == ControlKind::ProgressBar) {
+            ::SetWindowTextW(c.hwnd, widen(c.def.text).c_str());
+        } else if (c.def.kind == ControlKind::TextBox && c.def.maxLength > 0) {
+            ::SendMessageW(c.hwnd, EM_SETLIMITTEXT, WPARAM(c.def.maxLength), 0);
+        } else if (c.def.kind == ControlKind::ProgressBar) {
             ::SendMessageW(c.hwnd, PBM_SETRANGE32, 0, 100);
             ::SetWindowSubclass(c.hwnd, controlProc, UINT_PTR(c.id), reinterpret_cast<DWORD_PTR>(this));
         }
     }
     // Frames lie beneath the controls they hold: the bottom of the order, the outermost lowest.
     for (auto it = m_controls.rbegin(); it != m_controls.rend(); ++it)
-        if (it->spec.kind == ControlKind::Frame && it->hwnd)
+        if (it->def.kind == ControlKind::Frame && it->hwnd)
             ::SetWindowPos(it->hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
@@ -469,14 +469,14 @@ void Win32Window::createAccelerators()
         m_accelerators = ::CreateAcceleratorTableW(table.data(), int(table.size()));
 }
 
-RECT Win32Window::scaledGeometry(const FormSpec& spec, const ControlSpec& control, UINT dpi)
+RECT Win32Window::scaledGeometry(const FormSpec& def, const ControlSpec& control, UINT dpi)
 {
     int left = control.geometry.left;
     int top = control.geometry.top;
     // Containers' positions add up; a container named twice or in a circle ends the walk.
     std::string container = control.container;
     for (int depth = 0; !container.empty() && depth < 16; ++depth) {
-        const ControlSpec* frame = spec.find(container);
+        const ControlSpec* frame = def.find(container);
         if (!frame)
             break;
         left += frame->geometry.left;
@@ -488,17 +488,17 @@ RECT Win32Window::scaledGeometry(const FormSpec& spec, const ControlSpec& contro
     return RECT{x, y, x + scale(control.geometry.width, dpi), y + scale(control.geometry.height, dpi)};
 }
 
-int Win32Window::controlId(const FormSpec& spec, const std::string& name)
+int Win32Window::controlId(const FormSpec& def, const std::string& name)
 {
-    for (std::size_t i = 0; i < spec.controls.size(); ++i)
-        if (spec.controls[i].name == name)
+    for (std::size_t i = 0; i < def.controls.size(); ++i)
+        if (def.controls[i].name == name)
             return FirstControlId + int(i);
     return 0;
 }
 
-SIZE Win32Window::scaledClientSize(const FormSpec& spec, UINT dpi)
+SIZE Win32Window::scaledClientSize(const FormSpec& def, UINT dpi)
 {
-    return SIZE{scale(spec.clientWidth, dpi), scale(spec.clientHeight, dpi)};
+    return SIZE{scale(def.clientWidth, dpi), scale(def.clientHeight, dpi)};
 }
 
 void Win32Window::applyDpi(UINT dpi)
@@ -511,8 +511,8 @@ void Win32Window::applyDpi(UINT dpi)
     for (const Control& c : m_controls) {
         if (!c.hwnd)
             continue;
-        ::SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font(c.spec.name)), TRUE);
-        if (c.edit && wantsNarrowFont(c.spec))
+        ::SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font(c.def.name)), TRUE);
+        if (c.edit && wantsNarrowFont(c.def))
             ::SendMessageW(c.edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(1, 1));
     }
     for (HFONT old : oldFonts)
@@ -542,9 +542,9 @@ void Win32Window::layoutControls()
     for (Control& c : m_controls) {
         if (!c.hwnd)
             continue;
-        const RECT r = scaledGeometry(m_spec, c.spec, m_dpi);
+        const RECT r = scaledGeometry(m_spec, c.def, m_dpi);
         const int height = r.bottom - r.top;
-        if (c.spec.kind == ControlKind::ComboBox) {
+        if (c.def.kind == ControlKind::ComboBox) {
             // A drop-down combo box's height is its list's: the closed box gets its height from its
             // edit field, fitted below.
             ::MoveWindow(c.hwnd, r.left, r.top, r.right - r.left, height + scale(DropDownHeight * 15, m_dpi), TRUE);
@@ -579,7 +579,7 @@ void Win32Window::fitComboHeight(Control& c, int height)
 Win32Window::Control* Win32Window::find(const std::string& name)
 {
     for (Control& c : m_controls)
-        if (c.spec.name == name)
+        if (c.def.name == name)
             return &c;
     return nullptr;
 }
@@ -621,7 +621,7 @@ HWND Win32Window::control(const std::string& name) const
 std::string Win32Window::controlName(HWND hwnd) const
 {
     const Control* c = findByHwnd(hwnd);
-    return c ? c->spec.name : std::string();
+    return c ? c->def.name : std::string();
 }
 
 HFONT Win32Window::font(const std::string& name) const
@@ -629,9 +629,9 @@ HFONT Win32Window::font(const std::string& name) const
     const Control* c = find(name);
     if (!c)
         return nullptr;
-    if (c->spec.bold)
+    if (c->def.bold)
         return m_boldFont;
-    return wantsNarrowFont(c->spec) ? m_narrowFont : m_font;
+    return wantsNarrowFont(c->def) ? m_narrowFont : m_font;
 }
 
 std::string Win32Window::currentToolTip(const std::string& name) const
@@ -639,7 +639,7 @@ std::string Win32Window::currentToolTip(const std::string& name) const
     const Control* c = find(name);
     if (!c)
         return {};
-    if (c->spec.kind == ControlKind::ComboBox && c->list && ::IsWindowVisible(c->list)) {
+    if (c->def.kind == ControlKind::ComboBox && c->list && ::IsWindowVisible(c->list)) {
         if (c->hoveredItem >= 0 && c->hoveredItem < int(c->itemTips.size()))
             return c->itemTips[size_t(c->hoveredItem)];
         return {};
@@ -767,8 +767,8 @@ void Win32Window::onCommand(WPARAM wParam, LPARAM lParam)
     Control* c = findById(id);
     if (!c || m_quiet || m_destroying)
         return; // IDOK and IDCANCEL of the dialog keys end here too
-    const std::string name = c->spec.name;
-    switch (c->spec.kind) {
+    const std::string name = c->def.name;
+    switch (c->def.kind) {
     case ControlKind::Button:
         if (code == BN_CLICKED && ::IsWindowEnabled(c->hwnd)) // BM_CLICK reaches disabled buttons too
             m_events.click(name);
@@ -790,7 +790,7 @@ void Win32Window::onComboNotification(Control& c, int code)
     switch (code) {
     case CBN_DROPDOWN: {
         c.hoveredItem = -1;
-        const std::string name = c.spec.name;
+        const std::string name = c.def.name;
         m_events.dropDown(name);
         break;
     }
@@ -820,7 +820,7 @@ void Win32Window::onComboNotification(Control& c, int code)
 void Win32Window::schedulePick(Control& c)
 {
     const std::weak_ptr<bool> alive = m_alive;
-    const std::string name = c.spec.name;
+    const std::string name = c.def.name;
     if (c.typed) {
         // Typed text chooses nothing, whatever entry the list matched it with; it stays as typed.
         const std::wstring typed = c.typedText;
@@ -859,7 +859,7 @@ LRESULT CALLBACK Win32Window::controlProc(HWND hwnd, UINT message, WPARAM wParam
 {
     auto* self = reinterpret_cast<Win32Window*>(data);
     Control* c = self ? self->findById(int(id)) : nullptr;
-    if (c && c->spec.kind == ControlKind::ProgressBar) {
+    if (c && c->def.kind == ControlKind::ProgressBar) {
         switch (message) {
         case WM_PAINT:
             if (c->barText.empty())
@@ -962,7 +962,7 @@ LRESULT Win32Window::onToolTipText(NMHDR* header)
 {
     auto* info = reinterpret_cast<NMTTDISPINFOW*>(header);
     const Control* c = findByHwnd(reinterpret_cast<HWND>(header->idFrom));
-    m_toolTipBuffer = c ? widen(currentToolTip(c->spec.name)) : std::wstring();
+    m_toolTipBuffer = c ? widen(currentToolTip(c->def.name)) : std::wstring();
     info->lpszText = m_toolTipBuffer.data();
     info->hinst = nullptr;
     return 0;
@@ -978,7 +978,7 @@ bool Win32Window::onContextMenu(HWND target, LPARAM position)
     const std::vector<MenuItemSpec>* items = nullptr;
     if (c) {
         for (const auto& [control, menu] : m_spec.controlMenus)
-            if (control == c->spec.name)
+            if (control == c->def.name)
                 items = &menu;
     }
     if (!items && !m_spec.windowMenu.empty())
@@ -995,7 +995,7 @@ bool Win32Window::onContextMenu(HWND target, LPARAM position)
         }
         at = POINT{r.left + 8, r.top + 8};
     }
-    const std::vector<MenuItemSpec> copy = *items; // the handler may change what the spec holds
+    const std::vector<MenuItemSpec> copy = *items; // the handler may change what the definition holds
     runMenu(copy, at);
     return true;
 }
@@ -1078,7 +1078,7 @@ std::string Win32Window::text(const std::string& control) const
     const Control* c = find(control);
     if (!c || !c->hwnd)
         return {};
-    switch (c->spec.kind) {
+    switch (c->def.kind) {
     case ControlKind::Button:
     case ControlKind::Frame:
         return narrow(unescapeAmpersands(windowText(c->hwnd)));
@@ -1100,7 +1100,7 @@ void Win32Window::setText(const std::string& control, const std::string& text)
         return;
     Quiet quiet(m_quiet);
     std::wstring wide = widen(text);
-    switch (c->spec.kind) {
+    switch (c->def.kind) {
     case ControlKind::Button:
     case ControlKind::Frame:
         ::SetWindowTextW(c->hwnd, escapeAmpersands(wide).c_str());
@@ -1189,10 +1189,10 @@ void Win32Window::addItem(const std::string& control, const std::string& text, c
         return;
     Quiet quiet(m_quiet);
     const std::wstring wide = widen(text);
-    if (c->spec.kind == ControlKind::ComboBox) {
+    if (c->def.kind == ControlKind::ComboBox) {
         if (::SendMessageW(c->hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str())) >= 0)
             c->itemTips.push_back(toolTip);
-    } else if (c->spec.kind == ControlKind::ListBox) {
+    } else if (c->def.kind == ControlKind::ListBox) {
         if (::SendMessageW(c->hwnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str())) >= 0)
             c->itemTips.push_back(toolTip);
     }
@@ -1203,8 +1203,8 @@ void Win32Window::insertItem(const std::string& control, int index, const std::s
     Control* c = find(control);
     if (!c || !c->hwnd)
         return;
-    const bool combo = c->spec.kind == ControlKind::ComboBox;
-    if (!combo && c->spec.kind != ControlKind::ListBox)
+    const bool combo = c->def.kind == ControlKind::ComboBox;
+    if (!combo && c->def.kind != ControlKind::ListBox)
         return;
     Quiet quiet(m_quiet);
     const int count = itemCount(control);
@@ -1225,7 +1225,7 @@ void Win32Window::removeItem(const std::string& control, int index)
     Control* c = find(control);
     if (!c || !c->hwnd || index < 0 || index >= itemCount(control))
         return;
-    const bool combo = c->spec.kind == ControlKind::ComboBox;
+    const bool combo = c->def.kind == ControlKind::ComboBox;
     Quiet quiet(m_quiet);
     if (combo) {
         const std::wstring shown = windowText(c->hwnd);
@@ -1249,13 +1249,13 @@ void Win32Window::clearItems(const std::string& control)
     if (!c || !c->hwnd)
         return;
     Quiet quiet(m_quiet);
-    if (c->spec.kind == ControlKind::ComboBox) {
+    if (c->def.kind == ControlKind::ComboBox) {
         const std::wstring shown = windowText(c->hwnd);
         ::SendMessageW(c->hwnd, CB_RESETCONTENT, 0, 0);
         ::SetWindowTextW(c->hwnd, shown.c_str()); // the edit field keeps its text
         c->listIndex = -1;
         c->hoveredItem = -1;
-    } else if (c->spec.kind == ControlKind::ListBox) {
+    } else if (c->def.kind == ControlKind::ListBox) {
         ::SendMessageW(c->hwnd, LB_RESETCONTENT, 0, 0);
     }
     c->itemTips.clear();
@@ -1266,9 +1266,9 @@ int Win32Window::itemCount(const std::string& control) const
     const Control* c = find(control);
     if (!c || !c->hwnd)
         return 0;
-    if (c->spec.kind == ControlKind::ComboBox)
+    if (c->def.kind == ControlKind::ComboBox)
         return std::max(0, int(::SendMessageW(c->hwnd, CB_GETCOUNT, 0, 0)));
-    if (c->spec.kind == ControlKind::ListBox)
+    if (c->def.kind == ControlKind::ListBox)
         return std::max(0, int(::SendMessageW(c->hwnd, LB_GETCOUNT, 0, 0)));
     return 0;
 }
@@ -1278,9 +1278,9 @@ std::string Win32Window::itemText(const std::string& control, int index) const
     const Control* c = find(control);
     if (!c || !c->hwnd || index < 0 || index >= itemCount(control))
         return {};
-    if (c->spec.kind != ControlKind::ComboBox && c->spec.kind != ControlKind::ListBox)
+    if (c->def.kind != ControlKind::ComboBox && c->def.kind != ControlKind::ListBox)
         return {};
-    return narrow(itemString(c->hwnd, c->spec.kind == ControlKind::ComboBox, index));
+    return narrow(itemString(c->hwnd, c->def.kind == ControlKind::ComboBox, index));
 }
 
 int Win32Window::listIndex(const std::string& control) const
@@ -1288,9 +1288,9 @@ int Win32Window::listIndex(const std::string& control) const
     const Control* c = find(control);
     if (!c || !c->hwnd)
         return -1;
-    if (c->spec.kind == ControlKind::ComboBox)
+    if (c->def.kind == ControlKind::ComboBox)
         return c->listIndex;
-    if (c->spec.kind == ControlKind::ListBox)
+    if (c->def.kind == ControlKind::ListBox)
         return int(::SendMessageW(c->hwnd, LB_GETCURSEL, 0, 0));
     return -1;
 }
@@ -1303,31 +1303,31 @@ void Win32Window::setListIndex(const std::string& control, int index)
     Quiet quiet(m_quiet);
     if (index < 0 || index >= itemCount(control))
         index = -1;
-    if (c->spec.kind == ControlKind::ComboBox) {
+    if (c->def.kind == ControlKind::ComboBox) {
         ::SendMessageW(c->hwnd, CB_SETCURSEL, WPARAM(index), 0); // -1 empties the edit field too
         c->listIndex = index;
         c->typed = false;
-    } else if (c->spec.kind == ControlKind::ListBox) {
+    } else if (c->def.kind == ControlKind::ListBox) {
         ::SendMessageW(c->hwnd, LB_SETCURSEL, WPARAM(index), 0);
     }
 }
 
 void Win32Window::setRange(const std::string& control, int minimum, int maximum)
 {
-    if (Control* c = find(control); c && c->hwnd && c->spec.kind == ControlKind::ProgressBar)
+    if (Control* c = find(control); c && c->hwnd && c->def.kind == ControlKind::ProgressBar)
         ::SendMessageW(c->hwnd, PBM_SETRANGE32, WPARAM(minimum), LPARAM(maximum));
 }
 
 void Win32Window::setValue(const std::string& control, int value)
 {
-    if (Control* c = find(control); c && c->hwnd && c->spec.kind == ControlKind::ProgressBar)
+    if (Control* c = find(control); c && c->hwnd && c->def.kind == ControlKind::ProgressBar)
         ::SendMessageW(c->hwnd, PBM_SETPOS, WPARAM(value), 0);
 }
 
 int Win32Window::value(const std::string& control) const
 {
     const Control* c = find(control);
-    if (!c || !c->hwnd || c->spec.kind != ControlKind::ProgressBar)
+    if (!c || !c->hwnd || c->def.kind != ControlKind::ProgressBar)
         return 0;
     return int(::SendMessageW(c->hwnd, PBM_GETPOS, 0, 0));
 }

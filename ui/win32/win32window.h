@@ -23,19 +23,19 @@ using ui::MenuItemSpec;
 class Win32FrontEnd;
 
 // A top-level window made from a FormSpec: native controls (BUTTON, group boxes, COMBOBOX, EDIT,
-// LISTBOX, STATIC, the progress bar) placed at the spec's twips scaled by the window's DPI, in
+// LISTBOX, STATIC, the progress bar) placed at the definition's twips scaled by the window's DPI, in
 // "MS Sans Serif" 8.25 pt. Every control is a child of the window itself (a frame is drawn beneath the
 // controls it contains), so that one window procedure hears every notification. The user's actions go
 // to the FormEvents; what the handlers do to the controls comes in through FormView.
 class Win32Window final : public FormView
 {
 public:
-    Win32Window(Win32FrontEnd& frontEnd, const FormSpec& spec, FormEvents& events);
+    Win32Window(Win32FrontEnd& frontEnd, const FormSpec& def, FormEvents& events);
     ~Win32Window() override;
     Win32Window(const Win32Window&) = delete;
     Win32Window& operator=(const Win32Window&) = delete;
 
-    const FormSpec& spec() const { return m_spec; }
+    const FormSpec& definition() const { return m_spec; }
     // The window; null once it has been destroyed (closed by the user).
     HWND handle() const { return m_hwnd; }
     // Why the window could not be created (GetLastError), when handle() was null from the start.
@@ -48,11 +48,11 @@ public:
     // The font of a control at the window's DPI: bold, regular, or (narrow combo boxes) condensed.
     HFONT font(const std::string& name) const;
     // The pixel rectangle a control should have at a DPI, in client coordinates.
-    static RECT scaledGeometry(const FormSpec& spec, const ControlSpec& control, UINT dpi);
-    static SIZE scaledClientSize(const FormSpec& spec, UINT dpi);
-    // The control id (GetDlgItem) of a control of a window made from spec; 0 when there is none. Lets
+    static RECT scaledGeometry(const FormSpec& def, const ControlSpec& control, UINT dpi);
+    static SIZE scaledClientSize(const FormSpec& def, UINT dpi);
+    // The control id (GetDlgItem) of a control of a window made from def; 0 when there is none. Lets
     // another process find the controls.
-    static int controlId(const FormSpec& spec, const std::string& name);
+    static int controlId(const FormSpec& def, const std::string& name);
     static constexpr const wchar_t* WindowClass = L"MorvandellForm";
     // The tool tip a control shows now (for combo boxes: the hovered entry's while the list is open).
     std::string currentToolTip(const std::string& name) const;
@@ -87,7 +87,7 @@ public:
 private:
     struct Control
     {
-        ControlSpec spec;
+        ControlSpec def;
         int id = 0;
         HWND hwnd = nullptr;
         HWND edit = nullptr; // combo boxes: the edit field

@@ -36,7 +36,7 @@ const std::array<Form1::SlotRow, Form1::SlotCount + 1>& Form1::slotRows()
     return rows;
 }
 
-ui::FormSpec Form1::spec()
+ui::FormSpec Form1::definition()
 {
     using K = ui::ControlKind;
     ui::FormSpec f;
