@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "coresupport.h"
+
 #include "updater/form2.h"
 
 #include <QCoreApplication>
@@ -9,10 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace morvandell::test {
@@ -118,46 +117,38 @@ QString ScriptedDialogs::allMessages() const
     return all.join(QLatin1String(" | "));
 }
 
-PtyPair::PtyPair()
+QtPty::QtPty()
+    : m_pty(std::make_unique<PtyPair>())
+{}
+
+QtPty::~QtPty() = default;
+
+bool QtPty::isValid() const
 {
-    char name[256] = {};
-    if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
-        m_master = m_slave = -1;
-        return;
-    }
-    termios tio{};
-    ::tcgetattr(m_slave, &tio);
-    ::cfmakeraw(&tio);
-    ::tcsetattr(m_slave, TCSANOW, &tio);
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    m_slavePath = QString::fromLocal8Bit(name);
+    return m_pty->isValid();
 }
 
-PtyPair::~PtyPair()
+QString QtPty::slavePath() const
 {
-    closeMaster();
+    return QString::fromStdString(m_pty->slavePath());
 }
 
-void PtyPair::closeMaster()
+void QtPty::closeMaster()
 {
-    if (m_master >= 0)
-        ::close(m_master);
-    if (m_slave >= 0)
-        ::close(m_slave);
-    m_master = m_slave = -1;
+    m_pty->closeMaster();
 }
 
-QByteArray PtyPair::readMaster(int ms, int atLeast)
+QByteArray QtPty::readMaster(int ms, int atLeast)
 {
     QByteArray out;
     QElapsedTimer clock;
     clock.start();
-    while (m_master >= 0 && clock.elapsed() < ms && (atLeast < 0 || out.size() < atLeast)) {
+    while (m_pty->masterFd() >= 0 && clock.elapsed() < ms && (atLeast < 0 || out.size() < atLeast)) {
         QCoreApplication::processEvents();
-        pollfd p{m_master, POLLIN, 0};
+        pollfd p{m_pty->masterFd(), POLLIN, 0};
         if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) {
             char buf[4096];
-            const ssize_t n = ::read(m_master, buf, sizeof buf);
+            const ssize_t n = ::read(m_pty->masterFd(), buf, sizeof buf);
             if (n > 0)
                 out.append(buf, n);
         }
@@ -165,9 +156,9 @@ QByteArray PtyPair::readMaster(int ms, int atLeast)
     return out;
 }
 
-bool PtyPair::writeMaster(const QByteArray& bytes)
+bool QtPty::writeMaster(const QByteArray& data)
 {
-    return m_master >= 0 && ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    return m_pty->writeMaster(Bytes(data.begin(), data.end()));
 }
 
 QByteArray qbytes(const Bytes& b)

@@ -88,22 +88,24 @@ private:
 };
 
 // A bare pseudo-terminal pair: the test holds the master, the code under test opens slavePath().
-class PtyPair
+class PtyPair; // the core tests' pseudo-terminal pair
+
+// A pseudo-terminal pair for the window tests: the core tests' own, with Qt's types, reading while Qt's
+// events are handled.
+class QtPty
 {
 public:
-    PtyPair();
-    ~PtyPair();
-    bool isValid() const { return m_master >= 0; }
-    QString slavePath() const { return m_slavePath; }
+    QtPty();
+    ~QtPty();
+    bool isValid() const;
+    QString slavePath() const;
     // Reads what arrived at the master within ms (stops early once `atLeast` bytes are there).
     QByteArray readMaster(int ms, int atLeast = -1);
     bool writeMaster(const QByteArray& bytes);
     void closeMaster();
 
 private:
-    int m_master = -1;
-    int m_slave = -1; // kept open so the tool's closes never hang up the master
-    QString m_slavePath;
+    std::unique_ptr<PtyPair> m_pty;
 };
 
 // Bytes and Qt's byte arrays.

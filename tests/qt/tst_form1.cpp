@@ -136,11 +136,11 @@ void TestForm1::portScanJudgesEachPortByItself()
     QFETCH(QString, ports);
     QFETCH(QStringList, listed);
     Windows w;
-    std::vector<std::unique_ptr<PtyPair>> ptys;
+    std::vector<std::unique_ptr<QtPty>> ptys;
     std::vector<std::unique_ptr<SerialService>> holders; // another program holding the port
     QMap<int, PortDirectory::Entry> entries;
     for (int i = 0; i < ports.size(); ++i) {
-        ptys.push_back(std::make_unique<PtyPair>());
+        ptys.push_back(std::make_unique<QtPty>());
         const QString device =
             ports[i] == 'm' ? QStringLiteral("/dev/morvandell-missing-%1").arg(i) : ptys.back()->slavePath();
         entries.insert(i + 1, {device.toStdString(), "adapter " + std::to_string(i + 1), nullptr});
@@ -149,7 +149,7 @@ void TestForm1::portScanJudgesEachPortByItself()
             QVERIFY(holders.back()->open());
         }
     }
-    PtyPair beyond;
+    QtPty beyond;
     entries.insert(17, {beyond.slavePath().toStdString(), "", nullptr});
     const auto form = w.makeForm(directoryOf(entries));
     Form1& f = *form;
@@ -167,10 +167,10 @@ void TestForm1::portScanJudgesEachPortByItself()
 
 void TestForm1::choosingAPortLogsItAtTheEnd()
 {
-    std::vector<std::unique_ptr<PtyPair>> ptys(12);
+    std::vector<std::unique_ptr<QtPty>> ptys(12);
     QMap<int, QString> devices;
     for (int i = 0; i < 12; ++i) {
-        ptys[i] = std::make_unique<PtyPair>();
+        ptys[i] = std::make_unique<QtPty>();
         devices.insert(i + 1, ptys[i]->slavePath());
     }
     Windows w;

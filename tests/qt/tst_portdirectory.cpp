@@ -25,7 +25,7 @@ private slots:
 void TestPortDirectory::portListIsRebuiltWhenOpened()
 {
     // Two mapped links to pseudo-terminals; the second appears only after start-up.
-    PtyPair first, second;
+    QtPty first, second;
     QTemporaryDir dir;
     const QString one = dir.filePath(QStringLiteral("one")), two = dir.filePath(QStringLiteral("two"));
     QVERIFY(QFile::link(first.slavePath(), one));
