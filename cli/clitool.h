@@ -1,8 +1,8 @@
 #pragma once
 
 #include "cli/invocation.h"
-#include "serial/consoleinterrupt.h"
-#include "serial/eventwait.h"
+#include "loop/consoleinterrupt.h"
+#include "loop/eventwait.h"
 #include "serial/portdirectory.h"
 #include "serial/tracerecorder.h"
 #include "writer/displaywriter.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "control/controlstate.h"
-#include "serial/eventwait.h"
+#include "loop/eventwait.h"
 #include "serial/portdirectory.h"
 #include "serial/serialservice.h"
 #include "serial/tracerecorder.h"

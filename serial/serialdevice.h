@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/bytes.h"
-#include "serial/eventloop.h"
+#include "loop/eventloop.h"
 #include "serial/linesettings.h"
 #include "serial/lowlatency.h"
 

@@ -2,7 +2,7 @@
 
 #include "platform/bytes.h"
 #include "platform/signal.h"
-#include "serial/eventloop.h"
+#include "loop/eventloop.h"
 #include "serial/linesettings.h"
 #include "serial/lowlatency.h"
 #include "serial/portdirectory.h"

@@ -23,12 +23,12 @@ qt='Q[A-Za-z]*|q[a-z]*\.h|Qt'
 os='windows\.h|winbase\.h|commctrl\.h|unistd\.h|termios\.h|poll\.h|fcntl\.h|sys/'
 updater_core=$(ls updater/*.h updater/*.cpp 2>/dev/null | grep -v '/form2')
 window_logic="$(files control) $(ls updater/form2* 2>/dev/null)"
-core="$(files platform serial catalogue writer unix windows tools/simulator ui/model) $updater_core"
+core="$(files platform loop serial catalogue writer unix windows simulator ui/model) $updater_core"
 
 forbid "$core" "$qt|control/|ui/qt/|ui/win32/|updater/form2|cli/|app/" \
     "the core must not include Qt, window or front-end code"
-forbid "$(files platform serial catalogue writer ui/model) $updater_core \
-        $(ls tools/simulator/{simulatorconfig,displaylogic,demodisplay}.{h,cpp} 2>/dev/null)" "$os" \
+forbid "$(files platform loop serial catalogue writer ui/model) $updater_core \
+        $(ls simulator/{simulatorconfig,displaylogic,demodisplay}.{h,cpp} 2>/dev/null)" "$os" \
     "portable core code must leave the operating system to unix/ and windows/"
 forbid "$window_logic" "$qt|$os|ui/qt/|ui/win32/|cli/|app/|unix/|windows/" \
     "the window logic is written once, for every front end: no toolkit, no operating system"

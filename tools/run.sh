@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Sets up, builds, and starts the configuration tool with the display simulator attached as port 1.
-# Extra arguments go to the simulator (see: build/tools/morvandell-sim --help), e.g. --firmware V2.0.
+# Extra arguments go to the simulator (see: build/simulator/morvandell-sim --help), e.g. --firmware V2.0.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
 
 link=/tmp/morvandell-display
-build/tools/morvandell-sim --link "$link" "$@" > /tmp/morvandell-sim.out &
+build/simulator/morvandell-sim --link "$link" "$@" > /tmp/morvandell-sim.out &
 sim=$!
 trap 'kill $sim 2>/dev/null || true; wait $sim 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done

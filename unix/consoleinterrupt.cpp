@@ -1,6 +1,6 @@
 // Ctrl+C on POSIX: the SIGINT handler writes into the notifier's pipe (the self-pipe the loop watches)
 // and hands SIGINT back to the system, so that a second Ctrl+C ends the program.
-#include "serial/consoleinterrupt.h"
+#include "loop/consoleinterrupt.h"
 
 #include <atomic>
 #include <csignal>

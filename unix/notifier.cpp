@@ -1,5 +1,5 @@
 // The notifier on POSIX: a non-blocking pipe; at most one byte is in it at a time.
-#include "serial/notifier.h"
+#include "loop/notifier.h"
 
 #include <cerrno>
 #include <fcntl.h>

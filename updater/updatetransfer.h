@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/signal.h"
-#include "serial/eventwait.h"
+#include "loop/eventwait.h"
 #include "updater/sleepinhibitor.h"
 #include "updater/updateprotocol.h"
 

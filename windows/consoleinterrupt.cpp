@@ -1,7 +1,7 @@
 // Ctrl+C on Windows: the console control handler (which the system calls on a thread of its own) sets
 // the notifier's event, which the loop watches. A second Ctrl+C, or Ctrl+Break after Ctrl+C, goes to
 // the default handler, which ends the program.
-#include "serial/consoleinterrupt.h"
+#include "loop/consoleinterrupt.h"
 
 #include <atomic>
 

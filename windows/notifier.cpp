@@ -1,5 +1,5 @@
 // The notifier on Windows: a manual-reset event.
-#include "serial/notifier.h"
+#include "loop/notifier.h"
 
 #include <windows.h>
 

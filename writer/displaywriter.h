@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/bytes.h"
-#include "serial/eventwait.h"
+#include "loop/eventwait.h"
 #include "writer/displayconfiguration.h"
 #include "writer/messageframer.h"
 

@@ -3,7 +3,7 @@
 #include "coresupport.h"
 
 #include "platform/text.h"
-#include "serial/eventwait.h"
+#include "loop/eventwait.h"
 #include "serial/serialservice.h"
 #include "serial/tracerecorder.h"
 #include "writer/displaywriter.h"

@@ -1,6 +1,6 @@
 // The core's event loop over Qt's: what wakes runOnce() and when, timers, posted tasks, watched
 // descriptors (a pipe), and the wait built on it.
-#include "serial/eventwait.h"
+#include "loop/eventwait.h"
 #include "ui/qt/qteventloop.h"
 
 #include <QElapsedTimer>

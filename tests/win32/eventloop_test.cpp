@@ -2,7 +2,7 @@
 // and timers are served in Windows' own message loops too; it never spins.
 #include "win32test.h"
 
-#include "serial/eventwait.h"
+#include "loop/eventwait.h"
 
 #include <gtest/gtest.h>
 

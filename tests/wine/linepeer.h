@@ -4,7 +4,7 @@
 // whose bytes are the line's bytes.
 
 #include "platform/bytes.h"
-#include "serial/eventloop.h"
+#include "loop/eventloop.h"
 
 #include <chrono>
 #include <cstdint>

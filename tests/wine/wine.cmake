@@ -58,7 +58,7 @@ morvandell_in_wine_prefix(${tests_here})
 set(MORVANDELL_HOST_TOOLS "" CACHE PATH "Build folder with morvandell-sim and morvandell-cli for this machine")
 if(MORVANDELL_HOST_TOOLS)
   add_test(NAME wine_cli_end_to_end
-           COMMAND bash ${wine_dir}/cli_e2e.sh test ${MORVANDELL_HOST_TOOLS}/tools/morvandell-sim
+           COMMAND bash ${wine_dir}/cli_e2e.sh test ${MORVANDELL_HOST_TOOLS}/simulator/morvandell-sim
                    ${MORVANDELL_HOST_TOOLS}/cli/morvandell-cli $<TARGET_FILE:morvandell-cli>
                    ${CMAKE_CURRENT_SOURCE_DIR}/data ${CMAKE_BINARY_DIR}/cli-e2e)
   set_tests_properties(wine_cli_end_to_end PROPERTIES TIMEOUT 600 RESOURCE_LOCK com3

@@ -92,7 +92,7 @@ int main(int argc, char* argv[])
 {
     const int runs = std::max(1, argc > 1 ? std::atoi(argv[1]) : 3);
     const std::string dir = morvandell::files::programFolder();
-    const std::string sim = dir + "/morvandell-sim";
+    const std::string sim = MORVANDELL_SIM_PROGRAM;
     const std::string cli = dir + "/../cli/morvandell-cli";
     if (::access(sim.c_str(), X_OK) != 0 || ::access(cli.c_str(), X_OK) != 0) {
         std::fprintf(stderr, "morvandell-sim or morvandell-cli not built\n");

@@ -7,11 +7,11 @@
 // does the same exchange with the same simulator. Last, the CPU time of a wait that nothing answers.
 //
 // Run: build/tools/bench_update [--instant-only | --paced-only | --idle-only]
-// The simulator runs as the separate morvandell-sim program beside this one when it is found there, so
+// The simulator runs as the separate morvandell-sim program (build/simulator/) when it is built, so
 // the CPU figures are the tool's alone; otherwise it runs in a thread of this process (and is counted).
 
 #include "platform/files.h"
-#include "serial/eventwait.h"
+#include "loop/eventwait.h"
 #include "serial/serialservice.h"
 #include "simulator/simulatorconfig.h"
 #include "simulator/simulatorthread.h"
@@ -68,14 +68,13 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The display: the morvandell-sim program when it is beside this one, else a thread in this process.
+// The display: the morvandell-sim program when it is built, else a thread in this process.
 class Display
 {
 public:
     explicit Display(const morvandell::sim::SimulatorConfig& config)
     {
-        const std::string program =
-            morvandell::files::join(morvandell::files::programFolder(), "morvandell-sim");
+        const std::string program = MORVANDELL_SIM_PROGRAM;
         if (::access(program.c_str(), X_OK) == 0) {
             startProgram(program, config);
             return;

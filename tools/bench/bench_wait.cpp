@@ -2,7 +2,7 @@
 // reset frame goes out through the serial service to a pseudo-terminal whose other end stays silent,
 // and the writer's wait (EventWait on the PollEventLoop) runs into its time limit.
 // Run: build/tools/bench/bench_wait
-#include "serial/eventwait.h"
+#include "loop/eventwait.h"
 #include "serial/portdirectory.h"
 #include "serial/serialservice.h"
 #include "unix/polleventloop.h"

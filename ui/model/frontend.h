@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/eventloop.h"
+#include "loop/eventloop.h"
 #include "ui/model/dialogs.h"
 #include "ui/model/form.h"
 #include "ui/model/formview.h"

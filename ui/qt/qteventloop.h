@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/eventloop.h"
+#include "loop/eventloop.h"
 
 #include <QObject>
 

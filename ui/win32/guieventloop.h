@@ -1,7 +1,7 @@
 #pragma once
 
-#include "serial/eventloop.h"
-#include "serial/looptasks.h"
+#include "loop/eventloop.h"
+#include "loop/looptasks.h"
 
 #include <windows.h>
 

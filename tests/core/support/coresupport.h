@@ -4,7 +4,7 @@
 // event loop to run the code under test on.
 
 #include "platform/bytes.h"
-#include "serial/eventloop.h"
+#include "loop/eventloop.h"
 #include "serial/portdirectory.h"
 
 #include <chrono>

@@ -1,7 +1,7 @@
 // The Windows event loop: handles signalled from another thread wake it at once, timers and posted tasks
 // run in their turn, it never sleeps past its deadline, more handles than one wait takes are all served,
 // and window messages reach the pump.
-#include "serial/notifier.h"
+#include "loop/notifier.h"
 #include "windows/waiteventloop.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "serial/eventwait.h"
+#include "loop/eventwait.h"
 
 #include <algorithm>
 

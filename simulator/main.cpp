@@ -5,7 +5,7 @@
 //   morvandell-sim --link /tmp/morvandell-display &
 //   MORVANDELL_PORTS=1=/tmp/morvandell-display morvandell
 
-#include "serial/notifier.h"
+#include "loop/notifier.h"
 #include "simulator/simulatorthread.h"
 
 #include <cerrno>

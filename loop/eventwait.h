@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/signal.h"
-#include "serial/eventloop.h"
+#include "loop/eventloop.h"
 
 #include <chrono>
 #include <functional>

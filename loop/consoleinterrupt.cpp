@@ -1,4 +1,4 @@
-#include "serial/consoleinterrupt.h"
+#include "loop/consoleinterrupt.h"
 
 namespace morvandell {
 

@@ -1,4 +1,4 @@
-#include "serial/looptasks.h"
+#include "loop/looptasks.h"
 
 #include <algorithm>
 #include <vector>

@@ -4,7 +4,7 @@
 #include "simulator/simulatorthread.h"
 
 #include "platform/text.h"
-#include "serial/notifier.h"
+#include "loop/notifier.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/signal.h"
-#include "serial/eventloop.h"
-#include "serial/notifier.h"
+#include "loop/eventloop.h"
+#include "loop/notifier.h"
 
 namespace morvandell {
 

@@ -1,6 +1,6 @@
 #include "simulator/demodisplay.h"
 
-#include "serial/notifier.h"
+#include "loop/notifier.h"
 
 #include <condition_variable>
 #include <deque>
