@@ -104,6 +104,7 @@ void Form2::resetControls()
     m_view->setText("ProgressBar1", "");
     imagePath.clear();
     imageLength.reset();
+    m_image.reset();
     m_hasPort = false;
     MSComm1.close();
     MSComm1.setSettings(LineSettings().toString());
@@ -327,16 +328,18 @@ void Form2::Command1_Click()
         dialogs().openFileName(m_view.get(), "Open", files::programFolder(), "Binary Files (*.bin)");
     if (!name || name->empty())
         return; // Cancel keeps the previous choice
+    // Read once: what the tool tip shows is what a transfer sends.
     std::string error;
-    const std::optional<std::int64_t> length = FirmwareImage::measure(*name, &error);
-    if (!length) {
+    std::optional<FirmwareImage> loaded = FirmwareImage::load(*name, &error);
+    if (!loaded) {
         showError(error);
         return;
     }
+    m_image = std::move(loaded);
     imagePath = *name;
-    imageLength = *length;
-    m_view->setToolTip("Command1", FirmwareImage::summary(imagePath, *length));
-    if (FirmwareImage::isTooLarge(*length))
+    imageLength = m_image->length();
+    m_view->setToolTip("Command1", m_image->summary());
+    if (FirmwareImage::isTooLarge(*imageLength))
         showError("Datei zu groß!");
     m_view->setEnabled("Command2", true);
     m_view->setEnabled("Command5", true);
@@ -388,6 +391,10 @@ void Form2::Command5_Click()
 
 void Form2::runTransfer(UpdateProtocol::Mode mode)
 {
+    if (!m_image || m_image->path() != imagePath || m_image->length() != imageLength) {
+        showError("Es ist keine Firmware-Datei geladen. Bitte zuerst mit „Load File“ eine Datei wählen.");
+        return;
+    }
     const bool loadWasEnabled = m_view->isEnabled("Command1");
     const bool portOpenWasEnabled = m_view->isEnabled("Command4");
     for (const char* button : {"Command1", "Command2", "Command4", "Command5"})
@@ -399,7 +406,8 @@ void Form2::runTransfer(UpdateProtocol::Mode mode)
     m_view->setText("ProgressBar1", UpdateProtocol::progressText(0, std::nullopt));
 
     std::weak_ptr<bool> alive = m_alive;
-    const UpdateTransfer::Outcome outcome = m_transfer.run(mode, imagePath, *imageLength);
+    const FirmwareImage image = *m_image; // a load under the transfer changes nothing sent
+    const UpdateTransfer::Outcome outcome = m_transfer.run(mode, image);
     if (!alive.lock())
         return; // the window went away under the transfer
     withdrawStopQuestion();

@@ -5,6 +5,7 @@
 #include "ui/model/form.h"
 #include "ui/model/formview.h"
 #include "ui/model/frontend.h"
+#include "updater/firmwareimage.h"
 #include "updater/updatehost.h"
 #include "updater/updateprotocol.h"
 #include "updater/updatetransfer.h"
@@ -71,6 +72,8 @@ public:
     // Window state.
     std::string imagePath;                   // the chosen image file, as the dialog returned it (UTF-8)
     std::optional<std::int64_t> imageLength; // its length when it was loaded
+    // The image as it was loaded: what a transfer sends.
+    const std::optional<FirmwareImage>& image() const { return m_image; }
 
     // The status line (Label1): its caption and whether its background is green.
     std::string statusText() const;
@@ -98,6 +101,7 @@ private:
     ui::FrontEnd& m_frontEnd;
     UpdateHost m_host;
     std::unique_ptr<ui::FormView> m_view;
+    std::optional<FirmwareImage> m_image;
     SerialService MSComm1;
     UpdateTransfer m_transfer;
     bool m_loaded = false;
