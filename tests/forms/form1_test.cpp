@@ -59,7 +59,8 @@ TEST(Form1, startUpFillsTheLists)
     EXPECT_EQ(v.caption(), "Morvandell:");
     EXPECT_EQ(v.itemCount("Combo5"), 0);
     EXPECT_EQ(v.text("Combo5"), "Port");
-    EXPECT_EQ(v.items("Combo10"), (std::vector<std::string>{"Seite #1 : 1-4", "Seite #2 : 5-8", "Seite #3 : 1-8"}));
+    EXPECT_EQ(v.items("Combo10"),
+              (std::vector<std::string>{"Seite #1 : 1-4", "Seite #2 : 5-8", "Seite #3 : 1-8"}));
     EXPECT_EQ(v.text("Combo10"), "Seite #1 : 1-4");
     EXPECT_EQ(v.listIndex("Combo10"), 0);
     EXPECT_EQ(v.items("Combo12"), (std::vector<std::string>{"na", "=>", "<="}));
@@ -90,7 +91,8 @@ struct ScanRow
 };
 
 class PortScan : public ::testing::TestWithParam<ScanRow>
-{};
+{
+};
 
 TEST_P(PortScan, judgesEachPortByItself)
 {
@@ -121,7 +123,8 @@ TEST_P(PortScan, judgesEachPortByItself)
     EXPECT_FALSE(f.serialPort().isOpen());
     for (int i = 0; i < v.itemCount("Combo5"); ++i) {
         const int n = f.portEntries().at(std::size_t(i));
-        EXPECT_NE(v.itemToolTip("Combo5", i).find(entries[n].device), std::string::npos) << v.itemToolTip("Combo5", i);
+        EXPECT_NE(v.itemToolTip("Combo5", i).find(entries[n].device), std::string::npos)
+            << v.itemToolTip("Combo5", i);
     }
     EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.allMessages();
 }
@@ -202,7 +205,8 @@ TEST(Form1, connectToABusyPortSaysSo)
 }
 
 class IdentifiedDisplay : public ::testing::TestWithParam<const char*>
-{};
+{
+};
 
 TEST_P(IdentifiedDisplay, isNeededByEveryCommand)
 {
@@ -237,7 +241,8 @@ TEST(Form1, configuresTheDisplayEndToEnd)
     EXPECT_EQ(request.filter, "XML Files (*.XML)");
     EXPECT_EQ(request.folder, files::homeFolder()); // the Windows folder does not exist here
     EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.allMessages();
-    for (const char* list : {"Combo1", "Combo2", "Combo3", "Combo4", "Combo6", "Combo7", "Combo8", "Combo9"}) {
+    for (const char* list :
+         {"Combo1", "Combo2", "Combo3", "Combo4", "Combo6", "Combo7", "Combo8", "Combo9"}) {
         EXPECT_EQ(v.items(list), eightChannelNames()) << list;
         EXPECT_EQ(v.text(list), "Bitte wählen...") << list;
     }
@@ -278,7 +283,8 @@ TEST(Form1, configuresTheDisplayEndToEnd)
 // The default view's list position before Settings write (-1: typed, nothing selected; -2: as loaded)
 // and the byte that goes out.
 class DefaultView : public ::testing::TestWithParam<std::pair<int, int>>
-{};
+{
+};
 
 TEST_P(DefaultView, isWhatTheSettingsWriteSends)
 {
@@ -297,10 +303,11 @@ TEST_P(DefaultView, isWhatTheSettingsWriteSends)
 }
 
 INSTANTIATE_TEST_SUITE_P(Form1, DefaultView,
-                         ::testing::Values(std::pair{-2, 1}, std::pair{1, 2}, std::pair{2, 3}, std::pair{-1, 0}),
+                         ::testing::Values(std::pair{-2, 1}, std::pair{1, 2}, std::pair{2, 3},
+                                           std::pair{-1, 0}),
                          [](const auto& info) {
                              const int position = info.param.first;
-                             return position == -2 ? std::string("asLoaded")
+                             return position == -2   ? std::string("asLoaded")
                                     : position == -1 ? std::string("typedNothingSelected")
                                                      : "page" + std::to_string(position + 1);
                          });
@@ -337,7 +344,8 @@ TEST(Form1, silentDisplayTimesOutAndStopsTheWrite)
     });
     const auto start = std::chrono::steady_clock::now();
     rig.click("Command2");
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     EXPECT_TRUE(elapsed >= 2900ms && elapsed < 4500ms) << elapsed.count();
     ASSERT_EQ(rig.dialogs.messages.size(), 1u);
     EXPECT_EQ(rig.dialogs.messages[0].text, "Timeout");
@@ -418,8 +426,8 @@ TEST(Form1, readerReportsAnUnreadableFile)
     ASSERT_EQ(rig.dialogs.messages.size(), 1u);
     EXPECT_EQ(rig.dialogs.messages[0].icon, ui::Dialogs::Icon::Error);
     EXPECT_TRUE(rig.dialogs.hasMessage("Version.xml")) << rig.dialogs.allMessages();
-    EXPECT_EQ(f.catalogueName[2], "RPM");            // catalogue kept
-    EXPECT_EQ(rig.view().itemCount("Combo2"), 8);    // lists given back
+    EXPECT_EQ(f.catalogueName[2], "RPM");         // catalogue kept
+    EXPECT_EQ(rig.view().itemCount("Combo2"), 8); // lists given back
     EXPECT_EQ(f.slotChannel[2], 12);
 }
 
@@ -465,7 +473,8 @@ TEST(Form1, logMenuSavesTheConnectionTrace)
     const auto saved = files::readAll(path, 1 << 20, &error);
     ASSERT_TRUE(saved) << error;
     const std::string trace(charsOf(*saved));
-    EXPECT_TRUE(text::contains(trace, "Gerät: " + rig.devicePath() + ", Einstellungen: 19200,n,8,1")) << trace;
+    EXPECT_TRUE(text::contains(trace, "Gerät: " + rig.devicePath() + ", Einstellungen: 19200,n,8,1"))
+        << trace;
     EXPECT_EQ(traced(trace, '>'), hexOf(connectFrame() + resetFrame())) << trace;
     EXPECT_EQ(traced(trace, '<'), hexOf(identification("V1.0") + textMessage("Reset"))) << trace;
     EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.allMessages();

@@ -11,8 +11,8 @@ std::string dataFile(const std::string& name)
 
 const std::vector<std::string>& eightChannelNames()
 {
-    static const std::vector<std::string> names{"RPM", "Oil_P",  "Coolant_Temperature", "Batt",
-                                                "MAP", "\xC3\x84GT", "Lambda",           "Speed"};
+    static const std::vector<std::string> names{
+        "RPM", "Oil_P", "Coolant_Temperature", "Batt", "MAP", "\xC3\x84GT", "Lambda", "Speed"};
     return names;
 }
 
@@ -34,7 +34,8 @@ Bytes resetFrame()
 
 Bytes settingsFrame(Byte defaultView)
 {
-    return hex("55 01 00 90") + Bytes{defaultView} + hex("00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D");
+    return hex("55 01 00 90") + Bytes{defaultView} +
+           hex("00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D");
 }
 
 const std::vector<Bytes>& reversedPicksFrames()
@@ -44,7 +45,8 @@ const std::vector<Bytes>& reversedPicksFrames()
     static const std::vector<Bytes> frames{
         hex("55 01 00 10") + bytes("Speed   ") + hex("00 5A 03") + bytes("kmh") + hex("00 00 00 0D"),
         hex("55 01 00 20") + bytes("Lambda  ") + hex("00 37 64") + bytes("l  ") + hex("00 00 00 0D"),
-        hex("55 01 00 30") + bytes("\xC4GT     ") + hex("00 21 01") + bytes("\xB0" "C ") + hex("00 00 00 0D"),
+        hex("55 01 00 30") + bytes("\xC4GT     ") + hex("00 21 01") + hex("B0") + bytes("C ") +
+            hex("00 00 00 0D"),
         hex("55 01 00 40") + bytes("MAP     ") + hex("00 C8 01") + bytes("kPa") + hex("00 00 00 0D"),
         hex("55 01 00 50") + bytes("Akku    ") + hex("00 07 64") + bytes("V  ") + hex("00 00 00 0D"),
         hex("55 01 00 60") + bytes("Coolant_") + hex("00 55 02") + bytes("deg") + hex("00 00 00 0D"),

@@ -173,7 +173,8 @@ std::string ControlRig::devicePath() const
 DemoRig::DemoRig(sim::SimulatorConfig config)
     : m_demo(sim::DemoDisplay::create(std::move(config)))
 {
-    makeForm(PortDirectory::fromSystem({{sim::DemoDisplay::PortNumber, sim::DemoDisplay::portEntry(m_demo)}}));
+    makeForm(
+        PortDirectory::fromSystem({{sim::DemoDisplay::PortNumber, sim::DemoDisplay::portEntry(m_demo)}}));
 }
 
 DemoRig::~DemoRig()

@@ -140,11 +140,11 @@ bool HeadlessView::usable(const std::string& name, const char* action, Control**
     if (!*out)
         return false;
     const Control& c = **out;
-    const char* why = !m_visible           ? "its window is not shown"
-                      : !c.def->visible    ? "it is hidden"
-                      : !c.enabled         ? "it is disabled"
-                      : !reachable(c)      ? "it lies beyond the window's client area"
-                                           : nullptr;
+    const char* why = !m_visible        ? "its window is not shown"
+                      : !c.def->visible ? "it is hidden"
+                      : !c.enabled      ? "it is disabled"
+                      : !reachable(c)   ? "it lies beyond the window's client area"
+                                        : nullptr;
     if (why)
         ADD_FAILURE() << "a user cannot " << action << " " << m_def.name << "." << name << ": " << why;
     return !why;
@@ -207,12 +207,14 @@ bool HeadlessView::pick(const std::string& control, const std::string& entry)
     if (c->def->kind == ControlKind::ComboBox && !dropDown(control))
         return false;
     c = find(control, "pick");
-    const auto it = std::find_if(c->items.begin(), c->items.end(), [&](const Item& i) { return i.text == entry; });
+    const auto it =
+        std::find_if(c->items.begin(), c->items.end(), [&](const Item& i) { return i.text == entry; });
     if (it == c->items.end()) {
         std::string all;
         for (const Item& i : c->items)
             all += (all.empty() ? "" : ", ") + i.text;
-        ADD_FAILURE() << m_def.name << "." << control << " offers no \"" << entry << "\" (entries: " << all << ")";
+        ADD_FAILURE() << m_def.name << "." << control << " offers no \"" << entry << "\" (entries: " << all
+                      << ")";
         return false;
     }
     const int index = int(it - c->items.begin());

@@ -117,7 +117,8 @@ public:
     std::optional<std::uint32_t> backColor(const std::string& control) const override;
     void setBusy(bool busy) override;
 
-    void addItem(const std::string& control, const std::string& text, const std::string& toolTip = {}) override;
+    void addItem(const std::string& control, const std::string& text,
+                 const std::string& toolTip = {}) override;
     void insertItem(const std::string& control, int index, const std::string& text) override;
     void removeItem(const std::string& control, int index) override;
     void clearItems(const std::string& control) override;

@@ -24,7 +24,8 @@ std::optional<std::string> ScriptedDialogs::take(std::deque<std::optional<std::s
     return answer;
 }
 
-void ScriptedDialogs::message(ui::FormView* owner, const std::string& title, const std::string& text, Icon icon)
+void ScriptedDialogs::message(ui::FormView* owner, const std::string& title, const std::string& text,
+                              Icon icon)
 {
     messages.push_back({owner, title, text, icon});
     if (onMessage) {
@@ -54,10 +55,9 @@ std::optional<std::string> ScriptedDialogs::textPrompt(ui::FormView*, const std:
     return take(promptAnswers);
 }
 
-std::unique_ptr<ui::Dialogs::Question> ScriptedDialogs::askWithoutBlocking(ui::FormView* owner,
-                                                                           const std::string& title,
-                                                                           const std::string& text,
-                                                                           std::function<void(bool yes)> answered)
+std::unique_ptr<ui::Dialogs::Question>
+ScriptedDialogs::askWithoutBlocking(ui::FormView* owner, const std::string& title, const std::string& text,
+                                    std::function<void(bool yes)> answered)
 {
     questions.push_back({owner, title, text});
     m_question = std::make_shared<Open>();

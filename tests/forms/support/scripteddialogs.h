@@ -74,9 +74,9 @@ public:
                                             const std::string& path, const std::string& filter) override;
     std::optional<std::string> textPrompt(ui::FormView* owner, const std::string& title,
                                           const std::string& label) override;
-    std::unique_ptr<ui::Dialogs::Question> askWithoutBlocking(ui::FormView* owner, const std::string& title,
-                                                              const std::string& text,
-                                                              std::function<void(bool yes)> answered) override;
+    std::unique_ptr<ui::Dialogs::Question>
+    askWithoutBlocking(ui::FormView* owner, const std::string& title, const std::string& text,
+                       std::function<void(bool yes)> answered) override;
 
 private:
     struct Open
