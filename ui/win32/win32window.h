@@ -29,7 +29,9 @@ class Win32FrontEnd;
 // LISTBOX, STATIC, the progress bar) placed at the definition's twips scaled by the window's DPI, in
 // "MS Sans Serif" 8.25 pt. Every control is a child of the window itself (a frame is drawn beneath the
 // controls it contains), so that one window procedure hears every notification. The user's actions go
-// to the FormEvents; what the handlers do to the controls comes in through FormView.
+// to the FormEvents; what the handlers do to the controls comes in through FormView. Combo boxes
+// (ComboBox), progress bars (ProgressBar), the menus and shortcuts (MenuCommands) and the fonts
+// (WindowFonts) keep their own state and ways.
 class Win32Window final : public FormView
 {
 public:
