@@ -50,15 +50,15 @@ HeadlessView::HeadlessView(HeadlessFrontEnd& frontEnd, const ui::FormSpec& def, 
     , m_events(events)
     , m_caption(def.caption)
 {
-    for (const ui::ControlSpec& spec : m_def.controls) {
+    for (const ui::ControlSpec& d : m_def.controls) {
         Control c;
-        c.def = &spec;
-        c.text = spec.kind == ControlKind::ListBox ? std::string() : spec.text;
-        c.enabled = spec.enabled;
-        c.toolTip = spec.toolTip;
-        c.backColor = spec.backColor;
-        if (!m_controls.emplace(spec.name, std::move(c)).second)
-            ADD_FAILURE() << m_def.name << " defines " << spec.name << " twice";
+        c.def = &d;
+        c.text = d.kind == ControlKind::ListBox ? std::string() : d.text;
+        c.enabled = d.enabled;
+        c.toolTip = d.toolTip;
+        c.backColor = d.backColor;
+        if (!m_controls.emplace(d.name, std::move(c)).second)
+            ADD_FAILURE() << m_def.name << " defines " << d.name << " twice";
     }
     m_frontEnd.m_windows.push_back(this);
 }
