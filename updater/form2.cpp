@@ -247,16 +247,22 @@ bool Form2::askToStopTransfer(ui::FormView* owner, std::function<void()> afterSt
                   {m_transfer.blocksSent(), UpdateProtocol::BlockCount});
     const bool otherWindow = owner != m_view.get();
     std::weak_ptr<bool> alive = m_alive;
+    const int asked = ++m_questionsAsked;
+    const int about = m_transfersStarted; // the transfer the question is about
     m_stopQuestion = dialogs().askWithoutBlocking(
-        owner, Caption, question, [this, alive, otherWindow, afterStop = std::move(afterStop)](bool yes) {
+        owner, Caption, question,
+        [this, alive, otherWindow, asked, about, afterStop = std::move(afterStop)](bool yes) {
             if (!alive.lock())
                 return;
-            // The question object is the front end's, which is answering now: let it go afterwards.
-            std::shared_ptr<ui::Dialogs::Question> answered(std::move(m_stopQuestion));
-            m_frontEnd.loop().post([answered] {});
+            if (asked == m_questionsAsked && m_stopQuestion) {
+                // The question object is the front end's, which is answering now: let it go afterwards.
+                std::shared_ptr<ui::Dialogs::Question> answered(std::move(m_stopQuestion));
+                m_frontEnd.loop().post([answered] {});
+            }
             if (!yes)
                 return;
-            if (!isTransferring()) {
+            if (!isTransferring() || about != m_transfersStarted) {
+                // "Ja" given while the transfer ended: the window closes as after "Ja", nothing to stop.
                 afterStop();
                 return;
             }
@@ -407,9 +413,12 @@ void Form2::runTransfer(UpdateProtocol::Mode mode)
 
     std::weak_ptr<bool> alive = m_alive;
     const FirmwareImage image = *m_image; // a load under the transfer changes nothing sent
+    ++m_transfersStarted;
+    transferringChanged(true);
     const UpdateTransfer::Outcome outcome = m_transfer.run(mode, image);
     if (!alive.lock())
         return; // the window went away under the transfer
+    transferringChanged(false);
     withdrawStopQuestion();
     const auto afterStop = std::exchange(m_afterStop, nullptr);
     if (!m_loaded)
@@ -443,11 +452,14 @@ void Form2::runTransfer(UpdateProtocol::Mode mode)
         return;
     }
     // A completion byte that already came ("Fertig.") says more than "Fertig"; keep it.
-    if (m_transfer.protocol().completed)
-        return;
-    if (mode == UpdateProtocol::Mode::Normal)
-        m_view->setBackColor("Label1", Green);
-    setStatus("Fertig");
+    if (!m_transfer.protocol().completed) {
+        if (mode == UpdateProtocol::Mode::Normal)
+            m_view->setBackColor("Label1", Green);
+        setStatus("Fertig");
+    }
+    // "Ja" came too late to stop anything: the window closes as it was asked to.
+    if (afterStop)
+        afterStop();
 }
 
 void Form2::onProgress(int blocksSent, int imagePos, const std::string& text)
