@@ -1,12 +1,15 @@
 // What the Qt front end does with a window's definition and its view's calls, on the control window: the
 // widgets carry the limits, entry tool tips and menus that the handlers' tests (tests/forms) check on the
-// headless front end.
+// headless front end, and a disabled button's tool tip shows.
 #include "control/form1.h"
 #include "testsupport.h"
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
+#include <QToolTip>
 
 using namespace morvandell;
 using namespace morvandell::test;
@@ -32,6 +35,14 @@ private slots:
                  qPrintable(ports->itemData(0, Qt::ToolTipRole).toString()));
         // The log has a context menu of its own (the connection trace).
         QCOMPARE(control<QListWidget>(*form, "List1")->contextMenuPolicy(), Qt::CustomContextMenu);
+        // A disabled button still shows its tool tip: it says why it is disabled.
+        form->view().setToolTip("Command2", Form1::UnavailableDuringUpdate);
+        form->view().setEnabled("Command2", false);
+        windowOf(form->view())->show();
+        QWidget* button = control(*form, "Command2");
+        QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), button->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(button, &hover);
+        QTRY_COMPARE(QToolTip::text(), QString::fromUtf8(Form1::UnavailableDuringUpdate));
     }
 };
 
