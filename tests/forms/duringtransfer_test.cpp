@@ -96,6 +96,7 @@ TEST(DuringATransfer, theControlWindowAsksNothingWaitsForNothingAndSaysWhy)
     std::vector<std::string> unusable;
     std::vector<std::string> commandsCarriedOut;
     bool transferring = false;
+    std::size_t messagesMeanwhile = 0;
     rig.after(500ms, [&] {
         transferring = f->isTransferring();
         HeadlessView& v = rig.view();
@@ -110,6 +111,11 @@ TEST(DuringATransfer, theControlWindowAsksNothingWaitsForNothingAndSaysWhy)
         for (const char* id : {Form1::SaveProfileCommand, Form1::LoadProfileCommand, Form1::SaveTraceCommand})
             if (v.command(id))
                 commandsCarriedOut.push_back(id);
+        // The blocks go on a while longer; then the transfer is stopped (its end is not the point here).
+        rig.after(1000ms, [&] {
+            messagesMeanwhile = rig.dialogs.messages.size();
+            f->transfer().cancel();
+        });
     });
     Arrivals arrivals(rig.display());
     ASSERT_TRUE(rig.updateView().click("Command2"));
@@ -123,12 +129,11 @@ TEST(DuringATransfer, theControlWindowAsksNothingWaitsForNothingAndSaysWhy)
     EXPECT_EQ(waits, 0);
     EXPECT_EQ(rig.dialogs.fileRequests.size(), fileRequests);
     EXPECT_TRUE(rig.dialogs.prompts.empty() && rig.dialogs.questions.empty());
-    EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.allMessages();
-    EXPECT_EQ(rig.display().blocksReceived(), 1016);
+    EXPECT_EQ(messagesMeanwhile, 0u) << rig.dialogs.allMessages();
     // The blocks kept coming at the screen's pace (100 ms) and a block's line time at 9600 baud, with
-    // an allowance for a busy machine.
+    // an allowance for a busy machine (a reply wait would have held them for its 3 s).
     const auto lineTime = LineSettings::parse("9600,n,8,1")->lineTime(128);
-    EXPECT_LE(arrivals.longestGap(), UpdateTransfer::ProgressInterval + lineTime + 500ms);
+    EXPECT_LE(arrivals.longestGap(), UpdateTransfer::ProgressInterval + lineTime + 1500ms);
 
     // Afterwards everything is as before, the design's tool tip included.
     for (const char* button : {"Command1", "Command2", "Command3", "Command5", "Command6"})
