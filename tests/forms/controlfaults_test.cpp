@@ -37,11 +37,6 @@ long long peakRssKiB()
 #endif
 }
 
-bool endsWith(const std::string& s, const std::string& end)
-{
-    return text::endsWith(s, end);
-}
-
 } // namespace
 
 struct DeliveryRow
@@ -75,17 +70,17 @@ TEST_P(AwkwardDelivery, writeSurvivesIt)
     // Every answer is logged once: identification + nine answers + "Commport: 3".
     ASSERT_EQ(rig.log().size(), 11u);
     if (row.eeprom) {
-        EXPECT_PRED2(endsWith, rig.log().front(), "->  ReadEEProm @ 0x90");
+        EXPECT_TRUE(text::endsWith(rig.log().front(), "->  ReadEEProm @ 0x90")) << rig.log().front();
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ControlFaults, AwkwardDelivery,
-    ::testing::Values(DeliveryRow{"everyMessageByteByByte", true, {}, false},
-                      DeliveryRow{"noiseBeforeEveryMessage", false, std::string("\x55\x00garbage\r\nU", 12), false},
-                      DeliveryRow{"noiseAndSingleBytes", true, "zz\r\nU", false},
-                      DeliveryRow{"answersAreEepromReadReports", false, {}, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(ControlFaults, AwkwardDelivery,
+                         ::testing::Values(DeliveryRow{"everyMessageByteByByte", true, {}, false},
+                                           DeliveryRow{"noiseBeforeEveryMessage", false,
+                                                       std::string("\x55\x00garbage\r\nU", 12), false},
+                                           DeliveryRow{"noiseAndSingleBytes", true, "zz\r\nU", false},
+                                           DeliveryRow{"answersAreEepromReadReports", false, {}, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // An answer this long after the settings frame, and whether the wait gives up first.
 class LateAnswer : public ::testing::TestWithParam<std::pair<int, bool>>
@@ -103,7 +98,8 @@ TEST_P(LateAnswer, aroundTheTimeLimit)
     EXPECT_EQ(rig.dialogs.hasMessage("Timeout"), timesOut) << rig.dialogs.allMessages();
     EXPECT_EQ(rig.dialogs.messages.size(), timesOut ? 1u : 0u) << rig.dialogs.allMessages();
     // The answer that comes too late is still logged, and nothing else goes out.
-    EXPECT_TRUE(rig.waitFor([&] { return endsWith(rig.log().front(), " -> OK"); }, 2s)) << rig.log().front();
+    EXPECT_TRUE(rig.waitFor([&] { return text::endsWith(rig.log().front(), " -> OK"); }, 2s))
+        << rig.log().front();
     EXPECT_EQ(rig.display().receivedFrames().size(), 2u);
 }
 
@@ -164,13 +160,7 @@ TEST_P(BadLogDefinition, isReadWithinBounds)
     const std::string kind = row.kind;
     std::string path;
     if (kind == "junk") {
-        Bytes junk(1 << 20);
-        std::uint32_t x = 12345;
-        for (Byte& c : junk) {
-            x = x * 1103515245u + 12345u;
-            c = Byte(x >> 24);
-        }
-        path = writeTempFile("junk.xml", junk);
+        path = writeTempFile("junk.xml", firmwareImage(1 << 20)); // 1 MB of binary junk
     } else if (kind == "huge") {
         path = writeTempFile("huge.xml", Bytes{});
         std::ofstream file(files::toPath(path), std::ios::binary);
@@ -196,13 +186,15 @@ TEST_P(BadLogDefinition, isReadWithinBounds)
     EXPECT_EQ(v.itemCount("Combo11"), row.listed);
     for (const int index : form.slotEntries(1))
         EXPECT_TRUE(index >= 1 && index <= 256) << index;
-    EXPECT_TRUE(form.catalogueName[0].empty() && form.catalogueNumber[0] == 0 && form.catalogueDivider[0] == 0);
+    EXPECT_TRUE(form.catalogueName[0].empty() && form.catalogueNumber[0] == 0 &&
+                form.catalogueDivider[0] == 0);
     if (!*row.warning) {
         EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.allMessages();
     } else {
         ASSERT_EQ(rig.dialogs.messages.size(), 1u) << rig.dialogs.allMessages();
         EXPECT_EQ(rig.dialogs.messages[0].icon, ui::Dialogs::Icon::Warning);
-        EXPECT_TRUE(text::contains(rig.dialogs.messages[0].text, row.warning)) << rig.dialogs.messages[0].text;
+        EXPECT_TRUE(text::contains(rig.dialogs.messages[0].text, row.warning))
+            << rig.dialogs.messages[0].text;
     }
     if (kind == "range") {
         for (std::size_t i = 1; i <= 20; ++i)

@@ -30,9 +30,9 @@ TEST(ControlWindow, pickingALogEntryClearsTheLog)
 struct WaitRow
 {
     const char* name;
-    Bytes during;     // sent by the display 500 ms into Reset's wait
-    bool deviceGoes;  // the display's line closes on the reset frame
-    bool resetTwice;  // Reset again after the device went away
+    Bytes during;    // sent by the display 500 ms into Reset's wait
+    bool deviceGoes; // the display's line closes on the reset frame
+    bool resetTwice; // Reset again after the device went away
     std::chrono::milliseconds min, max;
     const char* message; // the one message box begins so; empty: none
 };
@@ -94,11 +94,11 @@ TEST_P(ReplyWait, edgeCases)
 
 INSTANTIATE_TEST_SUITE_P(
     ControlWindow, ReplyWait,
-    ::testing::Values(WaitRow{"identificationDoesNotEndTheWait", identification("V2"), false, false, 2900ms,
-                              4500ms, "Timeout"},
-                      WaitRow{"anUnrelatedTextMessageEndsIt", textMessage("Hallo"), false, false, 400ms, 1500ms, ""},
-                      WaitRow{"deviceGoneDuringTheWait", {}, true, false, 0ms, 1500ms,
-                              "Verbindung zu Com #3 unterbrochen"},
-                      WaitRow{"resetAfterTheDeviceWentAway", {}, true, true, 0ms, 1500ms,
-                              "Senden an Com #3 fehlgeschlagen"}),
+    ::testing::Values(
+        WaitRow{"identificationDoesNotEndTheWait", identification("V2"), false, false, 2900ms, 4500ms,
+                "Timeout"},
+        WaitRow{"anUnrelatedTextMessageEndsIt", textMessage("Hallo"), false, false, 400ms, 1500ms, ""},
+        WaitRow{"deviceGoneDuringTheWait", {}, true, false, 0ms, 1500ms, "Verbindung zu Com #3 unterbrochen"},
+        WaitRow{
+            "resetAfterTheDeviceWentAway", {}, true, true, 0ms, 1500ms, "Senden an Com #3 fehlgeschlagen"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -22,16 +22,12 @@ const std::string ValidProfile =
   {"slot": 1, "channel": "RPM", "number": 12, "divider": 1, "name": "Drehz", "unit": "rpm"},
   {"slot": 5, "channel": "Batt", "number": 7, "divider": 100, "name": "Akku", "unit": "V"}]})";
 
-std::string replaced(const std::string& text, const std::string& before, const std::string& after)
+std::string replaced(const std::string& before, const std::string& after,
+                     const std::string& in = ValidProfile)
 {
-    if (!text::contains(text, before))
+    if (!text::contains(in, before))
         throw std::logic_error("row does not apply: " + before);
-    return text::replaceAll(text, before, after);
-}
-
-std::string replaced(const std::string& before, const std::string& after)
-{
-    return replaced(ValidProfile, before, after);
+    return text::replaceAll(in, before, after);
 }
 
 // Everything a profile load could change, as text.
@@ -42,12 +38,12 @@ std::string windowState(FormRig& rig)
     std::ostringstream s;
     for (std::size_t k = 1; k <= 8; ++k) {
         const Form1::SlotRow& row = Form1::slotRows()[k];
-        s << k << ':' << v.itemCount(row.list) << '/' << v.listIndex(row.list) << '/' << v.text(row.list) << '/'
-          << v.text(row.name) << '/' << v.text(row.unit) << '/' << int(f.slotChannel[k]) << '/'
+        s << k << ':' << v.itemCount(row.list) << '/' << v.listIndex(row.list) << '/' << v.text(row.list)
+          << '/' << v.text(row.name) << '/' << v.text(row.unit) << '/' << int(f.slotChannel[k]) << '/'
           << int(f.slotDivider[k]) << '|';
     }
-    s << v.text("Combo10") << '|' << v.listIndex("Combo10") << '|' << v.itemCount("List1") << '|' << v.caption()
-      << '|' << Profile::toJson(f.profileConfiguration());
+    s << v.text("Combo10") << '|' << v.listIndex("Combo10") << '|' << v.itemCount("List1") << '|'
+      << v.caption() << '|' << Profile::toJson(f.profileConfiguration());
     return s.str();
 }
 
@@ -63,26 +59,12 @@ Form1& windowWithChoices(FormRig& rig, const std::string& logDefinition)
     return f;
 }
 
-std::string fileText(const std::string& path)
-{
-    std::string error;
-    const auto content = files::readAll(path, 1 << 20, &error);
-    if (!content)
-        throw std::runtime_error(error);
-    return std::string(content->begin(), content->end());
-}
-
 struct ProfileRow
 {
     const char* name;
     std::string bytes;
     const char* message; // part of the one message
 };
-
-std::string rowName(const ::testing::TestParamInfo<ProfileRow>& info)
-{
-    return info.param.name;
-}
 
 } // namespace
 
@@ -113,24 +95,30 @@ TEST_P(BadProfile, isRefusedAndChangesNothing)
 INSTANTIATE_TEST_SUITE_P(
     Profile, BadProfile,
     ::testing::Values(
-        ProfileRow{"unknownFormat", replaced("morvandell-profile", "dashboard"), "Unbekanntes Format \"dashboard\""},
+        ProfileRow{"unknownFormat", replaced("morvandell-profile", "dashboard"),
+                   "Unbekanntes Format \"dashboard\""},
         ProfileRow{"newerVersion", replaced("\"version\": 1", "\"version\": 2"), "Version 2"},
-        ProfileRow{"newerVersionOtherFields", R"({"format": "morvandell-profile", "version": 7})", "Version 7"},
+        ProfileRow{"newerVersionOtherFields", R"({"format": "morvandell-profile", "version": 7})",
+                   "Version 7"},
         ProfileRow{"missingLogDefinition", replaced("\"logDefinition\": \"/ecu/V3.xml\",", ""),
                    "\"logDefinition\" fehlt"},
         ProfileRow{"missingSlots", replaced(", \"slots\"", ", \"slotz\""), "\"slots\" fehlt"},
         ProfileRow{"slotsNotAList", R"({"format": "morvandell-profile", "version": 1,
         "logDefinition": "", "defaultView": 1, "slots": {}})",
                    "\"slots\" ist keine Liste"},
-        ProfileRow{"slotEntryNotAnObject", replaced("\"slots\": [", "\"slots\": [3, "), "Eintrag 1 in \"slots\""},
-        ProfileRow{"missingUnit", replaced(", \"unit\": \"V\"", ""), "Eintrag 2 in \"slots\": \"unit\" fehlt"},
+        ProfileRow{"slotEntryNotAnObject", replaced("\"slots\": [", "\"slots\": [3, "),
+                   "Eintrag 1 in \"slots\""},
+        ProfileRow{"missingUnit", replaced(", \"unit\": \"V\"", ""),
+                   "Eintrag 2 in \"slots\": \"unit\" fehlt"},
         ProfileRow{"numberAsText", replaced("\"number\": 12", "\"number\": \"12\""),
                    "Eintrag 1 in \"slots\": \"number\" ist keine ganze Zahl"},
-        ProfileRow{"numberNotWhole", replaced("\"number\": 12", "\"number\": 12.5"), "\"number\" ist keine ganze"},
+        ProfileRow{"numberNotWhole", replaced("\"number\": 12", "\"number\": 12.5"),
+                   "\"number\" ist keine ganze"},
         ProfileRow{"number256", replaced("\"number\": 12", "\"number\": 256"),
                    "\"number\" ist 256, erlaubt sind 0 bis 255"},
         ProfileRow{"dividerMinus1", replaced("\"divider\": 100", "\"divider\": -1"), "\"divider\" ist -1"},
-        ProfileRow{"defaultView4", replaced("\"defaultView\": 2", "\"defaultView\": 4"), "\"defaultView\" ist 4"},
+        ProfileRow{"defaultView4", replaced("\"defaultView\": 2", "\"defaultView\": 4"),
+                   "\"defaultView\" ist 4"},
         ProfileRow{"slot0", replaced("\"slot\": 5", "\"slot\": 0"), "\"slot\" ist 0, erlaubt sind 1 bis 8"},
         ProfileRow{"slotTwice", replaced("\"slot\": 5", "\"slot\": 1"), "Slot 1 ist mehrfach angegeben"},
         ProfileRow{"nameOf9", replaced("\"Drehz\"", "\"Drehzahl1\""), "länger als 8 Zeichen"},
@@ -140,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
         ProfileRow{"cutShort", ValidProfile.substr(0, ValidProfile.size() - 3), "kein gültiges JSON"},
         ProfileRow{"topLevelList", "[1, 2]", "kein JSON-Objekt"},
         ProfileRow{"over1MB", ValidProfile + std::string(Profile::MaxFileSize, ' '), "größer als 1 MB"}),
-    rowName);
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Profile, windowRoundTripSendsTheSameFrames)
 {
@@ -190,8 +178,8 @@ TEST(Profile, windowRoundTripSendsTheSameFrames)
     ASSERT_TRUE(Profile::slot(*saved, 5));
     EXPECT_EQ(Profile::slot(*saved, 5)->channel, "Batt");
     EXPECT_EQ(sent[1], sent[0]);
-    EXPECT_EQ(hexOf(sent[1][5]),
-              hexOf(hex("55 01 00 50") + bytes("Akku    ") + hex("00 07 64") + bytes("V  ") + hex("00 00 00 0D")));
+    EXPECT_EQ(hexOf(sent[1][5]), hexOf(hex("55 01 00 50") + bytes("Akku    ") + hex("00 07 64") +
+                                       bytes("V  ") + hex("00 00 00 0D")));
     EXPECT_EQ(hexOf(sent[1][9]), hexOf(settingsFrame(3)));
 }
 
@@ -199,12 +187,12 @@ TEST(Profile, windowRoundTripSendsTheSameFrames)
 struct MatchRow
 {
     const char* name;
-    std::vector<std::pair<std::string, std::string>> edits;
-    bool gone;
-    const char* message; // %1: the log-definition file
-    int rpmNumber;
-    int mapDivider;
-    int mapListIndex;
+    std::vector<std::pair<std::string, std::string>> edits; // none: the file is gone
+    const char* message;                                    // %1: the log-definition file
+    struct
+    {
+        int rpmNumber, mapDivider, mapListIndex;
+    } expected;
 };
 
 class ChannelMatch : public ::testing::TestWithParam<MatchRow>
@@ -214,17 +202,18 @@ class ChannelMatch : public ::testing::TestWithParam<MatchRow>
 TEST_P(ChannelMatch, loadingMatchesChannelsByName)
 {
     const MatchRow& row = GetParam();
-    const std::string original = fileText(dataFile(FourChannels));
+    const std::string original(charsOf(*files::readAll(dataFile(FourChannels), 1 << 20, nullptr)));
     const std::string logDefinition = writeTempFile(std::string(row.name) + ".xml", original);
     const std::string path = writeTempFile(std::string(row.name) + ".morvandell.json", std::string());
     FormRig rig;
     ASSERT_TRUE(windowWithChoices(rig, logDefinition).saveProfile(path));
-    if (row.gone) {
+    const bool gone = row.edits.empty();
+    if (gone) {
         std::filesystem::remove(files::toPath(logDefinition));
     } else {
         std::string changed = original;
         for (const auto& [before, after] : row.edits)
-            changed = replaced(changed, before, after);
+            changed = replaced(before, after, changed);
         writeTempFile(std::string(row.name) + ".xml", changed);
     }
 
@@ -235,14 +224,14 @@ TEST_P(ChannelMatch, loadingMatchesChannelsByName)
     ASSERT_EQ(rig.dialogs.messages.size(), 1u) << rig.dialogs.allMessages();
     const std::string expected = text::replaceAll(row.message, "%1", logDefinition);
     EXPECT_TRUE(text::contains(rig.dialogs.messages[0].text, expected)) << rig.dialogs.messages[0].text;
-    EXPECT_EQ(f.slotChannel[1], row.rpmNumber);
+    EXPECT_EQ(f.slotChannel[1], row.expected.rpmNumber);
     EXPECT_EQ(f.slotChannel[2], 200);
-    EXPECT_EQ(f.slotDivider[2], row.mapDivider);
-    EXPECT_EQ(v.listIndex("Combo2"), row.mapListIndex);
+    EXPECT_EQ(f.slotDivider[2], row.expected.mapDivider);
+    EXPECT_EQ(v.listIndex("Combo2"), row.expected.mapListIndex);
     EXPECT_EQ(v.text("Combo2"), "MAP");
     EXPECT_EQ(v.text("Text2"), "Ladedr"); // the boxes come from the profile
     EXPECT_EQ(v.text("Text6"), "kPa");
-    EXPECT_EQ(v.itemCount("Combo1"), row.gone ? 0 : 4);
+    EXPECT_EQ(v.itemCount("Combo1"), gone ? 0 : 4);
     // Saved again, the profile keeps its file and channel names.
     ASSERT_TRUE(Profile::slot(f.profileConfiguration(), 2));
     EXPECT_EQ(Profile::slot(f.profileConfiguration(), 2)->channel, "MAP");
@@ -251,40 +240,31 @@ TEST_P(ChannelMatch, loadingMatchesChannelsByName)
 
 INSTANTIATE_TEST_SUITE_P(
     Profile, ChannelMatch,
-    ::testing::Values(MatchRow{"channelsMoved",
-                               {{"channel=\"12\"", "channel=\"14\""}, {"divider=\"1\"/>\r\n</", "divider=\"5\"/>\r\n</"}},
-                               false,
-                               "Slot 1 \"RPM\": Kanalnummer 12 → 14, Teiler 1 → 1\n"
-                               "Slot 2 \"MAP\": Kanalnummer 200 → 200, Teiler 1 → 5",
-                               14,
-                               5,
-                               3},
-                      MatchRow{"channelRemoved",
-                               {{"MAP", "MAP2"}},
-                               false,
-                               "fehlen in %1. Nicht zugeordnet, verwendet werden die Werte des Profils:\nSlot 2 \"MAP\"",
-                               12,
-                               1,
-                               -1},
-                      MatchRow{"fileGone",
-                               {},
-                               true,
-                               "%1 gibt es nicht. Nicht zugeordnet, verwendet werden die Werte des Profils:\n"
-                               "Slot 1 \"RPM\"\nSlot 2 \"MAP\"",
-                               12,
-                               1,
-                               -1}),
+    ::testing::Values(
+        MatchRow{"channelsMoved",
+                 {{"channel=\"12\"", "channel=\"14\""}, {"divider=\"1\"/>\r\n</", "divider=\"5\"/>\r\n</"}},
+                 "Slot 1 \"RPM\": Kanalnummer 12 → 14, Teiler 1 → 1\n"
+                 "Slot 2 \"MAP\": Kanalnummer 200 → 200, Teiler 1 → 5",
+                 {14, 5, 3}},
+        MatchRow{"channelRemoved",
+                 {{"MAP", "MAP2"}},
+                 "fehlen in %1. Nicht zugeordnet, verwendet werden die Werte des Profils:\nSlot 2 \"MAP\"",
+                 {12, 1, -1}},
+        MatchRow{"fileGone",
+                 {},
+                 "%1 gibt es nicht. Nicht zugeordnet, verwendet werden die Werte des Profils:\n"
+                 "Slot 1 \"RPM\"\nSlot 2 \"MAP\"",
+                 {12, 1, -1}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Profile, windowMenuOffersTheProfileCommands)
 {
     FormRig rig(directoryOf({}));
-    const std::vector<std::pair<std::string, std::string>> expected{{"Profil speichern…", "Ctrl+S"},
-                                                                    {"Profil laden…", "Ctrl+O"}};
     const auto& menu = rig.view().definition().windowMenu;
-    ASSERT_EQ(rig.view().menu(), (std::vector<std::string>{Form1::SaveProfileCommand, Form1::LoadProfileCommand}));
-    for (std::size_t i = 0; i < expected.size(); ++i)
-        EXPECT_EQ(std::pair(menu[i].text, menu[i].shortcut), expected[i]);
+    ASSERT_EQ(rig.view().menu(),
+              (std::vector<std::string>{Form1::SaveProfileCommand, Form1::LoadProfileCommand}));
+    EXPECT_EQ(menu[0].text + " " + menu[0].shortcut + " | " + menu[1].text + " " + menu[1].shortcut,
+              "Profil speichern… Ctrl+S | Profil laden… Ctrl+O");
     EXPECT_TRUE(rig.command(Form1::SaveProfileCommand)); // Cancel in the dialog: nothing happens
     EXPECT_EQ(rig.dialogs.fileRequests.size(), 1u);
     EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.allMessages();
@@ -310,11 +290,11 @@ TEST_P(ProfileAtStart, isLoadedAndNothingIsSent)
     EXPECT_EQ(int(f.slotChannel[5]), valid ? 7 : 0);
     EXPECT_EQ(v.listIndex("Combo10"), valid ? 1 : 0);
     rig.runFor(100ms);
-    EXPECT_TRUE(rig.display().rawReceived().empty());
-    EXPECT_FALSE(f.serialPort().isOpen());
+    EXPECT_TRUE(rig.display().rawReceived().empty() && !f.serialPort().isOpen());
 }
 
-INSTANTIATE_TEST_SUITE_P(Profile, ProfileAtStart,
-                         ::testing::Values(ProfileRow{"validItsLogDefinitionGone", ValidProfile, "/ecu/V3.xml gibt es nicht"},
-                                           ProfileRow{"refused", replaced("\"version\": 1", "\"version\": 2"), "Version 2"}),
-                         rowName);
+INSTANTIATE_TEST_SUITE_P(
+    Profile, ProfileAtStart,
+    ::testing::Values(ProfileRow{"validItsLogDefinitionGone", ValidProfile, "/ecu/V3.xml gibt es nicht"},
+                      ProfileRow{"refused", replaced("\"version\": 1", "\"version\": 2"), "Version 2"}),
+    [](const auto& info) { return std::string(info.param.name); });
