@@ -47,14 +47,7 @@ const char* const HelpText =
     "program's bytes first differ from the trace and a summary, and ends with the trace.\n"
     "\n"
     "Options:\n"
-    "  --replay <TRACE>          Play the display's side of a connection trace (the\n"
-    "                            window's \"Verbindungsprotokoll speichern\", or\n"
-    "                            morvandell-cli --trace). Only --link and\n"
-    "                            --replay-timing go with it. Exit status 0: the\n"
-    "                            program's bytes matched; 3: they did not; 4: the\n"
-    "                            trace cannot be read or replayed.\n"
-    "  --replay-timing           Keep the recorded time between the trace's lines\n"
-    "                            (default: each as soon as the program is there).\n"
+
     "  -h, --help                Displays help on commandline options.\n"
     "  -v, --version             Displays version information.\n"
     "  --firmware <TEXT>         Firmware text of the identification (max. 16\n"
@@ -90,7 +83,15 @@ const char* const HelpText =
     "                            in low-latency mode).\n"
     "  --wrong-record <ADDR>     A write to record address ADDR (0x30 or 48) stores\n"
     "                            the record with its first byte one higher; with\n"
-    "                            --eeprom-report the report carries it.\n";
+    "                            --eeprom-report the report carries it.\n"
+    "  --replay <TRACE>          Play the display's side of a connection trace (the\n"
+    "                            window's \"Verbindungsprotokoll speichern\", or\n"
+    "                            morvandell-cli --trace). Only --link and\n"
+    "                            --replay-timing go with it. Exit status 0: the\n"
+    "                            program's bytes matched; 3: they did not; 4: the\n"
+    "                            trace cannot be read or replayed.\n"
+    "  --replay-timing           Keep the recorded time between the trace's lines\n"
+    "                            (default: each as soon as the program is there).\n";
 
 // The long options and whether each takes a value; "help" and "version" also have -h and -v.
 const std::map<std::string, bool> LongOptions = {
