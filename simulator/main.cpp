@@ -8,7 +8,7 @@
 #include "loop/notifier.h"
 #include "platform/text.h"
 #include "simulator/connectiontrace.h"
-#include "simulator/replayhost.h"
+#include "simulator/mainreplay.h"
 #include "simulator/simulatorthread.h"
 
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "simulator/replayhost.h"
+#include "simulator/mainreplay.h"
 
 #include <algorithm>
 #include <cerrno>
