@@ -118,7 +118,7 @@ bool SerialService::close()
     if (m_trace) {
         if (!drained)
             m_trace->note("Nicht gesendet: " + m_lastErrorText);
-        m_trace->noteClosed();
+        m_trace->noteClosed(m_commPort);
     }
     return drained;
 }
