@@ -69,7 +69,8 @@ static_assert(UpdateTransfer::AckTimeout == UpdateTransfer::ReadyTimeout);
 constexpr auto Margin = 1000ms;
 // An action hangs when nothing moves on the line for longer than its limit, its planned delay and this.
 constexpr auto Allowance = 10s;
-// An action that does not even return by then ends the soak.
+// An action that does not return by then (counted like the hang's budget, from the last move on the
+// line) ends the soak: the window thread no longer runs its event loop.
 constexpr auto NoReturn = 60s;
 // A display that has been asked to identify itself does so within this (plus a planned delay).
 constexpr auto IdentifyLimit = 3s;
@@ -514,10 +515,10 @@ private:
         std::vector<Message> others; // every other message
         std::vector<Bytes> frames;   // frames the display received during the action
         bool hung = false;
-        bool done = true; // the action's own end condition (identification, update finished)
     };
 
-    Observed act(const std::string& what, std::chrono::milliseconds budget, const std::function<bool()>& step);
+    // Runs the user's step (a handler runs to its end inside it), watching for a hang meanwhile.
+    Observed act(const std::string& what, std::chrono::milliseconds budget, const std::function<void()>& step);
     int progress() const;
     void rescue();
     void watchdog();
@@ -633,7 +634,7 @@ void Soak::watchdog()
     }
 }
 
-Soak::Observed Soak::act(const std::string& what, std::chrono::milliseconds budget, const std::function<bool()>& step)
+Soak::Observed Soak::act(const std::string& what, std::chrono::milliseconds budget, const std::function<void()>& step)
 {
     Observed seen;
     const std::size_t messagesBefore = dialogs.messages.size();
@@ -665,6 +666,8 @@ Soak::Observed Soak::act(const std::string& what, std::chrono::milliseconds budg
         if (now != watch->last) {
             watch->last = now;
             watch->moved = Clock::now();
+            std::lock_guard<std::mutex> lock(m_watchMutex);
+            m_deadline = watch->moved + budget + NoReturn;
         } else if (!watch->hung && Clock::now() - watch->moved > budget) {
             watch->hung = true;
             rescue();
@@ -673,7 +676,7 @@ Soak::Observed Soak::act(const std::string& what, std::chrono::milliseconds budg
     };
     tick();
 
-    seen.done = step();
+    step();
 
     watch->active = false;
     if (watch->timer)
@@ -892,13 +895,11 @@ bool Soak::connectStep(bool recovery, const std::string& what)
     const std::size_t messagesBefore = dialogs.messages.size();
     const Observed seen = act(what, IdentifyLimit + delay + Allowance, [&] {
         if (!pick("Combo5", "Com #3") || !click("Command3"))
-            return false;
-        const bool identified = waitFor(
-            [&] { return identifications() > before || dialogs.messages.size() > messagesBefore; },
-            IdentifyLimit + delay + Margin);
+            return;
+        waitFor([&] { return identifications() > before || dialogs.messages.size() > messagesBefore; },
+                IdentifyLimit + delay + Margin);
         if (dialogs.messages.size() > messagesBefore)
             runFor(Settle);
-        return identified;
     });
     const bool identified = identifications() > before;
     const bool truth = seen.frames == frames && identified;
@@ -921,11 +922,8 @@ bool Soak::writeStep(const char* button, const std::vector<Bytes>& frames, bool 
     const auto delay = std::chrono::milliseconds(c.answerDelayMs) + std::chrono::milliseconds(c.adapterLatencyMs);
     const Observed seen = act(what, ReplyLimit + delay + Allowance, [&] {
         const std::size_t before = dialogs.messages.size();
-        if (!click(button))
-            return false;
-        if (dialogs.messages.size() > before)
+        if (click(button) && dialogs.messages.size() > before)
             runFor(Settle);
-        return true;
     });
     // True: every frame arrived as the user's choices make it, was stored as sent and answered in time.
     bool truth = seen.frames == frames && expected.confirmed;
@@ -1025,7 +1023,7 @@ void Soak::configureCycle(int index)
     }
 
     dialogs.fileAnswers = {m_logDefinition};
-    const Observed read = act("Command1 (log-definition file)", Allowance, [&] { return click("Command1"); });
+    const Observed read = act("Command1 (log-definition file)", Allowance, [&] { click("Command1"); });
     if (!read.errors.empty() || !read.others.empty()) {
         ++m_tally.unexpected;
         finding("reading the log-definition file: " + oneLine((read.errors.empty() ? read.others : read.errors)[0].text));
@@ -1086,14 +1084,12 @@ bool Soak::updateStep(const char* button, const Expectation& expected, bool reco
     const Observed seen = act(what, UpdateLimit + delay + Allowance, [&] {
         const std::size_t before = dialogs.messages.size();
         if (!u.click(button))
-            return false;
+            return;
         status = w.statusText();
-        if (dialogs.messages.size() > before) {
+        if (dialogs.messages.size() > before)
             runFor(Settle);
-            return false;
-        }
-        // The display takes the last block after the program has sent it.
-        return waitFor([&] { return imageArrived(); }, 2s);
+        else // the display takes the last block after the program has sent it
+            waitFor([&] { return imageArrived(); }, 2s);
     });
     const bool shown = status == "Fertig" || status == "Fertig.";
     // "Fertig" says that everything was sent, "Fertig." that the display confirmed it; a lone
