@@ -22,7 +22,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -1013,7 +1012,7 @@ void Soak::configureCycle(int index)
     startProgram();
 
     // Recovery as a user does it: the cable in again and Connect, then the step again.
-    const auto recover = [&](const std::function<bool(bool)>& step) {
+    const auto recover = [&](const std::function<bool()>& step) {
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (display().deviceClosed() || !form->serialPort().isOpen()) {
                 SimulatorConfig healthy;
@@ -1027,12 +1026,12 @@ void Soak::configureCycle(int index)
             // A late answer arrives before the user tries again.
             if (config.answerDelayMs > ReplyLimit.count())
                 runFor(std::chrono::milliseconds(config.answerDelayMs) - ReplyLimit + Margin / 2);
-            return step(true);
+            return step();
         }
         return false;
     };
 
-    if (!connectStep(false, "Connect") && !recover([&](bool) { return true; })) {
+    if (!connectStep(false, "Connect") && !recover([] { return true; })) {
         closeProgram();
         return;
     }
@@ -1067,7 +1066,7 @@ void Soak::configureCycle(int index)
         // A display that stores records wrong stays so; anything else is tried again.
         if (!display().deviceClosed() && config.wrongRecordAddress > 0)
             continue;
-        recover([&, button = button, frames = frames](bool) { return writeStep(button, frames, true); });
+        recover([&, button = button, frames = frames] { return writeStep(button, frames, true); });
     }
     if (!m_cycleFailed)
         ++m_tally.cleanCycles;
