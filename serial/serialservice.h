@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace morvandell {
@@ -68,6 +69,9 @@ public:
     bool waitForInput(std::chrono::milliseconds limit);
     // Blocks until every byte handed to output() has left the port (or the device failed).
     bool drain();
+
+    // The error number an open failing for `cause` reports: 8012 for a busy port and for no permission.
+    static int errorFor(Cause cause);
 
     int lastError() const { return m_lastError; }
     const std::string& lastErrorText() const { return m_lastErrorText; }

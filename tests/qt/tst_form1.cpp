@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -121,48 +122,98 @@ void TestForm1::startUpFillsTheLists()
 
 void TestForm1::portScanJudgesEachPortByItself_data()
 {
-    // One letter per port 1, 2, 3...: f free, m missing, b busy. A port above 16 is never scanned.
+    // One letter per port 1, 2, 3...: f free, m missing, b busy, p no permission; g free, then selected
+    // and gone; o free, then selected and connected. A port above 16 is never scanned. The start-up list
+    // and the list as it drops down afterwards, each entry with the note its tool tip gives.
     QTest::addColumn<QString>("ports");
-    QTest::addColumn<QStringList>("listed");
-    QTest::newRow("free after missing") << "mf" << QStringList{"Com #2"};
-    QTest::newRow("missing after busy") << "bmf" << QStringList{"Com #1", "Com #3"};
-    QTest::newRow("free ports only") << "ff" << QStringList{"Com #1", "Com #2"};
-    QTest::newRow("busy first") << "bf" << QStringList{"Com #1", "Com #2"};
-    QTest::newRow("nothing there") << "mm" << QStringList{};
+    QTest::addColumn<QStringList>("startUp");
+    QTest::addColumn<QStringList>("dropDown");
+    QTest::newRow("free after missing") << "mf" << QStringList{"Com #2"} << QStringList{"Com #2"};
+    QTest::newRow("missing after busy") << "bmf" << QStringList{"Com #1 (belegt)", "Com #3"}
+                                        << QStringList{"Com #1 (belegt)", "Com #3"};
+    QTest::newRow("free ports only") << "ff" << QStringList{"Com #1", "Com #2"} << QStringList{"Com #1", "Com #2"};
+    QTest::newRow("busy first") << "bf" << QStringList{"Com #1 (belegt)", "Com #2"}
+                                << QStringList{"Com #1 (belegt)", "Com #2"};
+    QTest::newRow("nothing there") << "mm" << QStringList{} << QStringList{};
+    QTest::newRow("no permission") << "pf" << QStringList{"Com #1 (keine Berechtigung)", "Com #2"}
+                                   << QStringList{"Com #1 (keine Berechtigung)", "Com #2"};
+    QTest::newRow("selected, then gone") << "fg" << QStringList{"Com #1", "Com #2"}
+                                         << QStringList{"Com #1", "Com #2 (nicht angeschlossen)"};
+    QTest::newRow("open port") << "fo" << QStringList{"Com #1", "Com #2"} << QStringList{"Com #1", "Com #2"};
 }
 
 void TestForm1::portScanJudgesEachPortByItself()
 {
     QFETCH(QString, ports);
-    QFETCH(QStringList, listed);
+    QFETCH(QStringList, startUp);
+    QFETCH(QStringList, dropDown);
     Windows w;
     std::vector<std::unique_ptr<QtPty>> ptys;
     std::vector<std::unique_ptr<SerialService>> holders; // another program holding the port
+    std::vector<std::shared_ptr<void>> denied;
+    QTemporaryDir links;
     QMap<int, PortDirectory::Entry> entries;
     for (int i = 0; i < ports.size(); ++i) {
         ptys.push_back(std::make_unique<QtPty>());
-        const QString device =
-            ports[i] == 'm' ? QStringLiteral("/dev/morvandell-missing-%1").arg(i) : ptys.back()->slavePath();
+        QString device = ptys.back()->slavePath();
+        if (ports[i] == 'm')
+            device = QStringLiteral("/dev/morvandell-missing-%1").arg(i);
+        if (ports[i] == 'g') {
+            device = links.filePath(QStringLiteral("port%1").arg(i));
+            QVERIFY(QFile::link(ptys.back()->slavePath(), device));
+        }
         entries.insert(i + 1, {device.toStdString(), "adapter " + std::to_string(i + 1), nullptr});
         if (ports[i] == 'b') {
             holders.push_back(std::make_unique<SerialService>(w.frontEnd.loop(), directoryOf({{1, device}})));
             QVERIFY(holders.back()->open());
         }
+        if (ports[i] == 'p')
+            denied.push_back(withoutPermission(device));
     }
     QtPty beyond;
     entries.insert(17, {beyond.slavePath().toStdString(), "", nullptr});
     const auto form = w.makeForm(directoryOf(entries));
     Form1& f = *form;
-    QCOMPARE(items(combo(f, "Combo5")), listed);
-    QCOMPARE(combo(f, "Combo5")->text(), QStringLiteral("Port"));
-    QCOMPARE(combo(f, "Combo5")->listIndex(), -1);
+    ComboBox* list = combo(f, "Combo5");
+    const auto shown = [&] {
+        QStringList all;
+        for (int i = 0; i < list->count(); ++i) {
+            const QString tip = list->itemData(i, Qt::ToolTipRole).toString();
+            const int n = f.portEntries().at(std::size_t(i));
+            if (!tip.contains(QString::fromStdString(entries[n].device)))
+                return QStringList{"tool tip without the device: " + tip};
+            QString entry = list->itemText(i);
+            for (const char* note : {"(belegt)", "(keine Berechtigung)"})
+                if (tip.contains(QLatin1String(note)))
+                    entry += QLatin1Char(' ') + QLatin1String(note);
+            if (tip.contains(QStringLiteral("Gerät nicht angeschlossen")))
+                entry += QLatin1String(" (nicht angeschlossen)");
+            all << entry;
+        }
+        return all;
+    };
+    QCOMPARE(shown(), startUp);
+    QCOMPARE(list->text(), QStringLiteral("Port"));
+    QCOMPARE(list->listIndex(), -1);
     QVERIFY(!f.serialPort().isOpen());
-    for (int i = 0; i < combo(f, "Combo5")->count(); ++i) {
-        const int n = f.portEntries().at(std::size_t(i));
-        QVERIFY(combo(f, "Combo5")->itemData(i, Qt::ToolTipRole).toString().contains(
-            QString::fromStdString(entries[n].device)));
+
+    const int chosen = int(std::max(ports.indexOf(QLatin1Char('g')), ports.indexOf(QLatin1Char('o'))));
+    if (chosen >= 0) {
+        pick(list, list->findText(QStringLiteral("Com #%1").arg(chosen + 1)));
+        if (ports[chosen] == 'o') {
+            control<QPushButton>(f, "Command3")->click();
+            QVERIFY(f.serialPort().isOpen());
+        } else {
+            QVERIFY(QFile::remove(QString::fromStdString(entries[chosen + 1].device)));
+        }
     }
-    QVERIFY(w.dialogs.messages.isEmpty());
+    list->showPopup();
+    list->hidePopup();
+    QCOMPARE(shown(), dropDown);
+    if (chosen >= 0)
+        QCOMPARE(list->text(), QStringLiteral("Com #%1").arg(chosen + 1));
+    QCOMPARE(f.serialPort().isOpen(), chosen >= 0 && ports[chosen] == 'o');
+    QVERIFY2(w.dialogs.messages.isEmpty(), qPrintable(w.dialogs.allMessages()));
 }
 
 void TestForm1::choosingAPortLogsItAtTheEnd()
