@@ -27,6 +27,9 @@ Form1::Form1(ui::FrontEnd& frontEnd, std::shared_ptr<const PortDirectory> ports)
     , m_writer(MSComm1, weiter, replyWait)
 {
     m_view = m_frontEnd.createWindow(definition(), *this);
+    // An adapter that passes received bytes on at its event character hands each device message over
+    // as soon as its last byte has arrived, instead of holding it for its latency timer.
+    MSComm1.setEventChar(DeviceMessage::LastByte);
     MSComm1.setTrace(&m_trace);
     MSComm1.received.connect([this] { MSComm1_OnComm(); });
     MSComm1.deviceLost.connect([this](const std::string& reason) { onDeviceLost(reason); });

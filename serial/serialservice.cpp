@@ -36,7 +36,9 @@ bool SerialService::setSettings(std::string_view text)
         fail(SerialError::InvalidSettings, why);
         return false;
     }
+    const std::optional<Byte> eventChar = m_settings.eventChar;
     m_settings = *parsed;
+    m_settings.eventChar = eventChar;
     return true;
 }
 

@@ -49,7 +49,10 @@ public:
     int commPort() const { return m_commPort; }
 
     // Applies from the next open. Returns false (error 8015) for malformed text, keeping the old settings.
+    // The event character stays as it was.
     bool setSettings(std::string_view text);
+    // The event character of the line settings (see LineSettings::eventChar); applies from the next open.
+    void setEventChar(std::optional<Byte> eventChar) { m_settings.eventChar = eventChar; }
     const LineSettings& settings() const { return m_settings; }
 
     // Opens port commPort() with the current settings and discards stale input.
