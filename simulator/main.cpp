@@ -69,9 +69,9 @@ const char* const HelpText =
     "                            on exit).\n"
     "  --final-ack-only          Answer the last block with a lone 0x06 and no\n"
     "                            completion byte.\n"
-    "  --adapter-latency <MS>    Hold every answer back MS milliseconds, as a USB\n"
-    "                            adapter's latency timer does (FTDI: 16 by default, 1\n"
-    "                            in low-latency mode).\n";
+    "  --adapter-latency <MS>    Hold every answer back until the next tick of a USB\n"
+    "                            adapter's latency timer of MS milliseconds, so up to\n"
+    "                            MS ms (FTDI: 16 by default, 1 in low-latency mode).\n";
 
 // The long options and whether each takes a value; "help" and "version" also have -h and -v.
 const std::map<std::string, bool> LongOptions = {
