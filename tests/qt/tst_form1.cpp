@@ -246,6 +246,8 @@ void TestForm1::connectIdentifiesTheDisplay()
     QVERIFY(log(f)->item(0)->text().endsWith(QLatin1String("->  online Firmware: V2.34")));
     QCOMPARE(f.comport, std::optional<std::int16_t>(3));
     QVERIFY(f.serialPort().isOpen());
+    // Opened with LF as its event character (an FTDI adapter on Windows then passes each message on at once).
+    QCOMPARE(f.serialPort().settings().eventChar, std::optional<std::uint8_t>(0x0A));
     QCOMPARE(qbytes(rig.display().rawReceived()),
              hex("55 05 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D"));
     QVERIFY(!f.weiter); // identification does not release a writer
