@@ -26,6 +26,8 @@ Form1::Form1(ui::FrontEnd& frontEnd, std::shared_ptr<const PortDirectory> ports)
     , replyWait(frontEnd.loop())
     , m_writer(MSComm1, weiter, replyWait)
 {
+    // The port scan's open attempts run while the window is built.
+    m_startUpScan = PortList::start(*m_ports, MSComm1.settings());
     m_view = m_frontEnd.createWindow(definition(), *this);
     // An adapter that passes received bytes on at its event character hands each device message over
     // as soon as its last byte has arrived, instead of holding it for its latency timer.
@@ -113,7 +115,10 @@ void Form1::Form_Load()
 {
     // Each port is judged by its own open attempt: listed when it opens, or when it exists but is busy
     // or not permitted (8012). It is closed again at once.
-    for (const PortList::Entry& entry : PortList::scan(*m_ports, MSComm1.settings()))
+    const std::vector<PortList::Entry> listed =
+        m_startUpScan ? m_startUpScan->list() : PortList::scan(*m_ports, MSComm1.settings());
+    m_startUpScan.reset();
+    for (const PortList::Entry& entry : listed)
         appendPortEntry(entry.number, entry.toolTip);
     MSComm1.setCommPort(PortDirectory::LastPort); // CommPort holds the last number scanned
 

@@ -29,14 +29,6 @@ struct Attempt
     Cause cause = Cause::None;
 };
 
-// One scan; attempts that outlast it keep it alive until they end.
-struct Round
-{
-    std::mutex mutex;
-    std::condition_variable finished;
-    std::vector<Attempt> attempts;
-};
-
 // The devices whose open attempt has not returned yet. Never destroyed: an attempt may still end while
 // the program exits.
 struct Running
@@ -50,6 +42,20 @@ Running& running()
     static Running* const instance = new Running;
     return *instance;
 }
+
+} // namespace
+
+// One scan; attempts that outlast it keep it alive until they end.
+struct PortList::Pending::Round
+{
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::vector<Attempt> attempts;
+};
+
+namespace {
+
+using Round = PortList::Pending::Round;
 
 void attempt(const std::shared_ptr<Round>& round, std::size_t index, const LineSettings& settings)
 {
@@ -93,6 +99,21 @@ std::vector<PortList::Entry> PortList::scan(const PortDirectory& directory, cons
                                             const std::set<int>& kept, int openHere,
                                             std::chrono::milliseconds limit)
 {
+    return start(directory, settings, kept, openHere, limit).list();
+}
+
+PortList::Pending::Pending(const PortDirectory& directory, std::set<int> kept, std::shared_ptr<Round> round,
+                           std::chrono::steady_clock::time_point deadline)
+    : m_directory(&directory)
+    , m_kept(std::move(kept))
+    , m_round(std::move(round))
+    , m_deadline(deadline)
+{}
+
+PortList::Pending PortList::start(const PortDirectory& directory, const LineSettings& settings,
+                                  const std::set<int>& kept, int openHere, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     auto round = std::make_shared<Round>();
     for (int n = PortDirectory::FirstPort; n <= PortDirectory::LastPort; ++n) {
         if (!directory.contains(n))
@@ -123,24 +144,30 @@ std::vector<PortList::Entry> PortList::scan(const PortDirectory& directory, cons
             attempt(round, i, settings); // no thread to be had: one after the other
         }
     }
+    return Pending(directory, kept, std::move(round), deadline);
+}
 
+std::vector<PortList::Entry> PortList::Pending::list()
+{
     std::vector<Entry> list;
-    std::unique_lock<std::mutex> lock(round->mutex);
-    round->finished.wait_until(lock, std::chrono::steady_clock::now() + limit, [&] {
-        for (const Attempt& a : round->attempts)
+    if (!m_round)
+        return list;
+    std::unique_lock<std::mutex> lock(m_round->mutex);
+    m_round->finished.wait_until(lock, m_deadline, [&] {
+        for (const Attempt& a : m_round->attempts)
             if (a.started && !a.done)
                 return false;
         return true;
     });
-    for (const Attempt& a : round->attempts) {
+    for (const Attempt& a : m_round->attempts) {
         const bool unavailable = a.done && !a.opened && SerialService::errorFor(a.cause) == SerialError::Unavailable;
-        if (!(a.done && a.opened) && !unavailable && !kept.count(a.number))
+        if (!(a.done && a.opened) && !unavailable && !m_kept.count(a.number))
             continue;
         Entry entry;
         entry.number = a.number;
         if (unavailable)
             entry.note = a.cause == Cause::NoPermission ? Note::NoPermission : Note::Busy;
-        entry.toolTip = directory.toolTip(a.number);
+        entry.toolTip = m_directory->toolTip(a.number);
         if (entry.note != Note::None)
             entry.toolTip += "\n" + noteText(entry.note);
         list.push_back(std::move(entry));

@@ -4,6 +4,7 @@
 #include "serial/portdirectory.h"
 
 #include <chrono>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -45,6 +46,28 @@ public:
     static std::vector<Entry> scan(const PortDirectory& directory, const LineSettings& settings,
                                    const std::set<int>& kept = {}, int openHere = 0,
                                    std::chrono::milliseconds limit = OpenTimeLimit);
+
+    // The same scan, its attempts started now and running while the caller does other things (the
+    // window is built meanwhile); list() waits for them, the time limit counting from the start. The
+    // directory must outlive it.
+    class Pending
+    {
+    public:
+        std::vector<Entry> list();
+        struct Round; // the attempts, shared with their threads
+
+    private:
+        friend class PortList;
+        Pending(const PortDirectory& directory, std::set<int> kept, std::shared_ptr<Round> round,
+                std::chrono::steady_clock::time_point deadline);
+        const PortDirectory* m_directory;
+        std::set<int> m_kept;
+        std::shared_ptr<Round> m_round;
+        std::chrono::steady_clock::time_point m_deadline;
+    };
+    static Pending start(const PortDirectory& directory, const LineSettings& settings,
+                         const std::set<int>& kept = {}, int openHere = 0,
+                         std::chrono::milliseconds limit = OpenTimeLimit);
 
     // "(belegt)", "(keine Berechtigung)", or nothing.
     static std::string noteText(Note note);
