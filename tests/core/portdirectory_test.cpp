@@ -223,7 +223,9 @@ TEST(PortList, anOpenThatDoesNotReturnInTimeIsNotListedNorTriedAgainWhileItRuns)
     PtyPair first, slow, last;
     auto backend = std::make_shared<SlowToOpen>();
     const PortDirectory directory(std::map<int, PortDirectory::Entry>{
-        {2, {first.slavePath(), "", nullptr}}, {5, {slow.slavePath(), "", backend}}, {9, {last.slavePath(), "", nullptr}}});
+        {2, {first.slavePath(), "", nullptr}},
+        {5, {slow.slavePath(), "", backend}},
+        {9, {last.slavePath(), "", nullptr}}});
     const auto numbers = [&](const std::set<int>& kept) {
         std::vector<int> out;
         for (const PortList::Entry& entry : PortList::scan(directory, LineSettings(), kept, 0, 1000ms))

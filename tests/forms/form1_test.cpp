@@ -174,8 +174,9 @@ TEST_P(PortScan, judgesEachPortByItselfAtStartUpAndAtEveryDropDown)
     }
     ASSERT_TRUE(v.dropDown("Combo5"));
     EXPECT_EQ(shown(), row.dropDown);
-    if (chosen != std::string::npos)
+    if (chosen != std::string::npos) {
         EXPECT_EQ(v.text("Combo5"), "Com #" + std::to_string(chosen + 1));
+    }
     EXPECT_EQ(f.serialPort().isOpen(), chosen != std::string::npos && ports[chosen] == 'o');
     EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.allMessages();
 }
@@ -183,13 +184,15 @@ TEST_P(PortScan, judgesEachPortByItselfAtStartUpAndAtEveryDropDown)
 INSTANTIATE_TEST_SUITE_P(
     Form1, PortScan,
     ::testing::Values(ScanRow{"freeAfterMissing", "mf", {"Com #2"}, {"Com #2"}},
-                      ScanRow{"missingAfterBusy", "bmf", {"Com #1 (belegt)", "Com #3"}, {"Com #1 (belegt)", "Com #3"}},
+                      ScanRow{"missingAfterBusy", "bmf", {"Com #1 (belegt)", "Com #3"},
+                              {"Com #1 (belegt)", "Com #3"}},
                       ScanRow{"freePortsOnly", "ff", {"Com #1", "Com #2"}, {"Com #1", "Com #2"}},
                       ScanRow{"busyFirst", "bf", {"Com #1 (belegt)", "Com #2"}, {"Com #1 (belegt)", "Com #2"}},
                       ScanRow{"nothingThere", "mm", {}, {}},
                       ScanRow{"noPermission", "pf", {"Com #1 (keine Berechtigung)", "Com #2"},
                               {"Com #1 (keine Berechtigung)", "Com #2"}},
-                      ScanRow{"selectedThenGone", "fg", {"Com #1", "Com #2"}, {"Com #1", "Com #2 (nicht angeschlossen)"}},
+                      ScanRow{"selectedThenGone", "fg", {"Com #1", "Com #2"},
+                              {"Com #1", "Com #2 (nicht angeschlossen)"}},
                       ScanRow{"openPort", "fo", {"Com #1", "Com #2"}, {"Com #1", "Com #2"}}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -161,11 +161,6 @@ bool QtPty::writeMaster(const QByteArray& data)
     return m_pty->writeMaster(Bytes(data.begin(), data.end()));
 }
 
-std::shared_ptr<void> withoutPermission(const QString& path)
-{
-    return std::make_shared<WithoutPermission>(path.toStdString());
-}
-
 QByteArray qbytes(const Bytes& b)
 {
     return QByteArray(reinterpret_cast<const char*>(b.data()), qsizetype(b.size()));

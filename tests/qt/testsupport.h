@@ -108,10 +108,6 @@ private:
     std::unique_ptr<PtyPair> m_pty;
 };
 
-// Opening `path` fails for want of permission, also for root, while the returned guard lives (the core
-// tests' WithoutPermission).
-std::shared_ptr<void> withoutPermission(const QString& path);
-
 // Bytes and Qt's byte arrays.
 QByteArray qbytes(const Bytes& bytes);
 Bytes bytes(const QByteArray& bytes);

@@ -30,7 +30,8 @@ FileDialog fileDialog(const char* name)
     static const HMODULE library = [] {
         if (const HMODULE ole = ::LoadLibraryW(L"ole32.dll")) {
             using Enter = HRESULT(WINAPI*)(LPVOID, DWORD);
-            const auto enter = reinterpret_cast<Enter>(reinterpret_cast<void*>(::GetProcAddress(ole, "CoInitializeEx")));
+            const FARPROC address = ::GetProcAddress(ole, "CoInitializeEx");
+            const auto enter = reinterpret_cast<Enter>(reinterpret_cast<void*>(address));
             if (enter)
                 enter(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
         }
