@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -23,6 +24,7 @@ struct Attempt
     std::shared_ptr<SerialBackend> backend; // empty: the system's ports
     std::string key;                        // backend and device, for the attempts still running
     bool started = false;
+    int sameAs = -1; // another number of this scan with the same device: its attempt answers for both
     // Written by the attempt's thread, under Round::mutex.
     bool done = false;
     bool opened = false;
@@ -131,9 +133,18 @@ PortList::Pending PortList::start(const PortDirectory& directory, const LineSett
         round->attempts.push_back(std::move(a));
     }
     {
+        std::map<std::string, int> first; // one attempt per device, as one after the other would find
         std::lock_guard<std::mutex> lock(running().mutex);
-        for (Attempt& a : round->attempts)
-            a.started = !a.done && running().keys.insert(a.key).second;
+        for (std::size_t i = 0; i < round->attempts.size(); ++i) {
+            Attempt& a = round->attempts[i];
+            if (a.done)
+                continue;
+            const auto [earlier, isFirst] = first.emplace(a.key, int(i));
+            if (!isFirst)
+                a.sameAs = earlier->second;
+            else
+                a.started = running().keys.insert(a.key).second;
+        }
     }
     for (std::size_t i = 0; i < round->attempts.size(); ++i) {
         if (!round->attempts[i].started)
@@ -159,15 +170,16 @@ std::vector<PortList::Entry> PortList::Pending::list()
                 return false;
         return true;
     });
-    for (const Attempt& a : m_round->attempts) {
+    for (const Attempt& number : m_round->attempts) {
+        const Attempt& a = number.sameAs >= 0 ? m_round->attempts[std::size_t(number.sameAs)] : number;
         const bool unavailable = a.done && !a.opened && SerialService::errorFor(a.cause) == SerialError::Unavailable;
-        if (!(a.done && a.opened) && !unavailable && !m_kept.count(a.number))
+        if (!(a.done && a.opened) && !unavailable && !m_kept.count(number.number))
             continue;
         Entry entry;
-        entry.number = a.number;
+        entry.number = number.number;
         if (unavailable)
             entry.note = a.cause == Cause::NoPermission ? Note::NoPermission : Note::Busy;
-        entry.toolTip = m_directory->toolTip(a.number);
+        entry.toolTip = m_directory->toolTip(number.number);
         if (entry.note != Note::None)
             entry.toolTip += "\n" + noteText(entry.note);
         list.push_back(std::move(entry));
