@@ -714,6 +714,7 @@ bool Soak::judge(const std::string& what, const Expectation& expected, const Obs
                  const std::string& untrue, bool recovery, bool updateWindow)
 {
     ++m_tally.actions;
+    m_failureFits = false;
     if (recovery)
         ++m_tally.recoveries;
     if (seen.hung) {
