@@ -91,9 +91,8 @@ TEST_P(Ending, saysWhatHappenedAndTheMachineMayRestAfterwards)
     v.click("Command1");
     EXPECT_PRED2(contains, v.toolTip("Command1"), "ending.bin\n50000 Bytes\nSHA-256 ");
     std::error_code ec;
-    if (during == "delete") {
-        ASSERT_TRUE(std::filesystem::remove(files::toPath(path), ec)) << ec.message();
-    }
+    if (during == "delete")
+        std::filesystem::remove(files::toPath(path), ec);
     const SleepInhibitor& inhibitor = f.transfer().sleepInhibitor();
     bool seenHeld = false;
     bool watching = true;
@@ -120,9 +119,8 @@ TEST_P(Ending, saysWhatHappenedAndTheMachineMayRestAfterwards)
     EXPECT_TRUE(rig.waitFor([&] { return held() == 0; }, 2s));
     EXPECT_TRUE(!inhibitor.isWanted() && !inhibitor.isHeld());
 #ifndef _WIN32
-    if (seenHeld) {
-        EXPECT_EQ(logind->requests().back(), "sleep:idle|Morvandell|Firmware-Update läuft|block");
-    }
+    EXPECT_TRUE(!seenHeld || logind->requests().back() == "sleep:idle|Morvandell|Firmware-Update läuft|block")
+        << logind->requests().back();
 #endif
     if (!*row.message) {
         EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.allMessages();
@@ -154,4 +152,4 @@ INSTANTIATE_TEST_SUITE_P(
                   "kürzer geworden", true},
         EndingRow{"fileGoneBeforeTheUpdateFrame", [](SimulatorConfig&) {}, "delete", "existiert nicht mehr",
                   false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName());

@@ -36,9 +36,7 @@ struct VanishRow
     const char* told; // part of the message
 };
 
-class Vanishing : public ::testing::TestWithParam<VanishRow>
-{
-};
+using Vanishing = ::testing::TestWithParam<VanishRow>;
 
 struct LimitRow
 {
@@ -48,9 +46,7 @@ struct LimitRow
     bool timesOut;
 };
 
-class TimeLimit : public ::testing::TestWithParam<LimitRow>
-{
-};
+using TimeLimit = ::testing::TestWithParam<LimitRow>;
 
 } // namespace
 
@@ -87,7 +83,7 @@ TEST_P(Vanishing, endsTheUpdateAtOnce)
 INSTANTIATE_TEST_SUITE_P(UpdateFaults, Vanishing,
                          ::testing::Values(VanishRow{"duringTheReadyWait", 1, -1, "Com #3"},
                                            VanishRow{"atBlock500", -1, 500, "500 von 1016"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName());
 
 TEST_P(TimeLimit, answersAroundIt)
 {
@@ -119,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(UpdateFaults, TimeLimit,
                                            LimitRow{"readyByteJustOver5s", true, 6000, true},
                                            LimitRow{"acknowledgementJustUnder5s", false, 4000, false},
                                            LimitRow{"acknowledgementJustOver5s", false, 6000, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName());
 
 TEST(UpdateFaults, portHeldByAnotherProgramAtStartUp)
 {
