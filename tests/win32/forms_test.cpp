@@ -13,8 +13,10 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 namespace morvandell::win32 {
 namespace {
@@ -69,6 +71,14 @@ std::string writeFile(const std::wstring& name, const Bytes& content)
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
                                                 std::streamsize(content.size()));
     return win::narrow(path.wstring());
+}
+
+Bytes someImage(std::size_t size)
+{
+    Bytes image(size);
+    for (std::size_t i = 0; i < size; ++i)
+        image[i] = Byte((i * 7 + i / 256) & 0xFF);
+    return image;
 }
 
 const char* const LogDefinition =
@@ -157,6 +167,16 @@ public:
                 ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
             },
             [](HWND dialog) { return ::GetDlgItem(dialog, FileNameField) != nullptr; });
+    }
+    void whenPromptedAnswer(const std::wstring& answer)
+    {
+        test::whenDialogAppears(
+            frontEnd, L"Hinweis",
+            [answer](HWND dialog) {
+                ::SetDlgItemTextW(dialog, Win32Dialogs::PromptEditId, answer.c_str());
+                test::pressButton(dialog, IDOK);
+            },
+            [](HWND dialog) { return ::GetDlgItem(dialog, Win32Dialogs::PromptEditId) != nullptr; });
     }
     std::vector<std::string> frames() const
     {
@@ -453,6 +473,111 @@ INSTANTIATE_TEST_SUITE_P(
         CommandRow{"DeviceGone", [](SimulatorConfig& c) { c.closeAfterFrames = 5; }, "Command2", 5, L"",
                    L"Error", L"Verbindung"}),
     [](const auto& info) { return std::string(info.param.what); });
+
+// --- the update window at work ----------------------------------------------------------------------
+
+// Opens the update window on port 3 (taken over from a connected control window, or typed at the
+// prompt) and loads the image.
+void openAndLoad(Rig& rig, bool takeOver, const std::string& image)
+{
+    if (takeOver)
+        ASSERT_TRUE(rig.connect());
+    else
+        rig.whenPromptedAnswer(L"3");
+    rig.click("Command4");
+    ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.frontEnd.window("Form2") != nullptr; }));
+    EXPECT_EQ(rig.caption("Form2"), L"Firmwareupdate Com:3");
+    rig.whenAskedForAFile(image);
+    rig.click("Command1", "Form2");
+    ASSERT_TRUE(::IsWindowEnabled(rig.control(takeOver ? "Command2" : "Command5", "Form2")));
+}
+
+// --- the event character on the line ---------------------------------------------------------------
+
+// COM3's line state as its driver keeps it, read through a handle of the test's own (Wine opens a port a
+// second time, Windows would refuse).
+std::optional<DCB> lineState(DCB* change = nullptr)
+{
+    const HANDLE port =
+        ::CreateFileW(L"\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    bool ok = ::GetCommState(port, &dcb) != 0;
+    if (ok && change) {
+        change->DCBlength = sizeof *change;
+        ok = ::SetCommState(port, change) && ::GetCommState(port, &dcb);
+    }
+    ::CloseHandle(port);
+    return ok ? std::optional<DCB>(dcb) : std::nullopt;
+}
+
+// Whether the driver reads back an event character it was given (Wine 8 reads 0, whatever was set).
+bool driverKeepsTheEventChar()
+{
+    std::optional<DCB> dcb = lineState();
+    if (!dcb)
+        return false;
+    dcb->EvtChar = 0x42;
+    const std::optional<DCB> after = lineState(&*dcb);
+    return after && after->EvtChar == 0x42;
+}
+
+struct EventCharRow
+{
+    const char* port;
+    DWORD baud;
+    BYTE eventChar;
+};
+
+class EventCharTest : public FormsTest, public ::testing::WithParamInterface<EventCharRow>
+{};
+
+TEST_P(EventCharTest, isSetWithTheLineSettings)
+{
+    const EventCharRow& row = GetParam();
+    const bool kept = driverKeepsTheEventChar();
+    SimulatorConfig config;
+    config.readyDelayMs = 300; // "Bereit." stands while the first block is acknowledged late
+    config.ackDelayBlock = 1;
+    config.ackDelayMs = 500;
+    Rig rig(config);
+    std::optional<DCB> state;
+    if (std::string(row.port) == "control window") {
+        ASSERT_TRUE(rig.connect());
+        state = lineState();
+    } else {
+        openAndLoad(rig, true, writeFile(L"Firmware.bin", someImage(5000)));
+        // Read while the transfer runs on the line it opened at 9600 baud.
+        std::function<void()> look = [&] {
+            if (!state && rig.text("Label1", "Form2") == L"Bereit.")
+                state = lineState();
+            if (!state)
+                rig.frontEnd.loop().startTimer(10ms, look);
+        };
+        look();
+        rig.click("Command2", "Form2");
+        ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.text("Label1", "Form2") == L"Fertig."; }, 10s));
+    }
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->BaudRate, row.baud);
+    EXPECT_TRUE(state->fBinary);
+    if (kept)
+        EXPECT_EQ(BYTE(state->EvtChar), row.eventChar);
+    else
+        std::printf("[   NOTE   ] the driver does not keep the event character (Wine): only the line settings "
+                    "were read back (EvtChar reads %d)\n",
+                    int(BYTE(state->EvtChar)));
+    EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, EventCharTest,
+                         ::testing::Values(EventCharRow{"control window", 19200, 0x0A},
+                                           EventCharRow{"update transfer", 9600, 0x06}),
+                         [](const auto& info) {
+                             return std::string(info.param.port[0] == 'c' ? "controlWindow" : "updateTransfer");
+                         });
 
 } // namespace
 } // namespace morvandell::win32
