@@ -350,16 +350,28 @@ INSTANTIATE_TEST_SUITE_P(Form2, Silence,
                                            SilenceRow{"recoveryAcknowledgementsStopAfterBlock1015", true, 1015, 1}),
                          RowName());
 
-using Vanishing = ::testing::TestWithParam<bool>;
+struct VanishRow
+{
+    const char* name;
+    bool recovery;
+    int closeAfterFrames;
+    int closeAfterBlock;
+    const char* told; // part of the message
+    const char* bar;
+};
 
+using Vanishing = ::testing::TestWithParam<VanishRow>;
+
+// A vanished device ends the update at once, not by a time limit, with one message.
 TEST_P(Vanishing, deviceIsReportedWithTheBlocksSent)
 {
-    const bool recovery = GetParam();
+    const VanishRow& row = GetParam();
     SimulatorConfig config;
-    config.recovery = recovery;
-    config.closeAfterBlock = 7;
+    config.recovery = row.recovery;
+    config.closeAfterFrames = row.closeAfterFrames;
+    config.closeAfterBlock = row.closeAfterBlock;
     ControlRig rig(config);
-    Form2& f = openAndLoad(rig, imageFile("unplug.bin", 20000));
+    Form2& f = openAndLoad(rig, imageFile("unplug.bin", 100000));
     HeadlessView& v = rig.updateView();
     auto seenOpen = Clock::now(); // the device went later
     rig.every(10ms, [&] {
@@ -368,19 +380,28 @@ TEST_P(Vanishing, deviceIsReportedWithTheBlocksSent)
         seenOpen = Clock::now();
         return true;
     });
-    v.click(recovery ? "Command5" : "Command2");
+    v.click(row.recovery ? "Command5" : "Command2");
     EXPECT_LT(msSince(seenOpen), 2000) << "the loss ends the transfer at once";
     rig.runFor(50ms); // a second report would come now
     ASSERT_EQ(rig.dialogs.messages.size(), 1u) << rig.dialogs.allMessages();
-    EXPECT_PRED2(contains, rig.dialogs.messages[0].text, "7 von 1016 Blöcken");
-    EXPECT_EQ(v.text("ProgressBar1"), "0 % · Block 7/1016 · abgebrochen");
+    const auto& m = rig.dialogs.messages[0];
+    EXPECT_TRUE(contains(m.text, row.told) && m.text != "Timeout") << m.text;
+    EXPECT_EQ(m.icon, ui::Dialogs::Icon::Error);
+    EXPECT_EQ(v.text("ProgressBar1"), row.bar);
     EXPECT_FALSE(f.serialPort().isOpen());
     EXPECT_FALSE(text::startsWith(f.statusText(), "Fertig"));
     EXPECT_EQ(buttonStates(v), "1111");
+    EXPECT_EQ(rig.display().blocksReceived(), std::max(0, row.closeAfterBlock));
 }
 
-INSTANTIATE_TEST_SUITE_P(Form2, Vanishing, ::testing::Bool(),
-                         [](const auto& info) { return std::string(info.param ? "recovery" : "normal"); });
+INSTANTIATE_TEST_SUITE_P(
+    Form2, Vanishing,
+    ::testing::Values(
+        VanishRow{"normalAtBlock7", false, -1, 7, "7 von 1016 Blöcken", "0 % · Block 7/1016 · abgebrochen"},
+        VanishRow{"recoveryAtBlock7", true, -1, 7, "7 von 1016 Blöcken", "0 % · Block 7/1016 · abgebrochen"},
+        VanishRow{"duringTheReadyWait", false, 1, -1, "Com #3", "0 % · Block 0/1016 · abgebrochen"},
+        VanishRow{"atBlock500", false, -1, 500, "500 von 1016", "49 % · Block 500/1016 · abgebrochen"}),
+    RowName());
 
 using ChangedFile = ::testing::TestWithParam<int>;
 
