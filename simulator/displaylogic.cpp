@@ -166,11 +166,23 @@ int DisplayLogic::listeningBaud() const
     return m_rx == Rx::Control ? ControlBaud : UpdateBaud;
 }
 
+DisplayLogic::TimePoint DisplayLogic::adapterPassesOn(TimePoint ready) const
+{
+    // The adapter's latency timer runs on its own; what the display has sent waits for its next tick,
+    // between nothing and the whole period, depending on where the timer stands.
+    if (m_cfg.adapterLatencyMs <= 0)
+        return ready;
+    const Nanoseconds period = ms(m_cfg.adapterLatencyMs);
+    const Nanoseconds since = ready.time_since_epoch();
+    const auto ticks = (since.count() + period.count() - 1) / period.count();
+    return TimePoint(std::chrono::duration_cast<TimePoint::duration>(period * ticks));
+}
+
 void DisplayLogic::send(const Bytes& bytes, Nanoseconds delay, bool isAnswer, bool split, int baud)
 {
     if (m_closed || bytes.empty())
         return;
-    const TimePoint due = std::max(m_now + delay + ms(m_cfg.adapterLatencyMs), m_lastOutput);
+    const TimePoint due = std::max(adapterPassesOn(m_now + delay), m_lastOutput);
     if (isAnswer)
         ++m_pendingAnswers;
     const std::size_t pieces = split ? bytes.size() : 1;
@@ -199,13 +211,20 @@ void DisplayLogic::answer(const Bytes& message, const std::string& what)
         log(text::arg("   (silent, would answer %1)", {what}));
         return;
     }
+    // Answers are given while their frame is handled: m_frameCount is that frame's number.
+    if (m_frameCount == m_cfg.loseAnswerFrame) {
+        log(text::arg("!! answer to frame %1 lost on the line: %2", {m_frameCount, what}));
+        return;
+    }
+    const bool delayed = m_cfg.answerDelayFrame < 1 || m_frameCount == m_cfg.answerDelayFrame;
+    const int delayMs = delayed ? m_cfg.answerDelayMs : 0;
     std::string line = "-> " + what;
-    if (m_cfg.answerDelayMs > 0)
-        line += text::arg(" (after %1 ms)", {m_cfg.answerDelayMs});
+    if (delayMs > 0)
+        line += text::arg(" (after %1 ms)", {delayMs});
     log(line);
     Bytes bytes = m_cfg.noisePrefix;
     append(bytes, message);
-    send(bytes, ms(m_cfg.answerDelayMs), true, m_cfg.splitBytes, ControlBaud);
+    send(bytes, ms(delayMs), true, m_cfg.splitBytes, ControlBaud);
 }
 
 void DisplayLogic::noteWrongSpeed(int count, int baud, int listening)

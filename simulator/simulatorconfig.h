@@ -17,6 +17,8 @@ struct SimulatorConfig
     Bytes resetText = asciiBytes("Reset");        // text message answering the reset frame
     bool silent = false;                          // never answer anything (control mode)
     int answerDelayMs = 0;                        // delay before every answer message
+    int answerDelayFrame = -1;                    // with N >= 1: the delay applies to frame N's answer only
+    int loseAnswerFrame = -1;                     // frame N's answer (1-based) is lost on the line
     bool splitBytes = false;                      // send every message byte by byte, 1 ms apart
     Bytes noisePrefix;                            // bytes sent before every message
     int closeAfterFrames = -1; // close the device on receiving frame N (1-based), before answering
@@ -34,7 +36,7 @@ struct SimulatorConfig
     bool pace9600 = false;      // take bytes at the 9600-baud byte time (about 1.04 ms each)
     int ackDelayMs = 0;         // extra delay before each acknowledgement
     int ackDelayBlock = -1;     // with k >= 1: the extra delay applies to block k's acknowledgement only
-    int adapterLatencyMs = 0;   // every answer held back this long (a USB adapter's latency timer)
+    int adapterLatencyMs = 0;   // a USB adapter's latency timer: every answer waits for its next tick (up to this long)
     std::string imageOut;       // write the received image here (UTF-8 path) when the transfer completes
 
     // --- the line ---
