@@ -448,20 +448,23 @@ void CliTool::onProgress(int blocksSent, const std::string& text)
 
 int CliTool::flash()
 {
+    // Read once: what is hashed and printed here is what is sent.
     std::string error;
-    const std::optional<std::int64_t> length = FirmwareImage::measure(m_inv.image, &error);
-    if (!length) {
+    const std::optional<FirmwareImage> image = FirmwareImage::load(m_inv.image, &error);
+    if (!image) {
         fail(error);
         return ExitStatus::FileFailed;
     }
-    if (FirmwareImage::isTooLarge(*length)) {
+    if (FirmwareImage::isTooLarge(image->length())) {
         fail(text::arg("Datei zu groß! %1 hat %2 Bytes, höchstens %3 sind erlaubt.",
-                       {m_inv.image, static_cast<long long>(*length),
+                       {m_inv.image, static_cast<long long>(image->length()),
                         static_cast<long long>(FirmwareImage::SizeLimit)}));
         return ExitStatus::FileFailed;
     }
     if (const auto failed = openPort())
         return *failed;
+    print(text::arg("Firmware: %1, %2 Bytes, SHA-256 %3",
+                    {m_inv.image, static_cast<long long>(image->length()), image->sha256()}));
 
     const auto mode = m_inv.recovery ? UpdateProtocol::Mode::Recovery : UpdateProtocol::Mode::Normal;
     UpdateTransfer transfer(*m_port);
@@ -474,7 +477,7 @@ int CliTool::flash()
     m_progressOnTerminal = morvandell_isatty(m_err) == 1;
     transfer.progress.connect([this](int blocks, int, const std::string& text) { onProgress(blocks, text); });
 
-    const UpdateTransfer::Outcome outcome = transfer.run(mode, m_inv.image, *length);
+    const UpdateTransfer::Outcome outcome = transfer.run(mode, *image);
     if (m_progressOnTerminal && m_progressStep >= 0)
         std::fputc('\n', m_err);
     m_progressStep = -1;
@@ -519,9 +522,10 @@ int CliTool::flash()
         return status;
     }
 
-    // "Fertig" once the last block is out; "Fertig." when the display reports completion.
+    // Every block was taken by the driver ("Fertig"); done only when the display reports the end with
+    // its completion byte ("Fertig."), also after a last block that got a lone acknowledgement.
     bool completed = transfer.protocol().completed;
-    if (!completed && mode == UpdateProtocol::Mode::Normal && m_port->isOpen()) {
+    if (!completed && !m_lost && m_port->isOpen()) {
         m_firmware.reset();
         completed = m_wait.waitUntil([this] { return m_firmware.has_value(); }, CompletionTimeout) ==
                     EventWait::Result::Satisfied;
@@ -529,7 +533,22 @@ int CliTool::flash()
     if (m_interrupt.isInterrupted())
         return interruptedStatus();
     print(completed ? "Fertig." : "Fertig");
-    return ExitStatus::Done;
+    if (completed)
+        return ExitStatus::Done;
+    const std::string advice = text::arg("Ob die neue Firmware läuft, zeigt das Display nach einem Neustart; "
+                                         "sonst sendet %1 sie erneut.",
+                                         {resend});
+    if (m_lost || !m_port->isOpen())
+        fail(text::arg("Alle %1 Blöcke wurden gesendet, dann brach die Verbindung zu Com #%2 ab (%3): das Display "
+                       "hat das Ende des Updates nicht bestätigt. %4",
+                       {UpdateProtocol::BlockCount, m_number,
+                        m_lostReason.empty() ? m_port->lastErrorText() : m_lostReason, advice}));
+    else
+        fail(text::arg("Alle %1 Blöcke wurden gesendet, aber das Display an Com #%2 hat das Ende des Updates nicht "
+                       "innerhalb von %3 ms bestätigt (kein Abschlussbyte 0x07). %4",
+                       {UpdateProtocol::BlockCount, m_number,
+                        static_cast<long long>(CompletionTimeout.count()), advice}));
+    return ExitStatus::Unconfirmed;
 }
 
 int CliTool::doctor()

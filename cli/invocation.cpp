@@ -247,8 +247,9 @@ std::string Invocation::usage()
            "  --trace FILE      schreibt jedes gesendete und empfangene Byte mit Zeit in FILE\n"
            "\n"
            "Exit-Status: 0 erledigt, 1 falscher Aufruf, 2 Port nicht zu öffnen, 3 keine Antwort in der\n"
-           "Zeit, 4 Gerät getrennt, 5 Datei nicht lesbar oder abgelehnt, 7 das Display hat einen Datensatz\n"
-           "anders gespeichert als gesendet, 130 mit Strg+C abgebrochen.\n";
+           "Zeit, 4 Gerät getrennt, 5 Datei nicht lesbar oder abgelehnt, 6 Firmware gesendet, aber das\n"
+           "Display hat das Ende nicht bestätigt, 7 das Display hat einen Datensatz anders gespeichert als\n"
+           "gesendet, 130 mit Strg+C abgebrochen.\n";
 }
 
 } // namespace morvandell

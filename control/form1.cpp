@@ -35,7 +35,7 @@ Form1::Form1(ui::FrontEnd& frontEnd, std::shared_ptr<const PortDirectory> ports)
     MSComm1.setTrace(&m_trace);
     MSComm1.received.connect([this] { MSComm1_OnComm(); });
     MSComm1.deviceLost.connect([this](const std::string& reason) { onDeviceLost(reason); });
-    replyWait.waitingChanged.connect([this](bool waiting) { setSendingEnabled(!waiting); });
+    replyWait.waitingChanged.connect([this](bool) { updateControlStates(); });
     Form_Load();
 }
 
@@ -60,8 +60,19 @@ int Form1::slotOfList(const std::string& control) const
     return 0;
 }
 
+namespace {
+
+// The buttons whose handlers open a dialog or wait for the display.
+constexpr const char* HeldDuringUpdate[] = {"Command1", "Command2", "Command3", "Command5", "Command6"};
+
+} // namespace
+
 void Form1::click(const std::string& control)
 {
+    if (m_updateTransferring)
+        for (const char* held : HeldDuringUpdate)
+            if (control == held)
+                return;
     if (control == "Combo5")
         Combo5_Click();
     else if (control == "Command3")
@@ -102,10 +113,12 @@ void Form1::command(const std::string& id)
 
 bool Form1::commandEnabled(const std::string& id) const
 {
-    // A file dialog opened during a reply wait would hold the wait up; a load would change the slots
-    // under a running write.
+    // A file dialog opened during a reply wait or the update window's transfer would hold it up; a load
+    // would change the slots under a running write.
     if (id == SaveProfileCommand || id == LoadProfileCommand)
-        return !replyWait.isWaiting();
+        return !replyWait.isWaiting() && !m_updateTransferring;
+    if (id == SaveTraceCommand)
+        return !m_updateTransferring;
     return true;
 }
 
@@ -213,6 +226,12 @@ void Form1::Command4_Click()
         };
         m_form2 = std::make_unique<Form2>(m_frontEnd, std::move(host), m_ports);
         m_form2->serialPort().setTrace(&m_trace);
+        m_form2->transferringChanged.connect([this, alive](bool transferring) {
+            if (!alive.lock())
+                return;
+            m_updateTransferring = transferring;
+            updateControlStates();
+        });
     }
     m_form2->loadAndShow();
 }
@@ -314,13 +333,20 @@ bool Form1::sendAndWait(const Bytes& frame)
     return reportReply(m_writer.sendAndWait(frame));
 }
 
-void Form1::setSendingEnabled(bool enabled)
+void Form1::updateControlStates()
 {
     if (!m_view)
         return;
+    const bool waiting = replyWait.isWaiting();
+    const ui::FormSpec spec = definition(); // the tool tips the buttons have without a transfer
+    for (const char* button : HeldDuringUpdate) {
+        const bool heldByWait = waiting && std::string(button) != "Command1";
+        m_view->setEnabled(button, !m_updateTransferring && !heldByWait);
+        const ui::ControlSpec* def = spec.find(button);
+        m_view->setToolTip(button, m_updateTransferring ? UnavailableDuringUpdate : def ? def->toolTip : "");
+    }
     // Firmwareupdate too: the update window would take the port over under the wait.
-    for (const char* button : {"Command2", "Command6", "Command5", "Command3", "Command4"})
-        m_view->setEnabled(button, enabled);
+    m_view->setEnabled("Command4", !waiting);
 }
 
 // --- reset, slot data, settings ------------------------------------------------------------------------

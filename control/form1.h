@@ -29,6 +29,9 @@ class Form1 : public ui::FormEvents, public ControlState
 public:
     // Time limit of every reply wait.
     static constexpr int ReplyTimeoutMs = 3000;
+    // While the update window sends the firmware, the controls whose handlers open a dialog or wait for
+    // the display (either would hold the transfer up) are disabled, with this tool tip.
+    static constexpr const char* UnavailableDuringUpdate = "Während des Firmware-Updates nicht verfügbar.";
 
     // Command ids of the window's context menu (with their shortcuts) and of the log's context menu.
     static constexpr const char* SaveProfileCommand = "saveProfile"; // Ctrl+S
@@ -113,7 +116,8 @@ public:
 
 private:
     void onDeviceLost(const std::string& reason);
-    void setSendingEnabled(bool enabled);
+    // Enables the buttons as the reply wait and the update window's transfer allow.
+    void updateControlStates();
     bool writeFrame(const Bytes& frame);
     bool reportReply(DisplayWriter::Result result);
     // After a write: one message listing every record the display stored otherwise than sent.
@@ -143,6 +147,7 @@ private:
     std::unique_ptr<Form2> m_form2;               // created on first use
     std::optional<std::string> m_lastLogDefinition; // the file dialog's remembered name
     bool m_closing = false;
+    bool m_updateTransferring = false; // the update window sends the firmware
     std::vector<int> m_portEntries;
     std::vector<std::string> m_portToolTips;
     std::optional<PortList::Pending> m_startUpScan; // running while the window is built

@@ -116,4 +116,12 @@ std::string LineSettings::toString() const
     return std::to_string(baudRate) + ',' + parityChar + ',' + std::to_string(dataBits) + ',' + stop;
 }
 
+std::chrono::milliseconds LineSettings::lineTime(std::size_t bytes) const
+{
+    const std::uint64_t halfBits = 2 * (1 + std::uint64_t(dataBits) + (parity == Parity::None ? 0 : 1)) +
+                                   (stopBits == StopBits::One ? 2 : stopBits == StopBits::OneAndHalf ? 3 : 4);
+    const std::uint64_t baud = std::uint64_t(baudRate > 0 ? baudRate : 1);
+    return std::chrono::milliseconds((std::uint64_t(bytes) * halfBits * 1000 + 2 * baud - 1) / (2 * baud));
+}
+
 } // namespace morvandell

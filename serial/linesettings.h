@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,6 +29,8 @@ struct LineSettings
     // says why (German).
     static std::optional<LineSettings> parse(std::string_view text, std::string* error = nullptr);
     std::string toString() const;
+    // How long `bytes` take on the line (start bit, data bits, parity, stop bits each), rounded up.
+    std::chrono::milliseconds lineTime(std::size_t bytes) const;
 
     friend bool operator==(const LineSettings& a, const LineSettings& b)
     {

@@ -44,12 +44,20 @@ public:
     // came before are still appended first.
     virtual bool takeInput(Bytes& out, std::string* reason) = 0;
 
-    // Hands all bytes to the driver in order, without waiting for them to leave the port. False with
-    // *error (German) when the device refuses them.
+    // A write or drain waits at most the line time of what it waits for, plus this.
+    static constexpr std::chrono::milliseconds Slack{1000};
+
+    // Hands all bytes to the driver in order and returns once the driver has taken them (not once they
+    // have left the port): a POSIX write() took the last byte, a Windows write completed. It waits at
+    // most the line time of these bytes and of what the driver still held before them, plus Slack.
+    // False with *error (German) when the device refuses them or does not take them in time: the
+    // failure belongs to these bytes, never to a later write.
     virtual bool write(const Byte* data, std::size_t size, std::string* error) = 0;
 
-    // Waits until every written byte has left the port (or the device failed).
-    virtual bool drain() = 0;
+    // Waits until every written byte has left the driver's output queue, at most the line time of what
+    // it holds plus Slack. False with *error (German) when the device failed or the time ran out.
+    // Closing (the destructor) never waits: whatever a drain could not send is discarded.
+    virtual bool drain(std::string* error) = 0;
 
     // Sleeps in the kernel until input is there or `limit` passes, without running the event loop.
     // True when input is there.

@@ -105,28 +105,43 @@ int SerialService::errorFor(Cause cause)
     return SerialError::OpenFailed;
 }
 
-void SerialService::closeDevice()
+bool SerialService::closeDevice()
 {
     if (m_watch) {
         m_loop.unwatch(m_watch);
         m_watch = 0;
     }
-    m_device.reset(); // drains first, unless the device is gone
+    // What could not leave in time is given up; closing itself never waits.
+    const bool drained = !m_lost && drain();
+    m_device.reset();
+    return drained;
 }
 
-void SerialService::close()
+bool SerialService::close()
 {
     if (!m_device)
-        return;
-    closeDevice();
+        return true;
+    const bool drained = closeDevice();
     m_input.clear();
-    if (m_trace)
+    if (m_trace) {
+        if (!drained)
+            m_trace->note("Nicht gesendet: " + m_lastErrorText);
         m_trace->noteClosed(m_commPort);
+    }
+    return drained;
 }
 
 bool SerialService::drain()
 {
-    return m_device && m_device->drain();
+    if (!m_device) {
+        fail(SerialError::NotOpen, m_lost ? "Gerät getrennt" : "Port ist nicht geöffnet");
+        return false;
+    }
+    std::string error;
+    if (m_device->drain(&error))
+        return true;
+    fail(SerialError::WriteFailed, error.empty() ? "Schreibfehler" : error);
+    return false;
 }
 
 bool SerialService::output(const Byte* data, std::size_t size)

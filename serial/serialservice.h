@@ -57,11 +57,15 @@ public:
 
     // Opens port commPort() with the current settings and discards stale input.
     bool open();
-    // Lets every written byte leave the port, then closes. Closing a closed port does nothing.
-    void close();
+    // Lets every written byte leave the port (at most their line time plus a slack), then closes.
+    // False, with the error set, when some of them did not leave: they are given up. Closing a closed
+    // port does nothing (true).
+    bool close();
     bool isOpen() const { return m_device != nullptr; }
 
-    // Hands the bytes to the port unchanged, in order. False when the port is closed or refuses them.
+    // Hands the bytes to the port unchanged, in order, and returns once the driver has taken them (at
+    // most their line time plus a slack). False when the port is closed, refuses them or does not take
+    // them in time: the error belongs to these bytes.
     bool output(const Bytes& bytes) { return output(bytes.data(), bytes.size()); }
     bool output(const Byte* data, std::size_t size);
     // Every received byte not yet read.
@@ -70,7 +74,8 @@ public:
     // that arrives is announced through received() before this returns. For answers that come at once:
     // keep the limit short, the window does not repaint meanwhile.
     bool waitForInput(std::chrono::milliseconds limit);
-    // Blocks until every byte handed to output() has left the port (or the device failed).
+    // Blocks until every byte handed to output() has left the port, at most their line time plus a
+    // slack. False, with the error set, when the device failed or the time ran out.
     bool drain();
 
     // The error number an open failing for `cause` reports: 8012 for a busy port and for no permission.
@@ -102,7 +107,7 @@ private:
     void fail(int number, std::string text, Cause cause = Cause::Other);
     void takeInput();
     void lose(const std::string& reason);
-    void closeDevice();
+    bool closeDevice();
 
     EventLoop& m_loop;
     std::shared_ptr<const PortDirectory> m_directory;

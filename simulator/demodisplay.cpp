@@ -213,9 +213,11 @@ public:
     }
 
     // The bytes are with the display as soon as they are written.
-    bool drain() override
+    bool drain(std::string* error) override
     {
         std::lock_guard<std::mutex> lock(m_core->mutex);
+        if (m_port->gone && error)
+            *error = GoneReason;
         return !m_port->gone;
     }
 

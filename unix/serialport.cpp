@@ -7,6 +7,7 @@
 #include "unix/customspeed.h"
 #include "unix/lockfile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -15,6 +16,8 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <thread>
+#include <utility>
 #include <unistd.h>
 
 
@@ -120,17 +123,21 @@ bool configure(int fd, const LineSettings& s, std::string* why)
 class PosixSerialDevice final : public SerialDevice
 {
 public:
-    PosixSerialDevice(int fd, std::string path, LockFile lock, LowLatency::Outcome lowLatency)
+    PosixSerialDevice(int fd, std::string path, LockFile lock, LowLatency::Outcome lowLatency,
+                      const LineSettings& settings)
         : m_fd(fd)
         , m_path(std::move(path))
         , m_lock(std::move(lock))
         , m_lowLatency(lowLatency)
+        , m_settings(settings)
     {}
 
     ~PosixSerialDevice() override
     {
-        if (!m_gone)
-            drain();
+        // Whatever a drain left in the queue is given up: a USB serial driver would otherwise hold
+        // close() for its closing_wait (30 s by default) with output pending.
+        if (!m_gone && outputQueue() > 0)
+            ::tcflush(m_fd, TCOFLUSH);
         ::close(m_fd);
         m_lock.release();
     }
@@ -172,6 +179,14 @@ public:
 
     bool write(const Byte* data, std::size_t size, std::string* error) override
     {
+        if (m_gone) {
+            if (error)
+                *error = m_reason;
+            return false;
+        }
+        // The driver may still hold earlier bytes: they go first.
+        const auto start = Clock::now();
+        const auto deadline = start + m_settings.lineTime(outputQueue() + size) + Slack;
         std::size_t done = 0;
         while (done < size) {
             const ssize_t n = ::write(m_fd, data + done, size - done);
@@ -182,15 +197,35 @@ public:
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                // The driver's buffer is full: wait until it takes more (at most 2 s without progress).
+                // The driver's buffer is full: wait until it takes more, within the time limit.
                 pollfd p{m_fd, POLLOUT, 0};
-                if (::poll(&p, 1, 2000) == 1 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+                int ready = 0;
+                for (;;) {
+                    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+                    if (left.count() <= 0)
+                        break;
+                    ready = ::poll(&p, 1, int(std::min<long long>(left.count(), 60000)));
+                    if (ready != 0 && !(ready < 0 && errno == EINTR))
+                        break;
+                }
+                if (ready < 0) {
+                    if (error)
+                        *error = "Schreibfehler: " + errnoText(errno);
+                    return false;
+                }
+                if (ready == 1 && !(p.revents & (POLLHUP | POLLERR | POLLNVAL)))
                     continue;
-                if (error)
-                    *error = (p.revents & (POLLHUP | POLLERR)) ? "die Leitung wurde getrennt"
-                                                               : "der Port nimmt keine Daten an (Zeitüberschreitung)";
-                if (p.revents & (POLLHUP | POLLERR))
+                if (ready == 1) {
                     markGone(0, true);
+                    if (error)
+                        *error = m_reason;
+                    return false;
+                }
+                if (error)
+                    *error = text::arg("der Port nimmt keine Daten an: %1 von %2 Bytes in %3 ms übernommen "
+                                       "(Zeitüberschreitung)",
+                                       {static_cast<long long>(done), static_cast<long long>(size),
+                                        static_cast<long long>(msSince(start))});
                 return false;
             }
             const int e = n < 0 ? errno : EIO;
@@ -200,17 +235,37 @@ public:
                 *error = "Schreibfehler: " + errnoText(e);
             return false;
         }
+        m_unsettled = std::min(m_unsettled + size, AdapterBuffer);
         return true;
     }
 
-    bool drain() override
+    bool drain(std::string* error) override
     {
-        if (m_gone)
+        if (m_gone) {
+            if (error)
+                *error = m_reason;
             return false;
-        while (::tcdrain(m_fd) != 0) {
-            if (errno != EINTR)
-                return false;
         }
+        // tcdrain() has no time limit: the output queue is watched instead, for as long as its bytes
+        // take on the line plus the slack.
+        const auto start = Clock::now();
+        std::size_t pending = outputQueue();
+        const auto deadline = start + m_settings.lineTime(pending) + Slack;
+        while (pending > 0) {
+            if (Clock::now() >= deadline) {
+                if (error)
+                    *error = text::arg("%1 Bytes haben den Port nicht innerhalb von %2 ms verlassen; der Treiber "
+                                       "sendet nicht (Zeitüberschreitung)",
+                                       {static_cast<long long>(pending), static_cast<long long>(msSince(start))});
+                return false;
+            }
+            // A byte takes about 1 ms at 9600 baud: a look every few of them.
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            pending = outputQueue();
+        }
+        // The driver's queue does not count what an adapter holds in its own transmit buffer: the last
+        // bytes written get their line time to leave it.
+        std::this_thread::sleep_for(m_settings.lineTime(std::exchange(m_unsettled, 0)));
         return true;
     }
 
@@ -229,6 +284,23 @@ public:
     LowLatency::Outcome lowLatency() const override { return m_lowLatency; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    static long long msSince(Clock::time_point start)
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    }
+
+    // Bytes the driver holds that have not left the port; 0 when it cannot tell (a pseudo-terminal
+    // hands them to its other end at once).
+    std::size_t outputQueue() const
+    {
+        int pending = 0;
+        if (::ioctl(m_fd, TIOCOUTQ, &pending) != 0 || pending < 0)
+            return 0;
+        return std::size_t(pending);
+    }
+
     void markGone(int error, bool hungUp)
     {
         if (m_gone)
@@ -249,6 +321,10 @@ private:
     std::string m_path;
     LockFile m_lock;
     LowLatency::Outcome m_lowLatency;
+    LineSettings m_settings;
+    // Bytes written since the last drain, up to what an adapter's transmit buffer holds.
+    static constexpr std::size_t AdapterBuffer = 256;
+    std::size_t m_unsettled = 0;
     bool m_gone = false;
     std::string m_reason;
 };
@@ -312,7 +388,8 @@ public:
         // Answers of one byte must not wait for a USB adapter's latency timer.
         const LowLatency::Outcome lowLatency = LowLatency::request(fd);
         ::tcflush(fd, TCIFLUSH); // input from before the open is stale
-        return std::make_unique<PosixSerialDevice>(fd, real.empty() ? device : real, std::move(lock), lowLatency);
+        return std::make_unique<PosixSerialDevice>(fd, real.empty() ? device : real, std::move(lock), lowLatency,
+                                                   settings);
     }
 
     bool exists(const std::string& device) const override { return files::exists(device); }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
 #include <system_error>
 
 namespace morvandell {
@@ -27,21 +28,47 @@ std::string systemReason(int error)
     return std::generic_category().message(error);
 }
 
-// The length of an open file, from the stream's end; the read position is left at the start.
-std::optional<std::int64_t> lengthOf(std::ifstream& file)
+struct Scan
 {
-    file.seekg(0, std::ios::end);
-    const std::streamoff end = file.tellg();
-    file.clear();
-    file.seekg(0, std::ios::beg);
-    if (end < 0)
+    std::int64_t length = 0;
+    std::string sha256;
+};
+
+// Reads the whole file once, from start to end: its length and SHA-256, and its first bytes (up to
+// one transfer's worth) into *kept when asked. Nothing, with *error set to errno, when it cannot be
+// opened or read.
+std::optional<Scan> scan(const std::string& path, Bytes* kept, int* error)
+{
+    errno = 0;
+    std::ifstream file(files::toPath(path), std::ios::binary);
+    if (!file.is_open()) {
+        *error = errno;
         return std::nullopt;
-    return std::int64_t(end);
+    }
+    Scan result;
+    Sha256 hash;
+    Byte buffer[16384];
+    while (file) {
+        file.read(reinterpret_cast<char*>(buffer), sizeof buffer);
+        const auto got = std::size_t(file.gcount());
+        hash.add(buffer, got);
+        if (kept && kept->size() < std::size_t(UpdateProtocol::TransferSize)) {
+            const std::size_t take = std::min(got, std::size_t(UpdateProtocol::TransferSize) - kept->size());
+            append(*kept, buffer, take);
+        }
+        result.length += std::int64_t(got);
+    }
+    if (!file.eof()) { // a read error, not the end
+        *error = errno;
+        return std::nullopt;
+    }
+    result.sha256 = Sha256::hex(hash.finish());
+    return result;
 }
 
 } // namespace
 
-std::optional<std::int64_t> FirmwareImage::measure(const std::string& path, std::string* error)
+std::optional<FirmwareImage> FirmwareImage::load(const std::string& path, std::string* error)
 {
     if (!files::exists(path)) {
         *error = text::arg("Die Datei „%1“ existiert nicht.", {shown(path)});
@@ -51,123 +78,70 @@ std::optional<std::int64_t> FirmwareImage::measure(const std::string& path, std:
         *error = text::arg("„%1“ ist keine Datei.", {shown(path)});
         return std::nullopt;
     }
-    errno = 0;
-    std::ifstream file(files::toPath(path), std::ios::binary);
-    std::optional<std::int64_t> length;
-    if (file.is_open())
-        length = lengthOf(file);
-    if (!length) {
-        *error =
-            text::arg("Die Datei „%1“ kann nicht gelesen werden: %2", {shown(path), systemReason(errno)});
+    FirmwareImage image;
+    int why = 0;
+    const std::optional<Scan> read = scan(path, &image.m_bytes, &why);
+    if (!read) {
+        *error = text::arg("Die Datei „%1“ kann nicht gelesen werden: %2", {shown(path), systemReason(why)});
         return std::nullopt;
     }
-    return length;
+    image.m_path = path;
+    image.m_length = read->length;
+    image.m_sha256 = read->sha256;
+    return image;
 }
 
-std::string FirmwareImage::sha256(const std::string& path)
+bool FirmwareImage::unchanged(std::string* error) const
 {
-    std::ifstream file(files::toPath(path), std::ios::binary);
-    if (!file.is_open())
-        return {};
-    Sha256 hash;
-    Byte buffer[16384];
-    while (file) {
-        file.read(reinterpret_cast<char*>(buffer), sizeof buffer);
-        hash.add(buffer, std::size_t(file.gcount()));
-    }
-    if (!file.eof())
-        return {}; // a read error, not the end
-    return Sha256::hex(hash.finish());
-}
-
-std::string FirmwareImage::summary(const std::string& path, std::int64_t length)
-{
-    const std::string digest = sha256(path);
-    return text::arg("%1\n%2 Bytes\nSHA-256 %3", {files::fileName(path), length,
-                                                  digest.empty() ? std::string("(nicht lesbar)") : digest});
-}
-
-FirmwareImage::FirmwareImage(std::string path, std::int64_t recordedLength)
-    : m_path(std::move(path))
-    , m_recordedLength(std::max<std::int64_t>(recordedLength, 0))
-{}
-
-std::int64_t FirmwareImage::bytesFromFile() const
-{
-    return std::min<std::int64_t>(m_recordedLength, UpdateProtocol::TransferSize);
-}
-
-bool FirmwareImage::open(std::string* error)
-{
-    m_file.close();
-    m_file.clear();
-    if (!files::exists(m_path)) {
-        *error = text::arg("Die Firmware-Datei „%1“ existiert nicht mehr.", {shown(m_path)});
+    const std::string again = " Es wurde nichts gesendet; bitte die Datei neu laden.";
+    if (!files::isRegularFile(m_path)) {
+        *error = text::arg("Die Firmware-Datei „%1“ existiert seit dem Laden nicht mehr.", {shown(m_path)}) + again;
         return false;
     }
-    // Unbuffered: every block is one positioned read of the file as it is now.
-    m_file.rdbuf()->pubsetbuf(nullptr, 0);
-    errno = 0;
-    m_file.open(files::toPath(m_path), std::ios::binary);
-    std::optional<std::int64_t> length;
-    if (m_file.is_open())
-        length = lengthOf(m_file);
-    if (!length) {
-        *error = text::arg("Die Firmware-Datei „%1“ kann nicht geöffnet werden: %2",
-                           {shown(m_path), systemReason(errno)});
-        m_file.close();
+    int why = 0;
+    const std::optional<Scan> now = scan(m_path, nullptr, &why);
+    if (!now) {
+        *error = text::arg("Die Firmware-Datei „%1“ kann seit dem Laden nicht mehr gelesen werden: %2.",
+                           {shown(m_path), systemReason(why)}) +
+                 again;
         return false;
     }
-    if (*length < bytesFromFile()) {
-        *error = text::arg("Die Firmware-Datei „%1“ ist seit dem Laden kürzer geworden (%2 statt %3 Bytes). "
-                           "Bitte die Datei neu laden.",
-                           {shown(m_path), *length, m_recordedLength});
-        m_file.close();
+    if (now->length != m_length) {
+        *error = text::arg("Die Firmware-Datei „%1“ hat sich seit dem Laden geändert (jetzt %2 statt %3 Bytes).",
+                           {shown(m_path), now->length, m_length}) +
+                 again;
+        return false;
+    }
+    if (now->sha256 != m_sha256) {
+        *error = text::arg("Die Firmware-Datei „%1“ hat sich seit dem Laden geändert (gleiche Größe, anderer "
+                           "Inhalt: die SHA-256-Prüfsumme weicht ab).",
+                           {shown(m_path)}) +
+                 again;
         return false;
     }
     return true;
 }
 
-std::optional<Bytes> FirmwareImage::block(int block, std::string* error)
+void FirmwareImage::readBlock(int block, Byte* out) const
+{
+    const std::int64_t offset = std::int64_t(std::clamp(block, 1, UpdateProtocol::BlockCount) - 1) *
+                                UpdateProtocol::BlockSize;
+    const std::int64_t fromFile = std::clamp<std::int64_t>(bytesFromFile() - offset, 0, UpdateProtocol::BlockSize);
+    if (fromFile > 0)
+        std::copy_n(m_bytes.begin() + offset, fromFile, out);
+    std::fill(out + fromFile, out + UpdateProtocol::BlockSize, Padding);
+}
+
+Bytes FirmwareImage::block(int block) const
 {
     Bytes bytes(UpdateProtocol::BlockSize, Padding);
-    if (!readBlock(block, bytes.data(), error))
-        return std::nullopt;
+    readBlock(block, bytes.data());
     return bytes;
 }
 
-bool FirmwareImage::readBlock(int block, Byte* out, std::string* error)
+std::string FirmwareImage::summary() const
 {
-    if (block < 1 || block > UpdateProtocol::BlockCount) {
-        *error = text::arg("Block %1 gibt es nicht.", {block});
-        return false;
-    }
-    const std::int64_t offset = std::int64_t(block - 1) * UpdateProtocol::BlockSize;
-    const std::int64_t fromFile =
-        std::clamp<std::int64_t>(bytesFromFile() - offset, 0, UpdateProtocol::BlockSize);
-    std::fill(out + fromFile, out + UpdateProtocol::BlockSize, Padding);
-    if (fromFile == 0)
-        return true;
-    if (!m_file.is_open()) {
-        *error = "Die Firmware-Datei ist nicht geöffnet.";
-        return false;
-    }
-    errno = 0;
-    m_file.clear();
-    std::int64_t got = -1;
-    if (m_file.seekg(offset, std::ios::beg)) {
-        m_file.read(reinterpret_cast<char*>(out), std::streamsize(fromFile));
-        got = m_file.gcount();
-    }
-    if (got == fromFile)
-        return true;
-    const bool shorter = got >= 0 && m_file.eof();
-    *error = text::arg(
-        "Block %1 der Firmware-Datei „%2“ kann nicht gelesen werden: %3",
-        {block, shown(m_path),
-         shorter ? std::string("die Datei ist seit dem Laden kürzer geworden") : systemReason(errno)});
-    m_file.clear();
-    return false;
+    return text::arg("%1\n%2 Bytes\nSHA-256 %3", {files::fileName(m_path), m_length, m_sha256});
 }
 
 } // namespace morvandell

@@ -104,6 +104,7 @@ void Form2::resetControls()
     m_view->setText("ProgressBar1", "");
     imagePath.clear();
     imageLength.reset();
+    m_image.reset();
     m_hasPort = false;
     MSComm1.close();
     MSComm1.setSettings(LineSettings().toString());
@@ -246,16 +247,22 @@ bool Form2::askToStopTransfer(ui::FormView* owner, std::function<void()> afterSt
                   {m_transfer.blocksSent(), UpdateProtocol::BlockCount});
     const bool otherWindow = owner != m_view.get();
     std::weak_ptr<bool> alive = m_alive;
+    const int asked = ++m_questionsAsked;
+    const int about = m_transfersStarted; // the transfer the question is about
     m_stopQuestion = dialogs().askWithoutBlocking(
-        owner, Caption, question, [this, alive, otherWindow, afterStop = std::move(afterStop)](bool yes) {
+        owner, Caption, question,
+        [this, alive, otherWindow, asked, about, afterStop = std::move(afterStop)](bool yes) {
             if (!alive.lock())
                 return;
-            // The question object is the front end's, which is answering now: let it go afterwards.
-            std::shared_ptr<ui::Dialogs::Question> answered(std::move(m_stopQuestion));
-            m_frontEnd.loop().post([answered] {});
+            if (asked == m_questionsAsked && m_stopQuestion) {
+                // The question object is the front end's, which is answering now: let it go afterwards.
+                std::shared_ptr<ui::Dialogs::Question> answered(std::move(m_stopQuestion));
+                m_frontEnd.loop().post([answered] {});
+            }
             if (!yes)
                 return;
-            if (!isTransferring()) {
+            if (!isTransferring() || about != m_transfersStarted) {
+                // "Ja" given while the transfer ended: the window closes as after "Ja", nothing to stop.
                 afterStop();
                 return;
             }
@@ -327,16 +334,18 @@ void Form2::Command1_Click()
         dialogs().openFileName(m_view.get(), "Open", files::programFolder(), "Binary Files (*.bin)");
     if (!name || name->empty())
         return; // Cancel keeps the previous choice
+    // Read once: what the tool tip shows is what a transfer sends.
     std::string error;
-    const std::optional<std::int64_t> length = FirmwareImage::measure(*name, &error);
-    if (!length) {
+    std::optional<FirmwareImage> loaded = FirmwareImage::load(*name, &error);
+    if (!loaded) {
         showError(error);
         return;
     }
+    m_image = std::move(loaded);
     imagePath = *name;
-    imageLength = *length;
-    m_view->setToolTip("Command1", FirmwareImage::summary(imagePath, *length));
-    if (FirmwareImage::isTooLarge(*length))
+    imageLength = m_image->length();
+    m_view->setToolTip("Command1", m_image->summary());
+    if (FirmwareImage::isTooLarge(*imageLength))
         showError("Datei zu groß!");
     m_view->setEnabled("Command2", true);
     m_view->setEnabled("Command5", true);
@@ -388,6 +397,10 @@ void Form2::Command5_Click()
 
 void Form2::runTransfer(UpdateProtocol::Mode mode)
 {
+    if (!m_image || m_image->path() != imagePath || m_image->length() != imageLength) {
+        showError("Es ist keine Firmware-Datei geladen. Bitte zuerst mit „Load File“ eine Datei wählen.");
+        return;
+    }
     const bool loadWasEnabled = m_view->isEnabled("Command1");
     const bool portOpenWasEnabled = m_view->isEnabled("Command4");
     for (const char* button : {"Command1", "Command2", "Command4", "Command5"})
@@ -399,9 +412,13 @@ void Form2::runTransfer(UpdateProtocol::Mode mode)
     m_view->setText("ProgressBar1", UpdateProtocol::progressText(0, std::nullopt));
 
     std::weak_ptr<bool> alive = m_alive;
-    const UpdateTransfer::Outcome outcome = m_transfer.run(mode, imagePath, *imageLength);
+    const FirmwareImage image = *m_image; // a load under the transfer changes nothing sent
+    ++m_transfersStarted;
+    transferringChanged(true);
+    const UpdateTransfer::Outcome outcome = m_transfer.run(mode, image);
     if (!alive.lock())
         return; // the window went away under the transfer
+    transferringChanged(false);
     withdrawStopQuestion();
     const auto afterStop = std::exchange(m_afterStop, nullptr);
     if (!m_loaded)
@@ -435,11 +452,14 @@ void Form2::runTransfer(UpdateProtocol::Mode mode)
         return;
     }
     // A completion byte that already came ("Fertig.") says more than "Fertig"; keep it.
-    if (m_transfer.protocol().completed)
-        return;
-    if (mode == UpdateProtocol::Mode::Normal)
-        m_view->setBackColor("Label1", Green);
-    setStatus("Fertig");
+    if (!m_transfer.protocol().completed) {
+        if (mode == UpdateProtocol::Mode::Normal)
+            m_view->setBackColor("Label1", Green);
+        setStatus("Fertig");
+    }
+    // "Ja" came too late to stop anything: the window closes as it was asked to.
+    if (afterStop)
+        afterStop();
 }
 
 void Form2::onProgress(int blocksSent, int imagePos, const std::string& text)

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "platform/signal.h"
 #include "serial/serialservice.h"
 #include "ui/model/dialogs.h"
 #include "ui/model/form.h"
 #include "ui/model/formview.h"
 #include "ui/model/frontend.h"
+#include "updater/firmwareimage.h"
 #include "updater/updatehost.h"
 #include "updater/updateprotocol.h"
 #include "updater/updatetransfer.h"
@@ -43,6 +45,8 @@ public:
     bool isLoaded() const { return m_loaded; }
     bool isWindowVisible() const { return m_view->isWindowVisible(); }
     bool isTransferring() const { return m_transfer.isRunning(); }
+    // A transfer began (true) or ended (false), whatever its outcome.
+    Signal<bool> transferringChanged;
 
     ui::FormView& view() { return *m_view; }
     const ui::FormView& view() const { return *m_view; }
@@ -55,7 +59,8 @@ public:
 
     // While a transfer runs: asks, over owner and without blocking the transfer, whether to stop it.
     // "Ja" stops it cleanly (file and port closed) and then runs afterStop; "Nein" lets it go on. The
-    // question is withdrawn when the transfer ends first. False (and nothing asked) when no transfer runs.
+    // question is withdrawn when the transfer ends first; a "Ja" given before that still runs afterStop
+    // (there is nothing left to stop). False (and nothing asked) when no transfer runs.
     bool askToStopTransfer(ui::FormView* owner, std::function<void()> afterStop);
 
     // Event handlers, one per control event.
@@ -71,6 +76,8 @@ public:
     // Window state.
     std::string imagePath;                   // the chosen image file, as the dialog returned it (UTF-8)
     std::optional<std::int64_t> imageLength; // its length when it was loaded
+    // The image as it was loaded: what a transfer sends.
+    const std::optional<FirmwareImage>& image() const { return m_image; }
 
     // The status line (Label1): its caption and whether its background is green.
     std::string statusText() const;
@@ -98,12 +105,15 @@ private:
     ui::FrontEnd& m_frontEnd;
     UpdateHost m_host;
     std::unique_ptr<ui::FormView> m_view;
+    std::optional<FirmwareImage> m_image;
     SerialService MSComm1;
     UpdateTransfer m_transfer;
     bool m_loaded = false;
     bool m_unloading = false;
     bool m_hasPort = false;
     std::unique_ptr<ui::Dialogs::Question> m_stopQuestion;
+    int m_questionsAsked = 0;
+    int m_transfersStarted = 0;
     std::function<void()> m_afterStop; // set by "Ja": runs once the transfer has stopped
     bool m_stopForOtherWindow = false; // the stop was asked by the control window's closing
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

@@ -128,7 +128,7 @@ void UpdateTransfer::reportProgress()
     m_nextProgressMs = elapsed + ProgressInterval.count();
 }
 
-UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const std::string& imagePath, std::int64_t imageLength)
+UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const FirmwareImage& image)
 {
     m_running = true;
     m_cancelled = false;
@@ -151,18 +151,17 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const std::string& imageP
         }
     } running{*this};
 
-    // Check the file before the display is switched into its update mode.
-    FirmwareImage image(imagePath, imageLength);
+    // The file must still be what was loaded (and what the user saw) before anything goes out.
     std::string error;
-    if (!image.open(&error))
-        return finish(Result::FileFailed, error);
-
     if (mode == Mode::Normal) {
+        if (!image.unchanged(&error))
+            return finish(Result::FileFailed, error);
         if (!m_port.output(UpdateProtocol::updateFrame()))
             return writeFailed("Der Update-Befehl konnte nicht gesendet werden");
         m_touched = true;
         // The frame must have left the port before the line changes.
-        m_port.drain();
+        if (!m_port.drain())
+            return writeFailed("Der Update-Befehl hat den Port nicht verlassen");
     }
     m_port.close();
     // An adapter that passes received bytes on at its event character hands each acknowledgement over
@@ -171,6 +170,8 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const std::string& imageP
     if (!m_port.setSettings(UpdateProtocol::UpdateSettings) || !m_port.open())
         return finish(Result::PortFailed, text::arg("Der Port kann nicht mit 9600 Baud geöffnet werden.\n%1",
                                                     {m_port.describeLastError()}));
+    if (mode == Mode::Recovery && !image.unchanged(&error))
+        return finish(Result::FileFailed, error);
 
     if (mode == Mode::Normal) {
         m_protocol.beginReadyWait();
@@ -209,8 +210,7 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const std::string& imageP
     const std::function<bool()> answeredTest = answered;
     std::array<Byte, UpdateProtocol::BlockSize> bytes{};
     for (block = 1; block <= UpdateProtocol::BlockCount; ++block) {
-        if (!image.readBlock(block, bytes.data(), &error))
-            return finish(Result::FileFailed, text::arg("%1\n%2", {error, blocksSentText()}));
+        image.readBlock(block, bytes.data());
         m_protocol.beginBlock();
         if (!m_port.output(bytes.data(), bytes.size()))
             return writeFailed(text::arg("Block %1 konnte nicht gesendet werden", {block}));
@@ -258,7 +258,6 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const std::string& imageP
                                      static_cast<long long>(AckTimeout.count() / 1000), blocksSentText()}));
         }
     }
-    image.close();
     return finish(Result::Finished);
 }
 

@@ -11,6 +11,7 @@
 
 namespace morvandell {
 
+class FirmwareImage;
 class SerialService;
 
 // One firmware transfer over the update window's port: the update command frame (normal update), the
@@ -34,7 +35,7 @@ public:
 
     enum class Result {
         Finished,
-        FileFailed,   // the image file cannot be opened or read as loaded
+        FileFailed,   // the image file is no longer what was loaded (nothing was sent)
         PortFailed,   // the port cannot be reopened or refused bytes
         ReadyTimeout, // no ready byte within ReadyTimeout
         AckTimeout,   // a block was not acknowledged within AckTimeout
@@ -65,7 +66,9 @@ public:
     UpdateTransfer(const UpdateTransfer&) = delete;
     UpdateTransfer& operator=(const UpdateTransfer&) = delete;
 
-    Outcome run(UpdateProtocol::Mode mode, const std::string& imagePath, std::int64_t imageLength);
+    // Sends the image as it was loaded. Just before the first byte goes out (the update frame, or the
+    // recovery's first block) the file is checked: one that changed since loading is refused.
+    Outcome run(UpdateProtocol::Mode mode, const FirmwareImage& image);
     bool isRunning() const { return m_running; }
 
     // Ends a running transfer at its current wait; run() then returns Cancelled.

@@ -13,8 +13,11 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <windows.h>
 
 namespace morvandell {
@@ -129,22 +132,19 @@ constexpr std::size_t ReadChunk = 4096;
 class WinSerialDevice final : public SerialDevice
 {
 public:
-    WinSerialDevice(HANDLE port, std::string name, std::int32_t baudRate, LowLatency::Outcome lowLatency)
-        : m_port(port)
+    WinSerialDevice(HANDLE port, std::string name, const LineSettings& settings, LowLatency::Outcome lowLatency)
+        : m_io(std::make_shared<Io>(port))
         , m_name(std::move(name))
-        , m_baudRate(baudRate > 0 ? baudRate : 9600)
+        , m_settings(settings)
         , m_lowLatency(lowLatency)
-        , m_inputEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
-        , m_stopEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
-        , m_writeEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr))
     {}
 
     bool start()
     {
-        if (!m_inputEvent || !m_stopEvent || !m_writeEvent)
+        if (!m_io->inputEvent || !m_io->stopEvent || !m_io->writeEvent || !m_io->endedEvent)
             return false;
         try {
-            m_thread = std::thread([this] { run(); });
+            m_thread = std::thread([io = m_io] { run(*io); });
         } catch (...) {
             return false;
         }
@@ -153,117 +153,264 @@ public:
 
     ~WinSerialDevice() override
     {
-        if (m_thread.joinable()) {
-            drain();
-            ::SetEvent(m_stopEvent);
+        // Whatever a drain could not send is given up, and the I/O thread ends: it cancels what it has
+        // outstanding and waits for that at most EndLimit. A driver that does not complete even then
+        // keeps the thread, which is left to end alone with what it uses (the shared part).
+        if (outputQueue() > 0)
+            ::PurgeComm(m_io->port, PURGE_TXABORT | PURGE_TXCLEAR);
+        if (!m_thread.joinable())
+            return;
+        ::SetEvent(m_io->stopEvent);
+        if (::WaitForSingleObject(m_io->endedEvent, DWORD((EndLimit + EndLimit).count())) == WAIT_OBJECT_0)
             m_thread.join();
-        }
-        ::CloseHandle(m_port);
-        for (HANDLE h : {m_inputEvent, m_stopEvent, m_writeEvent})
-            if (h)
-                ::CloseHandle(h);
+        else
+            m_thread.detach();
     }
 
-    WaitHandle readHandle() const override { return m_inputEvent; }
+    WaitHandle readHandle() const override { return m_io->inputEvent; }
 
     bool takeInput(Bytes& out, std::string* reason) override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        out.insert(out.end(), m_input.begin(), m_input.end());
-        m_input.clear();
-        if (m_gone) {
+        std::lock_guard<std::mutex> lock(m_io->mutex);
+        out.insert(out.end(), m_io->input.begin(), m_io->input.end());
+        m_io->input.clear();
+        if (m_io->gone) {
             if (reason)
-                *reason = m_reason;
+                *reason = m_io->reason;
             return false; // the event stays signalled: the news is there until the port is closed
         }
-        ::ResetEvent(m_inputEvent);
+        ::ResetEvent(m_io->inputEvent);
         return true;
     }
 
     bool write(const Byte* data, std::size_t size, std::string* error) override
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_gone || !m_writeError.empty()) {
+        if (size == 0)
+            return true;
+        // The driver may still hold earlier bytes: they go first.
+        const auto limit = m_settings.lineTime(outputQueue() + size) + Slack;
+        const auto start = std::chrono::steady_clock::now();
+        std::unique_lock<std::mutex> lock(m_io->mutex);
+        if (m_io->gone) {
             if (error)
-                *error = m_gone ? m_reason : m_writeError;
-            m_writeError.clear();
+                *error = m_io->reason;
             return false;
         }
-        append(m_output, data, size);
-        ::SetEvent(m_writeEvent);
-        return true;
+        const std::uint64_t job = ++m_io->lastJob;
+        m_io->job.assign(data, data + size);
+        m_io->jobId = job;
+        ::SetEvent(m_io->writeEvent);
+        // Sent only when the driver has completed the write: a queued write may still fail.
+        const bool ended = m_io->ended.wait_for(
+            lock, limit, [&] { return m_io->gone || m_io->doneJob >= job || m_io->failedJob == job; });
+        if (ended && m_io->doneJob >= job) {
+            m_unsettled = std::min(m_unsettled + size, AdapterBuffer);
+            return true;
+        }
+        if (ended && m_io->failedJob == job) {
+            if (error)
+                *error = m_io->failure;
+            return false;
+        }
+        if (m_io->gone) {
+            if (error)
+                *error = m_io->reason;
+            return false;
+        }
+        // Not taken in time: the write is cancelled, the next one starts afresh.
+        m_io->abandonedJob = job;
+        if (m_io->jobId == job) {
+            m_io->job.clear();
+            m_io->jobId = 0;
+        }
+        ::SetEvent(m_io->writeEvent);
+        if (error)
+            *error = text::arg("der Port nimmt keine Daten an: %1 Bytes nicht innerhalb von %2 ms übernommen "
+                               "(Zeitüberschreitung)",
+                               {static_cast<long long>(size),
+                                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                           std::chrono::steady_clock::now() - start)
+                                                           .count())});
+        return false;
     }
 
-    bool drain() override
+    bool drain(std::string* error) override
     {
         {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            const auto pending = m_output.size() + m_writing;
-            const auto limit = std::chrono::milliseconds(writeLimitMs(pending) + WriteSlackMs);
-            if (!m_written.wait_for(lock, limit, [this] { return m_gone || (m_output.empty() && m_writing == 0); }))
+            std::lock_guard<std::mutex> lock(m_io->mutex);
+            if (m_io->gone) {
+                if (error)
+                    *error = m_io->reason;
                 return false;
-            if (m_gone || !m_writeError.empty())
-                return false;
+            }
         }
-        // Every byte is with the driver; this returns once the driver has sent them.
-        return ::FlushFileBuffers(m_port) != 0;
+        // FlushFileBuffers() has no time limit: the driver's output queue is watched instead, for as
+        // long as its bytes take on the line plus the slack.
+        const auto start = std::chrono::steady_clock::now();
+        std::size_t pending = outputQueue();
+        const auto deadline = start + m_settings.lineTime(pending) + Slack;
+        while (pending > 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                if (error)
+                    *error = text::arg("%1 Bytes haben den Port nicht innerhalb von %2 ms verlassen; der Treiber "
+                                       "sendet nicht (Zeitüberschreitung)",
+                                       {static_cast<long long>(pending),
+                                        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                                   std::chrono::steady_clock::now() - start)
+                                                                   .count())});
+                return false;
+            }
+            ::Sleep(5);
+            pending = outputQueue();
+        }
+        // The driver's queue does not count what an adapter holds in its own transmit buffer: the last
+        // bytes written get their line time to leave it.
+        ::Sleep(DWORD(m_settings.lineTime(std::exchange(m_unsettled, 0)).count()));
+        return true;
     }
 
     bool waitForInput(std::chrono::milliseconds limit) override
     {
-        return ::WaitForSingleObject(m_inputEvent, DWORD(std::max<long long>(0, limit.count()))) == WAIT_OBJECT_0;
+        return ::WaitForSingleObject(m_io->inputEvent, DWORD(std::max<long long>(0, limit.count()))) == WAIT_OBJECT_0;
     }
 
     LowLatency::Outcome lowLatency() const override { return m_lowLatency; }
 
 private:
-    // Twice the bytes' time on the line at the port's speed (10 bits a byte).
-    DWORD writeLimitMs(std::size_t bytes) const
-    {
-        const unsigned long long ms = 2ull * 10000ull * bytes / unsigned(m_baudRate) + 1;
-        return DWORD(std::min<unsigned long long>(ms, 0x7FFFFFFF));
-    }
+    // The I/O thread's end waits this long for the driver to complete what it cancelled.
+    static constexpr std::chrono::milliseconds EndLimit{1000};
+    // Bytes written since the last drain, up to what an adapter's transmit buffer holds.
+    static constexpr std::size_t AdapterBuffer = 256;
 
-    void lose(DWORD error)
+    // What the program's thread and the I/O thread share. A thread that has to be left running keeps
+    // it (and the port handle) alive.
+    struct Io
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_gone) {
-            m_gone = true;
-            m_reason = win::lostReasonFor(error);
+        explicit Io(HANDLE p)
+            : port(p)
+            , inputEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
+            , stopEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
+            , writeEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr))
+            , endedEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
+        {}
+        ~Io()
+        {
+            ::CloseHandle(port);
+            for (HANDLE h : {inputEvent, stopEvent, writeEvent, endedEvent})
+                if (h)
+                    ::CloseHandle(h);
         }
-        m_output.clear();
-        m_writing = 0;
-        ::SetEvent(m_inputEvent);
-        m_written.notify_all();
+        Io(const Io&) = delete;
+        Io& operator=(const Io&) = delete;
+
+        HANDLE port;
+        HANDLE inputEvent; // received bytes, or the news that the line is gone
+        HANDLE stopEvent;
+        HANDLE writeEvent; // a write to start, or one to cancel
+        HANDLE endedEvent; // the I/O thread has ended
+
+        std::mutex mutex;
+        std::condition_variable ended; // a write job ended
+        Bytes input;                   // received, not yet taken
+        // One write at a time, each a numbered job: handed over, with the driver, taken or failed.
+        std::uint64_t lastJob = 0;
+        Bytes job;                     // handed to write(), not yet to the driver
+        std::uint64_t jobId = 0;       // its number; 0: none waiting
+        std::uint64_t doneJob = 0;     // the last job the driver took completely
+        std::uint64_t failedJob = 0;   // the last job that failed, with why
+        std::string failure;
+        std::uint64_t abandonedJob = 0; // write() gave up on it: cancel it
+        bool gone = false;
+        std::string reason;
+    };
+
+    // Bytes the driver holds that have not left the port; 0 when it cannot tell.
+    std::size_t outputQueue() const
+    {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!::ClearCommError(m_io->port, &errors, &status))
+            return 0;
+        return status.cbOutQue;
     }
 
-    void deliver(const Byte* data, DWORD size)
+    static void lose(Io& io, DWORD error)
+    {
+        std::lock_guard<std::mutex> lock(io.mutex);
+        if (!io.gone) {
+            io.gone = true;
+            io.reason = win::lostReasonFor(error);
+        }
+        io.job.clear();
+        io.jobId = 0;
+        ::SetEvent(io.inputEvent);
+        io.ended.notify_all();
+    }
+
+    static void deliver(Io& io, const Byte* data, DWORD size)
     {
         if (size == 0)
             return;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        append(m_input, data, size);
-        ::SetEvent(m_inputEvent);
+        std::lock_guard<std::mutex> lock(io.mutex);
+        append(io.input, data, size);
+        ::SetEvent(io.inputEvent);
+    }
+
+    // What the I/O thread writes: the job's bytes not yet taken, and the job's number.
+    struct Writing
+    {
+        Bytes bytes;
+        std::uint64_t job = 0;
+        bool outstanding = false; // a WriteFile not yet completed
+        bool cancelled = false;
+    };
+
+    // A write completed with `done` bytes: the rest goes out next, or the job is done. A driver that
+    // took nothing before its own time limit fails the job (the line itself may still work).
+    static void written(Io& io, Writing& w, DWORD done)
+    {
+        std::lock_guard<std::mutex> lock(io.mutex);
+        if (io.abandonedJob == w.job) {
+            w.bytes.clear();
+        } else if (done == 0) {
+            io.failedJob = w.job;
+            io.failure = "der Port nimmt keine Daten an (Zeitüberschreitung des Treibers)";
+            w.bytes.clear();
+        } else {
+            w.bytes.erase(w.bytes.begin(), w.bytes.begin() + std::min<std::size_t>(done, w.bytes.size()));
+            if (w.bytes.empty())
+                io.doneJob = w.job;
+        }
+        io.ended.notify_all();
     }
 
     // The I/O thread: at most one read and one write outstanding at any time.
-    void run()
+    static void run(Io& io)
     {
-        OVERLAPPED readOv{};
-        OVERLAPPED writeOv{};
+        // Its buffers and OVERLAPPEDs belong to the driver while a call is outstanding: kept on the heap,
+        // and left there when the driver does not give them back.
+        struct Calls
+        {
+            OVERLAPPED readOv{};
+            OVERLAPPED writeOv{};
+            Byte readBuffer[ReadChunk];
+            Writing writing;
+        };
+        auto calls = std::make_unique<Calls>();
+        OVERLAPPED& readOv = calls->readOv;
+        OVERLAPPED& writeOv = calls->writeOv;
+        Writing& w = calls->writing;
         readOv.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         writeOv.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
         if (!readOv.hEvent || !writeOv.hEvent) {
-            lose(::GetLastError());
+            lose(io, ::GetLastError());
             for (HANDLE h : {readOv.hEvent, writeOv.hEvent})
                 if (h)
                     ::CloseHandle(h);
+            ::SetEvent(io.endedEvent);
             return;
         }
-        Byte readBuffer[ReadChunk];
-        Bytes writeBuffer;
         bool reading = false;
-        bool writing = false;
 
         for (;;) {
             bool progressed = false; // a call that completed at once: go round again without sleeping
@@ -272,138 +419,140 @@ private:
                 // (Wine answers a closed peer's reads with 0 bytes forever, but fails this call).
                 DWORD errors = 0;
                 COMSTAT status{};
-                if (!::ClearCommError(m_port, &errors, &status)) {
-                    lose(::GetLastError());
+                if (!::ClearCommError(io.port, &errors, &status)) {
+                    lose(io, ::GetLastError());
                     break;
                 }
                 const DWORD want = status.cbInQue ? std::min<DWORD>(status.cbInQue, ReadChunk) : 1;
                 ::ResetEvent(readOv.hEvent);
                 DWORD got = 0;
-                if (::ReadFile(m_port, readBuffer, want, &got, &readOv)) {
-                    deliver(readBuffer, got);
+                if (::ReadFile(io.port, calls->readBuffer, want, &got, &readOv)) {
+                    deliver(io, calls->readBuffer, got);
                     progressed = got > 0;
                 } else if (const DWORD error = ::GetLastError(); error == ERROR_IO_PENDING) {
                     reading = true;
                 } else if (error != ERROR_TIMEOUT && error != ERROR_OPERATION_ABORTED) {
-                    lose(error);
+                    lose(io, error);
                     break;
                 }
             }
-            if (!writing) {
+            if (w.outstanding && !w.cancelled) {
+                std::lock_guard<std::mutex> lock(io.mutex);
+                if (io.abandonedJob == w.job) {
+                    ::CancelIoEx(io.port, &writeOv);
+                    w.cancelled = true;
+                }
+            }
+            if (!w.outstanding) {
                 {
-                    std::lock_guard<std::mutex> lock(m_mutex);
-                    if (writeBuffer.empty() && !m_output.empty()) {
-                        writeBuffer.swap(m_output);
-                        m_writing = writeBuffer.size();
+                    std::lock_guard<std::mutex> lock(io.mutex);
+                    if (io.abandonedJob == w.job)
+                        w.bytes.clear(); // the rest of a job given up between two of its writes
+                    if (w.bytes.empty() && io.jobId != 0) {
+                        w.bytes.swap(io.job);
+                        w.job = io.jobId;
+                        w.cancelled = false;
+                        io.jobId = 0;
                     }
                 }
-                if (!writeBuffer.empty()) {
+                if (!w.bytes.empty()) {
                     ::ResetEvent(writeOv.hEvent);
                     DWORD done = 0;
-                    if (::WriteFile(m_port, writeBuffer.data(), DWORD(writeBuffer.size()), &done, &writeOv)) {
-                        written(writeBuffer, done);
+                    if (::WriteFile(io.port, w.bytes.data(), DWORD(w.bytes.size()), &done, &writeOv)) {
+                        written(io, w, done);
                         progressed = true;
                     } else if (const DWORD error = ::GetLastError(); error == ERROR_IO_PENDING) {
-                        writing = true;
+                        w.outstanding = true;
                     } else {
-                        lose(error);
+                        lose(io, error);
                         break;
                     }
                 }
             }
             if (progressed) {
-                if (::WaitForSingleObject(m_stopEvent, 0) == WAIT_OBJECT_0)
+                if (::WaitForSingleObject(io.stopEvent, 0) == WAIT_OBJECT_0)
                     break;
                 continue;
             }
 
-            HANDLE handles[4] = {m_stopEvent, m_writeEvent};
+            HANDLE handles[4] = {io.stopEvent, io.writeEvent};
             DWORD count = 2;
             if (reading)
                 handles[count++] = readOv.hEvent;
-            if (writing)
+            if (w.outstanding)
                 handles[count++] = writeOv.hEvent;
             // Without a read outstanding (one that timed out at once) look again after a short rest.
             const DWORD result = ::WaitForMultipleObjects(count, handles, FALSE, reading ? INFINITE : ReadIntervalMs);
             if (result == WAIT_OBJECT_0)
                 break;
             if (result == WAIT_FAILED) {
-                lose(::GetLastError());
+                lose(io, ::GetLastError());
                 break;
             }
             if (reading && ::WaitForSingleObject(readOv.hEvent, 0) == WAIT_OBJECT_0) {
                 reading = false;
                 DWORD got = 0;
-                if (::GetOverlappedResult(m_port, &readOv, &got, FALSE)) {
-                    deliver(readBuffer, got); // 0 bytes: the quiet limit passed
+                if (::GetOverlappedResult(io.port, &readOv, &got, FALSE)) {
+                    deliver(io, calls->readBuffer, got); // 0 bytes: the quiet limit passed
                 } else if (const DWORD error = ::GetLastError();
                            error != ERROR_TIMEOUT && error != ERROR_OPERATION_ABORTED) {
-                    lose(error);
+                    lose(io, error);
                     break;
                 }
             }
-            if (writing && ::WaitForSingleObject(writeOv.hEvent, 0) == WAIT_OBJECT_0) {
-                writing = false;
+            if (w.outstanding && ::WaitForSingleObject(writeOv.hEvent, 0) == WAIT_OBJECT_0) {
+                w.outstanding = false;
                 DWORD done = 0;
-                if (!::GetOverlappedResult(m_port, &writeOv, &done, FALSE)) {
-                    lose(::GetLastError());
+                if (::GetOverlappedResult(io.port, &writeOv, &done, FALSE)) {
+                    written(io, w, done);
+                } else if (const DWORD error = ::GetLastError(); error == ERROR_OPERATION_ABORTED && w.cancelled) {
+                    written(io, w, done); // the abandoned job: given up
+                } else {
+                    lose(io, error);
                     break;
                 }
-                written(writeBuffer, done);
             }
         }
 
-        // Ending (stop, or the line is lost): nothing may be left outstanding on the buffers here.
-        if (reading || writing) {
-            ::CancelIoEx(m_port, nullptr);
-            DWORD ignored = 0;
-            if (reading)
-                ::GetOverlappedResult(m_port, &readOv, &ignored, TRUE);
-            if (writing)
-                ::GetOverlappedResult(m_port, &writeOv, &ignored, TRUE);
+        // Ending (stop, or the line is lost): what is outstanding is cancelled, and the driver gets
+        // EndLimit to give the buffers back. One that does not keeps them: they are left to it.
+        bool returned = true;
+        if (reading || w.outstanding) {
+            ::CancelIoEx(io.port, nullptr);
+            for (const auto& [outstanding, ov] : {std::pair{reading, &readOv}, std::pair{w.outstanding, &writeOv}}) {
+                if (!outstanding)
+                    continue;
+                if (::WaitForSingleObject(ov->hEvent, DWORD(EndLimit.count())) != WAIT_OBJECT_0) {
+                    returned = false;
+                    continue;
+                }
+                DWORD ignored = 0;
+                ::GetOverlappedResult(io.port, ov, &ignored, FALSE);
+            }
         }
-        ::CloseHandle(readOv.hEvent);
-        ::CloseHandle(writeOv.hEvent);
+        {
+            std::lock_guard<std::mutex> lock(io.mutex);
+            if (w.job != 0 && io.doneJob < w.job && io.failedJob != w.job) {
+                io.failedJob = w.job;
+                io.failure = "der Port wurde geschlossen, bevor der Treiber die Bytes übernommen hat";
+            }
+            io.ended.notify_all();
+        }
+        if (returned) {
+            ::CloseHandle(readOv.hEvent);
+            ::CloseHandle(writeOv.hEvent);
+        } else {
+            calls.release(); // the driver still owns them
+        }
+        ::SetEvent(io.endedEvent);
     }
 
-    // A write finished with `done` bytes of `buffer`: the rest goes out next. When the port took nothing
-    // before its time limit the write is given up and the next write() or drain() says so.
-    void written(Bytes& buffer, DWORD done)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (done == 0 && !buffer.empty()) {
-            m_writeError = "der Port nimmt keine Daten an (Zeitüberschreitung)";
-            buffer.clear();
-            m_output.clear();
-            m_writing = 0;
-            m_written.notify_all();
-            return; // the line itself may still work: keep reading
-        }
-        buffer.erase(buffer.begin(), buffer.begin() + std::min<std::size_t>(done, buffer.size()));
-        if (buffer.empty() && m_output.empty())
-            m_writing = 0;
-        else
-            m_writing = buffer.size() + m_output.size();
-        m_written.notify_all();
-    }
-
-    HANDLE m_port;
+    std::shared_ptr<Io> m_io;
     std::string m_name;
-    std::int32_t m_baudRate;
+    LineSettings m_settings;
     LowLatency::Outcome m_lowLatency;
-    HANDLE m_inputEvent;
-    HANDLE m_stopEvent;
-    HANDLE m_writeEvent;
     std::thread m_thread;
-
-    std::mutex m_mutex;
-    std::condition_variable m_written;
-    Bytes m_input;              // received, not yet taken
-    Bytes m_output;             // handed to write(), not yet to the driver
-    std::size_t m_writing = 0;  // bytes with the I/O thread (queued or in a write), for drain()
-    bool m_gone = false;
-    std::string m_reason;
-    std::string m_writeError;
+    std::size_t m_unsettled = 0; // program thread only
 };
 
 bool configure(HANDLE port, const LineSettings& s, std::string* why)
@@ -530,7 +679,7 @@ public:
             if (const auto timer = win::ftdiLatencyTimer(device); timer && *timer <= 1)
                 lowLatency = LowLatency::Outcome::AlreadySet;
 
-        auto opened = std::make_unique<WinSerialDevice>(port, device, settings.baudRate, lowLatency);
+        auto opened = std::make_unique<WinSerialDevice>(port, device, settings, lowLatency);
         if (!opened->start())
             return fail({OpenFailure::Cause::Other, "kein Lese-Thread für " + device + " möglich", 0});
         return opened;

@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "simulator/simulatorthread.h"
+#include "updater/sha256.h"
 #include "updater/updateprotocol.h"
 
 #include <gtest/gtest.h>
@@ -193,7 +194,9 @@ bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds limi
 struct CommandRow
 {
     const char* name;
-    const char* fault; // "", "silent", "noready", "gone", "reports" (EEPROM read reports), "wrong" (one differs)
+    // "", "silent", "noready", "gone", "reports" (EEPROM read reports), "wrong" (one differs), "noend",
+    // "goneAtTheEnd", "loneAck"
+    const char* fault;
     std::vector<std::string> args; // PORT stands for the simulator's device
     int status;
     const char* outHas;
@@ -220,6 +223,10 @@ TEST_P(Commands, againstTheDisplay)
         config.closeAfterFrames = 4; // connect frame and two slot frames answered
         config.closeAfterBlock = 5;
     }
+    config.stopAckAfterBlock = fault == "noend" ? 1015 : -1; // the last block gets no answer
+    config.closeAfterBlock = fault == "goneAtTheEnd" ? 1016 : config.closeAfterBlock;
+    config.recovery = fault == "loneAck";
+    config.finalAckOnly = fault == "loneAck";
     SimulatorThread sim(config);
     ASSERT_TRUE(sim.start());
     std::vector<std::string> args = row.args;
@@ -283,7 +290,15 @@ INSTANTIATE_TEST_SUITE_P(
         CommandRow{"flashNoReadyByte", "noready", {"flash", "--port", "PORT", "SMALL"}, 3, "", "--recovery"},
         CommandRow{"flashDeviceGoneAtBlock5", "gone", {"flash", "--port", "PORT", "SMALL"}, 4, "",
                    "5 von 1016 Blöcken"},
-        CommandRow{"imageTooLarge", "", {"flash", "--port", "PORT", "BIG"}, 5, "", "Datei zu groß!"}),
+        CommandRow{"imageTooLarge", "", {"flash", "--port", "PORT", "BIG"}, 5, "", "Datei zu groß!"},
+        // Every block sent, but no completion byte: "Fertig" is not "Fertig.", and not done.
+        CommandRow{"flashWithoutCompletion", "noend", {"flash", "--port", "PORT", "SMALL"}, 6, "Fertig\n",
+                   "nicht innerhalb von 5000 ms bestätigt"},
+        CommandRow{"flashLineLostAfterTheLastBlock", "goneAtTheEnd", {"flash", "--port", "PORT", "SMALL"}, 6,
+                   "Fertig\n", "dann brach die Verbindung zu Com #"},
+        CommandRow{"recoveryWithALoneAcknowledgementAtTheEnd", "loneAck",
+                   {"flash", "--port", "PORT", "--recovery", "SMALL"}, 6, "Fertig\n",
+                   "nicht innerhalb von 5000 ms bestätigt"}),
     [](const testing::TestParamInfo<CommandRow>& info) { return std::string(info.param.name); });
 
 TEST(Cli, configureSendsTheNineFramesOfTheWindow)
@@ -347,19 +362,34 @@ TEST(Cli, traceHoldsTheConnectFrameAndItsAnswer)
     EXPECT_TRUE(std::regex_search(text, std::regex("\\n +\\d+ < 55 FD 00 00 56 31 2E 30 "))) << text;
 }
 
-TEST(Cli, flashSendsTheImageAndEndsWithTheCompletion)
+struct FlashRow
+{
+    const char* name;
+    bool rewrite; // the file gets other bytes while the blocks go out
+};
+
+class Flash : public testing::TestWithParam<FlashRow>
+{};
+
+TEST_P(Flash, sendsTheImageItHashedAndEndsWithTheCompletion)
 {
     SimulatorConfig config;
     config.readyDelayMs = 20;
+    config.ackDelayMs = GetParam().rewrite ? 2 : 0; // time to change the file under the transfer
     SimulatorThread sim(config);
     ASSERT_TRUE(sim.start());
     Bytes image(1000);
     for (std::size_t i = 0; i < image.size(); ++i)
         image[i] = Byte(i * 7);
-    const std::string path = writeTempFile("fw.bin", image);
-    const Result run = cli({"flash", "--port", sim.devicePath(), path});
+    const std::string path = writeTempFile(std::string(GetParam().name) + ".bin", image);
+    Cli process({"flash", "--port", sim.devicePath(), path}, {});
+    if (GetParam().rewrite) {
+        ASSERT_TRUE(waitUntil([&] { return sim.display().blocksReceived() >= 3; }, 10s));
+        writeTempFile(std::string(GetParam().name) + ".bin", Bytes(1000, 0x00));
+    }
+    const Result run = process.finish();
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "Fertig.\n");
+    EXPECT_EQ(run.out, text::arg("Firmware: %1, 1000 Bytes, SHA-256 %2\nFertig.\n", {path, Sha256::hexOf(image)}));
     // Not a terminal: at most one progress line per 10 % (progress comes at the screen's pace, so a fast
     // transfer may skip steps), with block, percentage and time left, the last one at the end.
     const std::size_t lines = count(run.err, "\n");
@@ -369,6 +399,10 @@ TEST(Cli, flashSendsTheImageAndEndsWithTheCompletion)
     expected.resize(UpdateProtocol::TransferSize, 0xFF);
     EXPECT_EQ(sim.display().receivedImage(), expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rows, Flash,
+                         testing::Values(FlashRow{"asLoaded", false}, FlashRow{"fileRewrittenDuringTheTransfer", true}),
+                         [](const testing::TestParamInfo<FlashRow>& info) { return std::string(info.param.name); });
 
 TEST(Cli, ctrlCStopsAFlashCleanly)
 {

@@ -4,9 +4,12 @@
 
 #include "serial/linesettings.h"
 #include "serial/portdirectory.h"
+#include "serial/serialdevice.h"
 #include "serial/serialservice.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "platform/files.h"
 
@@ -403,6 +406,70 @@ TEST(SerialService, vanishedDeviceIsReportedOnceAndClosesThePort)
     EXPECT_NE(service.lastErrorText().find("getrennt"), std::string::npos) << service.lastErrorText();
     EXPECT_FALSE(service.output(bytes("x")));
 }
+
+// A far end that takes nothing more (a pseudo-terminal whose master is not read fills up): a write, a
+// drain and a close each end within the line time of what they wait for plus the slack, with their own
+// verdict. The line runs fast, so that the line times stay short.
+struct StuckRow
+{
+    const char* name;
+    // "write": more than the line holds; "drain", "close": after a write it took; "closeWith...": after
+    // one it did not take
+    const char* step;
+};
+
+class StuckLine : public testing::TestWithParam<StuckRow>
+{};
+
+TEST_P(StuckLine, endsInTimeWithItsOwnVerdict)
+{
+    const std::string step = GetParam().step;
+    const LineSettings fast = *LineSettings::parse("460800,n,8,1");
+    PtyPair pty;
+    auto loop = makeEventLoop();
+    SerialService service(*loop, directoryOf({{1, pty.slavePath()}}));
+    service.setCommPort(1);
+    ASSERT_TRUE(service.setSettings(fast.toString()) && service.open()) << service.describeLastError();
+    const Bytes tooMuch(64 * 1024, 0x55); // far more than a pseudo-terminal holds (some 14 kB)
+    const Bytes block(128, 0xAA);
+    const auto allowance = 1500ms; // a busy machine's delays on top of a time limit
+    const auto timed = [](const std::function<bool()>& what, bool* result) {
+        const auto start = std::chrono::steady_clock::now();
+        *result = what();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    };
+    bool ok = false;
+    if (step == "write") {
+        const auto took = timed([&] { return service.output(tooMuch); }, &ok);
+        EXPECT_FALSE(ok) << "a write the driver did not take counts as sent";
+        EXPECT_LE(took, fast.lineTime(tooMuch.size()) + SerialDevice::Slack + allowance);
+        EXPECT_EQ(service.lastError(), SerialError::WriteFailed);
+        EXPECT_NE(service.lastErrorText().find("Zeitüberschreitung"), std::string::npos) << service.lastErrorText();
+        // The line takes bytes again: the next write is not blamed for the one before.
+        pty.readMaster(500ms);
+        EXPECT_TRUE(service.output(block)) << service.describeLastError();
+        EXPECT_EQ(hexOf(pty.readMaster(2000ms, block.size())), hexOf(block));
+        return;
+    }
+    if (step == "closeWithAWriteOutstanding") {
+        service.output(tooMuch);
+        const auto took = timed([&] { return service.close(), !service.isOpen(); }, &ok);
+        EXPECT_LE(took, SerialDevice::Slack + allowance);
+        return;
+    }
+    ASSERT_TRUE(service.output(block)) << service.describeLastError();
+    const auto took =
+        timed([&] { return step == "drain" ? service.drain() : (service.close(), !service.isOpen()); }, &ok);
+    EXPECT_LE(took, fast.lineTime(block.size()) + SerialDevice::Slack + allowance);
+    EXPECT_TRUE(ok) << service.describeLastError();
+    EXPECT_EQ(hexOf(pty.readMaster(2000ms, block.size())), hexOf(block));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, StuckLine,
+                         testing::Values(StuckRow{"write", "write"}, StuckRow{"drain", "drain"},
+                                         StuckRow{"close", "close"},
+                                         StuckRow{"closeWithAWriteOutstanding", "closeWithAWriteOutstanding"}),
+                         [](const testing::TestParamInfo<StuckRow>& info) { return std::string(info.param.name); });
 
 TEST(SerialService, everyOpenAsksForLowLatencyAndARefusalIsNoFailure)
 {

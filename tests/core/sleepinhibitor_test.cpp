@@ -11,8 +11,12 @@
 #include "fakelogind.h"
 #include "updatedisplay.h"
 
+#include "platform/files.h"
 #include "serial/serialservice.h"
+#include "updater/firmwareimage.h"
 #include "updater/updatetransfer.h"
+
+#include <filesystem>
 
 #include <cstdlib>
 #include <thread>
@@ -180,8 +184,12 @@ TEST_P(TransferHolding, theTransferHoldsItFromStartToEnd)
     display.answerDelay = 2ms; // time for the bus's answer to come while blocks go out
     UpdateDisplay playing(pty, display);
 
-    const UpdateTransfer::Outcome outcome =
-        transfer.run(UpdateProtocol::Mode::Recovery, GetParam().fileThere ? path : path + ".weg", 5000);
+    std::string error;
+    const std::optional<FirmwareImage> image = FirmwareImage::load(path, &error);
+    ASSERT_TRUE(image) << error;
+    if (!GetParam().fileThere)
+        std::filesystem::remove(files::toPath(path));
+    const UpdateTransfer::Outcome outcome = transfer.run(UpdateProtocol::Mode::Recovery, *image);
     EXPECT_EQ(outcome.result,
               GetParam().fileThere ? UpdateTransfer::Result::Cancelled : UpdateTransfer::Result::FileFailed)
         << outcome.message;

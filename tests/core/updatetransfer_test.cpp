@@ -11,10 +11,15 @@
 
 #include "platform/files.h"
 #include "serial/serialservice.h"
+#include "updater/firmwareimage.h"
 #include "updater/updatetransfer.h"
 
+#include "platform/text.h"
+
 #include <fcntl.h>
+#include <filesystem>
 #include <random>
+#include <stdexcept>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -75,7 +80,7 @@ private:
             append(m_writes.back().bytes, data, size);
             return m_real->write(data, size, error);
         }
-        bool drain() override { return m_real->drain(); }
+        bool drain(std::string* error) override { return m_real->drain(error); }
         bool waitForInput(std::chrono::milliseconds limit) override { return m_real->waitForInput(limit); }
 
     private:
@@ -92,6 +97,15 @@ Bytes randomBytes(std::size_t size)
     for (Byte& b : out)
         b = Byte(random() & 0xFF);
     return out;
+}
+
+FirmwareImage loaded(const std::string& path)
+{
+    std::string error;
+    std::optional<FirmwareImage> image = FirmwareImage::load(path, &error);
+    if (!image)
+        throw std::runtime_error(error);
+    return std::move(*image);
 }
 
 // What reaches the display: the file's bytes up to the transfer's size, then 0xFF.
@@ -147,6 +161,7 @@ struct FullRow
     const char* name;
     Mode mode;
     std::size_t fileSize;
+    int rewriteAfterAcks = 0; // above 0: the file gets other bytes once this many blocks are acknowledged
 };
 
 class FullTransfer : public testing::TestWithParam<FullRow>
@@ -184,9 +199,16 @@ TEST_P(FullTransfer, sendsEveryByteAtItsLineSettingsAndEndsWithTheCompletion)
 
     UpdateDisplay::Behaviour behaviour;
     behaviour.expectFrame = row.mode == Mode::Normal;
+    if (row.rewriteAfterAcks > 0) {
+        rig.port.received.connect([&] {
+            if (rig.count(UpdateProtocol::Answer::Ack) == row.rewriteAfterAcks)
+                writeTempFile(std::string(row.name) + ".bin", Bytes(row.fileSize, 0x00));
+        });
+    }
     UpdateDisplay display(rig.pty, behaviour);
+    const FirmwareImage image = loaded(path);
     const auto start = EventLoop::Clock::now();
-    const UpdateTransfer::Outcome outcome = rig.transfer.run(row.mode, path, std::int64_t(row.fileSize));
+    const UpdateTransfer::Outcome outcome = rig.transfer.run(row.mode, image);
     const auto took = EventLoop::Clock::now() - start;
 
     EXPECT_EQ(outcome.result, Result::Finished) << outcome.message;
@@ -203,9 +225,9 @@ TEST_P(FullTransfer, sendsEveryByteAtItsLineSettingsAndEndsWithTheCompletion)
 
     // Byte for byte on the line, and at which settings each part left the port.
     const Bytes frame = UpdateProtocol::updateFrame();
-    const Bytes image = imageOnTheLine(file);
+    const Bytes onTheLine = imageOnTheLine(file); // as loaded, however the file changes meanwhile
     Bytes expected = row.mode == Mode::Normal ? frame : Bytes{};
-    append(expected, image);
+    append(expected, onTheLine);
     const Bytes received = display.received();
     ASSERT_EQ(received.size(), expected.size());
     EXPECT_TRUE(received == expected)
@@ -218,7 +240,7 @@ TEST_P(FullTransfer, sendsEveryByteAtItsLineSettingsAndEndsWithTheCompletion)
         EXPECT_EQ(hexOf(writes[0].bytes), hexOf(frame));
     }
     EXPECT_EQ(writes.back().settings, "9600,n,8,1, event character 06");
-    EXPECT_TRUE(writes.back().bytes == image);
+    EXPECT_TRUE(writes.back().bytes == onTheLine);
     termios t{};
     ASSERT_EQ(::tcgetattr(line, &t), 0);
     ::close(line);
@@ -248,7 +270,10 @@ TEST_P(FullTransfer, sendsEveryByteAtItsLineSettingsAndEndsWithTheCompletion)
 INSTANTIATE_TEST_SUITE_P(Rows, FullTransfer,
                          testing::Values(FullRow{"normalFileOf200Bytes", Mode::Normal, 200},
                                          FullRow{"normalFileLongerThanTheTransfer", Mode::Normal, 130060},
-                                         FullRow{"recoveryFileOf500Bytes", Mode::Recovery, 500}),
+                                         FullRow{"recoveryFileOf500Bytes", Mode::Recovery, 500},
+                                         FullRow{"normalFileRewrittenDuringTheTransfer", Mode::Normal, 100000, 5},
+                                         FullRow{"recoveryFileRewrittenDuringTheTransfer", Mode::Recovery, 100000,
+                                                 5}),
                          [](const testing::TestParamInfo<FullRow>& info) {
                              return std::string(info.param.name);
                          });
@@ -303,8 +328,9 @@ TEST_P(Ending, saysWhatHappenedAndTheWayBack)
         });
     }
     UpdateDisplay display(rig.pty, row.display);
+    const FirmwareImage image = loaded(path);
     const auto start = EventLoop::Clock::now();
-    const UpdateTransfer::Outcome outcome = rig.transfer.run(Mode::Normal, path, 50000);
+    const UpdateTransfer::Outcome outcome = rig.transfer.run(Mode::Normal, image);
     const auto took = EventLoop::Clock::now() - start;
 
     EXPECT_EQ(outcome.result, row.result) << outcome.message;
@@ -344,18 +370,50 @@ INSTANTIATE_TEST_SUITE_P(
                   0ms, 4000ms}),
     [](const testing::TestParamInfo<EndingRow>& info) { return std::string(info.param.name); });
 
-TEST(UpdateTransfer, aMissingFileIsRefusedBeforeTheDisplayIsTouched)
+struct RefusedRow
 {
+    const char* name;
+    Mode mode;
+    bool deleted; // else rewritten with other bytes of the same length
+    const char* message;
+};
+
+class RefusedFile : public testing::TestWithParam<RefusedRow>
+{
+};
+
+TEST_P(RefusedFile, isRefusedBeforeTheDisplayIsTouched)
+{
+    const RefusedRow& row = GetParam();
     Rig rig;
     ASSERT_TRUE(rig.pty.isValid() && rig.opened);
-    const std::string path = files::join(tempFolder(), "fehlt.bin");
-    const UpdateTransfer::Outcome outcome = rig.transfer.run(Mode::Normal, path, 1000);
+    const std::string path = writeTempFile(std::string(row.name) + ".bin", randomBytes(1000));
+    const FirmwareImage image = loaded(path);
+    if (row.deleted)
+        std::filesystem::remove(files::toPath(path));
+    else
+        writeTempFile(std::string(row.name) + ".bin", Bytes(1000, 0x00));
+    const UpdateTransfer::Outcome outcome = rig.transfer.run(row.mode, image);
     EXPECT_EQ(outcome.result, Result::FileFailed);
-    EXPECT_EQ(outcome.message, "Die Firmware-Datei „" + path + "“ existiert nicht mehr.\n\n" +
+    EXPECT_EQ(outcome.message, text::arg(row.message, {path}) +
+                                   " Es wurde nichts gesendet; bitte die Datei neu laden.\n\n" +
                                    UpdateTransfer::untouchedNote());
     EXPECT_FALSE(outcome.displayTouched);
+    EXPECT_EQ(outcome.blocksSent, 0);
     EXPECT_TRUE(rig.recorder->writes.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RefusedFile,
+    testing::Values(
+        RefusedRow{"normalFileGone", Mode::Normal, true, "Die Firmware-Datei „%1“ existiert seit dem Laden nicht mehr."},
+        RefusedRow{"normalFileRewritten", Mode::Normal, false,
+                   "Die Firmware-Datei „%1“ hat sich seit dem Laden geändert (gleiche Größe, anderer Inhalt: die "
+                   "SHA-256-Prüfsumme weicht ab)."},
+        RefusedRow{"recoveryFileRewritten", Mode::Recovery, false,
+                   "Die Firmware-Datei „%1“ hat sich seit dem Laden geändert (gleiche Größe, anderer Inhalt: die "
+                   "SHA-256-Prüfsumme weicht ab)."}),
+    [](const testing::TestParamInfo<RefusedRow>& info) { return std::string(info.param.name); });
 
 #endif
 

@@ -1,16 +1,19 @@
 // What the Qt front end does with a window's definition and its view's calls: the widgets carry the
 // limits, entry tool tips, menus, places, tab order and fonts that the handlers' tests (tests/forms) check
-// on the headless front end.
+// on the headless front end, and a disabled button's tool tip shows.
 #include "control/form1.h"
 #include "testsupport.h"
 #include "updater/form2.h"
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -38,6 +41,14 @@ private slots:
                  qPrintable(ports->itemData(0, Qt::ToolTipRole).toString()));
         // The log has a context menu of its own (the connection trace).
         QCOMPARE(control<QListWidget>(*form, "List1")->contextMenuPolicy(), Qt::CustomContextMenu);
+        // A disabled button still shows its tool tip: it says why it is disabled.
+        form->view().setToolTip("Command2", Form1::UnavailableDuringUpdate);
+        form->view().setEnabled("Command2", false);
+        windowOf(form->view())->show();
+        QWidget* button = control(*form, "Command2");
+        QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), button->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(button, &hover);
+        QTRY_COMPARE(QToolTip::text(), QString::fromUtf8(Form1::UnavailableDuringUpdate));
     }
 
     void theUpdateWindowIsPlacedAsItsTableSaysWithReadableCaptions()

@@ -1,9 +1,12 @@
-// The real file-open dialog: its filter text stays as given, and it still shows files whose extension
-// differs only in letter case (case-sensitive file systems).
+// The real dialogs: the file-open dialog's filter text stays as given, and it still shows files whose
+// extension differs only in letter case (case-sensitive file systems); the question that does not block
+// answers from the event loop, and an answer once given counts.
 #include "ui/qt/qtdialogs.h"
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QMessageBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -13,6 +16,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <optional>
+
 using namespace morvandell;
 
 class TestUserDialogs : public QObject
@@ -21,6 +26,8 @@ class TestUserDialogs : public QObject
 private slots:
     void filterIgnoresLetterCase_data();
     void filterIgnoresLetterCase();
+    void aQuestionAnswersFromTheLoopAndAGivenAnswerCounts_data();
+    void aQuestionAnswersFromTheLoopAndAGivenAnswerCounts();
 };
 
 void TestUserDialogs::filterIgnoresLetterCase_data()
@@ -73,6 +80,47 @@ void TestUserDialogs::filterIgnoresLetterCase()
     shown.sort(Qt::CaseInsensitive);
     QCOMPARE(seen, shown);
     QCOMPARE(shownFilter, filter);
+}
+
+void TestUserDialogs::aQuestionAnswersFromTheLoopAndAGivenAnswerCounts_data()
+{
+    QTest::addColumn<QString>("button"); // empty: none pressed
+    QTest::addColumn<bool>("withdrawn"); // the asker lets go (its work ended) right after
+    QTest::addColumn<std::optional<bool>>("answer");
+    QTest::newRow("Ja") << "Ja" << false << std::optional<bool>(true);
+    QTest::newRow("Ja, then withdrawn") << "Ja" << true << std::optional<bool>(true);
+    QTest::newRow("Nein, then withdrawn") << "Nein" << true << std::optional<bool>(false);
+    QTest::newRow("withdrawn unanswered") << QString() << true << std::optional<bool>();
+}
+
+void TestUserDialogs::aQuestionAnswersFromTheLoopAndAGivenAnswerCounts()
+{
+    QFETCH(QString, button);
+    QFETCH(bool, withdrawn);
+    QFETCH(std::optional<bool>, answer);
+    ui::qt::QtDialogs dialogs;
+    std::optional<bool> got;
+    int answers = 0;
+    auto question = dialogs.askWithoutBlocking(nullptr, "Firmwareupdate", "Update beenden?", [&](bool yes) {
+        got = yes;
+        ++answers;
+    });
+    QMessageBox* box = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible())
+            box = b;
+    QVERIFY(box);
+    if (!button.isEmpty()) {
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == button)
+                b->click();
+        QVERIFY2(!got, "an answer from inside the click");
+    }
+    if (withdrawn)
+        question.reset();
+    QTest::qWait(100); // the event loop runs
+    QCOMPARE(got, answer);
+    QCOMPARE(answers, answer ? 1 : 0);
 }
 
 QTEST_MAIN(TestUserDialogs)

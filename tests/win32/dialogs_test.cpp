@@ -123,6 +123,7 @@ struct QuestionRow
     const char* what;
     std::function<void(HWND dialog)> answer; // null: withdrawn by the asker
     std::optional<bool> yes;
+    bool withdrawnAfterTheAnswer = false; // the asker lets go before the answer reaches it
 };
 
 class QuestionTest : public DialogsTest, public ::testing::WithParamInterface<QuestionRow>
@@ -152,6 +153,11 @@ TEST_P(QuestionTest, theQuestionLetsTheLoopRunAndAnswersFromIt)
     if (row.answer) {
         test::focusWindow(dialog, ::GetDlgItem(dialog, IDNO));
         row.answer(dialog);
+        if (row.withdrawnAfterTheAnswer) {
+            EXPECT_FALSE(::IsWindow(dialog)); // the click is taken,
+            EXPECT_FALSE(answer) << "an answer from inside the click"; // its answer on its way
+            question.reset();
+        }
         ASSERT_TRUE(pumpUntil(frontEnd, [&] { return answer.has_value(); }, 2s));
     } else {
         question.reset();
@@ -170,7 +176,11 @@ INSTANTIATE_TEST_SUITE_P(
                       QuestionRow{"Nein", [](HWND d) { test::pressButton(d, IDNO); }, false},
                       QuestionRow{"Enter", [](HWND) { test::pressKey(VK_RETURN); }, false},
                       QuestionRow{"Escape", [](HWND) { test::pressKey(VK_ESCAPE); }, false},
-                      QuestionRow{"withdrawn", nullptr, std::nullopt}),
+                      QuestionRow{"withdrawn", nullptr, std::nullopt},
+                      // An answer given counts, also when the asker's work ended before it arrived.
+                      QuestionRow{"JaThenWithdrawn", [](HWND d) { test::pressButton(d, IDYES); }, true, true},
+                      QuestionRow{"NeinThenWithdrawn", [](HWND d) { test::pressButton(d, IDNO); }, false,
+                                  true}),
     [](const auto& info) { return std::string(info.param.what); });
 
 struct FilterRow

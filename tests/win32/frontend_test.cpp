@@ -242,6 +242,42 @@ TEST_F(FrontEndTest, buttonsAndListsRaiseClickWhenEnabled)
     EXPECT_EQ(view->listIndex("List1"), 0);
 }
 
+// A control's tool tip shows when the mouse rests on it, also while it is disabled: a disabled control
+// says why.
+class ToolTipTest : public FrontEndTest, public ::testing::WithParamInterface<bool>
+{};
+
+TEST_P(ToolTipTest, aButtonsToolTipShowsEnabledOrNot)
+{
+    const bool enabled = GetParam();
+    view->setToolTip("Command1", "Während des Firmware-Updates nicht verfügbar.");
+    view->setEnabled("Command1", enabled);
+    // The window's tool tip control: a window of the thread's, owned by the window.
+    std::vector<HWND> tips;
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND w, LPARAM found) {
+            wchar_t name[64] = {};
+            ::GetClassNameW(w, name, 64);
+            if (std::wstring(name) == TOOLTIPS_CLASSW)
+                reinterpret_cast<std::vector<HWND>*>(found)->push_back(w);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&tips));
+    HWND tip = nullptr;
+    for (HWND t : tips)
+        if (::GetWindow(t, GW_OWNER) == window->handle())
+            tip = t;
+    ASSERT_NE(tip, nullptr);
+    test::focusWindow(window->handle(), nullptr);
+    test::moveMouseOver(hwnd("Command1"));
+    ASSERT_TRUE(pumpUntil(frontEnd, [&] { return ::IsWindowVisible(tip) != FALSE; }, 3s)) << "no tool tip";
+    EXPECT_EQ(test::textOf(tip), L"Während des Firmware-Updates nicht verfügbar.");
+}
+
+INSTANTIATE_TEST_SUITE_P(States, ToolTipTest, ::testing::Values(true, false),
+                         [](const auto& info) { return std::string(info.param ? "enabled" : "disabled"); });
+
 constexpr int AnyEntry = -2; // the entry the list moves to, whichever it is
 
 struct ComboAction

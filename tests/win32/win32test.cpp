@@ -109,6 +109,13 @@ void turnWheelOver(HWND window, int notches)
     send({mouseAt(at, 0), mouseAt(at, MOUSEEVENTF_WHEEL, DWORD(notches * WHEEL_DELTA))});
 }
 
+void moveMouseOver(HWND window)
+{
+    const POINT at = centre(window);
+    ::SetCursorPos(at.x - 3, at.y - 3);
+    send({mouseAt(POINT{at.x - 2, at.y - 2}, 0), mouseAt(at, 0)});
+}
+
 void clickAt(HWND window, POINT clientPoint, bool right)
 {
     POINT at = clientPoint;

@@ -191,4 +191,9 @@ bool LinePeer::inject(const Bytes& bytes)
     return ask("inject " + hexText) == std::optional<std::string>("ok");
 }
 
+bool LinePeer::hold(bool held)
+{
+    return ask(held ? "hold" : "release") == std::optional<std::string>("ok");
+}
+
 } // namespace morvandell::test

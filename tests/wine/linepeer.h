@@ -43,6 +43,8 @@ public:
     static std::optional<LineState> lineState();
     // Bytes as if the device had sent them, on the newest line (also before the port is open).
     static bool inject(const Bytes& bytes);
+    // The newest line's far end stops taking what the program sends (true), or takes it again.
+    static bool hold(bool held);
 
 private:
     std::uintptr_t m_socket;

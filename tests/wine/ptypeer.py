@@ -13,6 +13,9 @@ and serves that TCP port meanwhile. Each connection starts with one request line
                     set it.
     inject <hex>    writes the bytes into the newest pseudo-terminal as if the device had sent them
                     (also before the port is open); answered "ok".
+    hold            stops reading what the program sends on the newest pseudo-terminal, as a device
+                    that takes nothing more: its buffer fills and the program's writes stall; "ok".
+    release         reads (and relays) again; "ok".
 
 Exits with the command's exit status.
 """
@@ -37,6 +40,7 @@ class Line:
         tty.setraw(self.slave)  # the helper keeps the slave open: its settings stay readable
         self.name = os.ttyname(self.slave)
         self.link = link
+        self.held = False
         temp = link + ".new"
         if os.path.lexists(temp):
             os.unlink(temp)
@@ -73,7 +77,7 @@ class Peer(threading.Thread):
     def run(self):
         while True:
             watched = [self.server] + list(self.pending) + list(self.relays)
-            watched += [line.master for line in self.relays.values()]
+            watched += [line.master for line in self.relays.values() if not line.held]
             ready, _, _ = select.select(watched, [], [])
             for item in ready:
                 if item is self.server:
@@ -105,6 +109,10 @@ class Peer(threading.Thread):
                 os.write(self.newest.master, rest)
         elif words == ["speed"] and self.newest:
             conn.sendall(("%d %d %d\n" % self.newest.speeds()).encode())
+            conn.close()
+        elif words in (["hold"], ["release"]) and self.newest:
+            self.newest.held = words == ["hold"]
+            conn.sendall(b"ok\n")
             conn.close()
         elif len(words) == 2 and words[0] == "inject" and self.newest:
             os.write(self.newest.master, bytes.fromhex(words[1]))

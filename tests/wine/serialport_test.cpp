@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <windows.h>
 
 using namespace morvandell;
@@ -181,6 +182,73 @@ TEST_F(WinePort, bytesWrittenRightBeforeACloseStillLeave)
     EXPECT_FALSE(service.isOpen());
     EXPECT_EQ(peer.receive(5000ms, image.size()).size(), image.size());
 }
+
+// A far end that takes nothing more (its buffer full): a write, a drain and a close each end within the
+// line time of what they wait for plus the slack, with their own verdict, and the window that waits
+// never hangs on the driver. The line runs fast, so that the line times stay short.
+struct StuckRow
+{
+    const char* name;
+    // "write": more than the line holds; "drain", "close": after a write it took; "closeWith...": after one
+    // it did not take
+    const char* step;
+};
+
+class StuckLine : public WinePort, public testing::WithParamInterface<StuckRow>
+{};
+
+TEST_P(StuckLine, endsInTimeWithItsOwnVerdict)
+{
+    const std::string step = GetParam().step;
+    const LineSettings fast = *LineSettings::parse("460800,n,8,1");
+    SerialService service(*loop, directory);
+    service.setCommPort(Number);
+    ASSERT_TRUE(service.setSettings(fast.toString()));
+    ASSERT_TRUE(service.open()) << service.describeLastError();
+    ASSERT_TRUE(LinePeer::hold(true));
+    // Far more than a pseudo-terminal holds (some 14 kB); a block the line takes at once.
+    const Bytes tooMuch(64 * 1024, 0x55);
+    const Bytes block(128, 0xAA);
+    const auto allowance = 1500ms; // a busy machine's delays on top of a time limit
+    const auto timed = [](const std::function<bool()>& what, bool* result) {
+        const auto start = std::chrono::steady_clock::now();
+        *result = what();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    };
+    bool ok = false;
+    if (step == "write") {
+        const auto took = timed([&] { return service.output(tooMuch); }, &ok);
+        EXPECT_FALSE(ok) << "a write the driver did not take counts as sent";
+        EXPECT_LE(took, fast.lineTime(tooMuch.size()) + SerialDevice::Slack + allowance);
+        EXPECT_EQ(service.lastError(), SerialError::WriteFailed);
+        EXPECT_NE(service.lastErrorText().find("Zeitüberschreitung"), std::string::npos) << service.lastErrorText();
+        // The line takes bytes again: the next write is not blamed for the one before.
+        ASSERT_TRUE(LinePeer::hold(false));
+        peer.receive(1000ms, tooMuch.size(), loop.get()); // what the line held
+        EXPECT_TRUE(service.output(block)) << service.describeLastError();
+        EXPECT_EQ(hexOf(peer.receive(3000ms, block.size(), loop.get())), hexOf(block));
+        return;
+    }
+    if (step == "closeWithAWriteOutstanding") {
+        service.output(tooMuch); // what the driver has not taken stays outstanding with it
+        const auto took = timed([&] { return service.close(), !service.isOpen(); }, &ok);
+        EXPECT_LE(took, SerialDevice::Slack + allowance);
+        return;
+    }
+    ASSERT_TRUE(service.output(block)) << service.describeLastError();
+    const auto took =
+        timed([&] { return step == "drain" ? service.drain() : (service.close(), !service.isOpen()); }, &ok);
+    EXPECT_LE(took, fast.lineTime(block.size()) + SerialDevice::Slack + allowance);
+    EXPECT_TRUE(ok) << service.describeLastError();
+    ASSERT_TRUE(LinePeer::hold(false));
+    EXPECT_EQ(hexOf(peer.receive(3000ms, block.size(), loop.get())), hexOf(block));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, StuckLine,
+                         testing::Values(StuckRow{"write", "write"}, StuckRow{"drain", "drain"},
+                                         StuckRow{"close", "close"},
+                                         StuckRow{"closeWithAWriteOutstanding", "closeWithAWriteOutstanding"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WinePort, theFarEndClosingIsReportedOnceAsALostDevice)
 {

@@ -23,6 +23,7 @@
 #include "simulator/simulatorconfig.h"
 #include "simulator/simulatorthread.h"
 #include "unix/polleventloop.h"
+#include "updater/firmwareimage.h"
 #include "updater/updateprotocol.h"
 #include "updater/updatetransfer.h"
 
@@ -301,8 +302,13 @@ Figures runOnce(bool paced, int latencyMs, const std::string& imagePath, const B
 
     const double childrenBefore = cpuSeconds(RUSAGE_CHILDREN);
     const double cpuBefore = cpuSeconds(RUSAGE_SELF);
-    const UpdateTransfer::Outcome outcome =
-        transfer.run(UpdateProtocol::Mode::Normal, imagePath, std::int64_t(expected.size()));
+    std::string loadError;
+    const std::optional<morvandell::FirmwareImage> image = morvandell::FirmwareImage::load(imagePath, &loadError);
+    if (!image) {
+        std::fprintf(stderr, "%s\n", loadError.c_str());
+        return {};
+    }
+    const UpdateTransfer::Outcome outcome = transfer.run(UpdateProtocol::Mode::Normal, *image);
     const double handlerS = secondsSince(start);
     if (outcome.result != UpdateTransfer::Result::Finished)
         messages.push_back(outcome.message);

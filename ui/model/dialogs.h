@@ -34,10 +34,15 @@ public:
     virtual std::optional<std::string> textPrompt(FormView* owner, const std::string& title,
                                                   const std::string& label) = 0;
 
-    // A question with "Ja" and "Nein" ("Nein" the default) that does not block: it returns at once and
-    // calls answered(true for "Ja") from the event loop when the user answers, so that work in progress
-    // (a transfer) goes on while it is open. Destroying the returned object withdraws the question
-    // without an answer.
+    // A question with "Ja" and "Nein" ("Nein" the default) that does not block: it returns at once, so
+    // that work in progress (a transfer) goes on while it is open. Every front end answers by one rule:
+    // - The answer comes once, as answered(true for "Ja"), from the event loop after the dialog has
+    //   closed: never from inside the click, so it meets the asker between two of its steps, as any
+    //   other event does.
+    // - An answer the user gave counts, also when the asker withdraws the question before the answer
+    //   arrives (its work ended in between): the asker gets it and decides what it means now.
+    // - Destroying the returned object before the user answered withdraws the question: the dialog
+    //   closes and no answer comes.
     class Question
     {
     public:

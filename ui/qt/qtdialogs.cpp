@@ -3,6 +3,7 @@
 #include "ui/qt/qtformview.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -142,7 +143,9 @@ std::unique_ptr<Dialogs::Question> QtDialogs::askWithoutBlocking(FormView* owner
     QObject::connect(box, &QMessageBox::finished, box, [box, yes, answered = std::move(answered)] {
         const bool isYes = box->clickedButton() == yes;
         box->deleteLater();
-        answered(isYes);
+        // From the event loop, and also when the question is withdrawn before then (dialogs.h).
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [answered, isYes] { answered(isYes); }, Qt::QueuedConnection);
     });
     box->open();
     return std::make_unique<BoxQuestion>(box);

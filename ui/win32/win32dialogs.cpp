@@ -131,20 +131,17 @@ struct QuestionState
     int filter = 0;
     std::wstring text;
     std::function<void(bool)> answered;
-    std::weak_ptr<QuestionState> self;
     bool open = false;
 
-    // Hands the answer over from the loop: a question withdrawn before that gets none.
+    // Hands the answer over from the loop; it is the asker's once given, also when the question is
+    // withdrawn before it arrives (dialogs.h).
     void deliver(bool yes)
     {
-        frontEnd->guiLoop().post([weak = self, yes] {
-            const auto state = weak.lock();
-            if (!state || !state->answered)
-                return;
-            const auto answered = std::move(state->answered);
-            state->answered = nullptr;
-            answered(yes);
-        });
+        auto given = std::move(answered);
+        answered = nullptr;
+        if (!given)
+            return;
+        frontEnd->guiLoop().post([given = std::move(given), yes] { given(yes); });
     }
 
     // Closes the dialog; the owner gets its input back first, so that it becomes the active window.
@@ -173,7 +170,7 @@ public:
     explicit OpenQuestion(std::shared_ptr<QuestionState> state) : m_state(std::move(state)) {}
     ~OpenQuestion() override
     {
-        m_state->answered = nullptr; // withdrawn: no answer, also not one on its way
+        m_state->answered = nullptr; // withdrawn: no answer unless the user gave one already
         m_state->close();
     }
 
@@ -450,7 +447,6 @@ std::unique_ptr<ui::Dialogs::Question> Win32Dialogs::askWithoutBlocking(ui::Form
     state->owner = ownerWindow(owner);
     state->text = widen(text);
     state->answered = std::move(answered);
-    state->self = state;
 
     DialogTemplate dialog(widen(title.empty() ? std::string(Win32FrontEnd::ProgramTitle) : title),
                           WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME, 200, 60);

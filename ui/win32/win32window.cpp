@@ -225,6 +225,17 @@ void Win32Window::createToolTips()
             tool.lpszText = LPSTR_TEXTCALLBACKW;
             ::SendMessageW(m_toolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
         }
+        // A disabled control gets no mouse input: the window does, over the control's place. This tool
+        // (its rectangle set with the layout) shows the control's tip there, saying why it is disabled.
+        if (c.hwnd && c.def.kind != ControlKind::Frame) {
+            TTTOOLINFOW area{};
+            area.cbSize = TTTOOLINFOW_V2_SIZE;
+            area.uFlags = TTF_SUBCLASS;
+            area.hwnd = m_hwnd;
+            area.uId = UINT_PTR(c.id);
+            area.lpszText = LPSTR_TEXTCALLBACKW;
+            ::SendMessageW(m_toolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&area));
+        }
     }
 }
 
@@ -256,6 +267,15 @@ void Win32Window::layoutControls()
             c.combo->place(r, m_dpi);
         else
             ::MoveWindow(c.hwnd, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+        if (m_toolTip && c.def.kind != ControlKind::Frame) {
+            TTTOOLINFOW area{};
+            area.cbSize = TTTOOLINFOW_V2_SIZE;
+            area.hwnd = m_hwnd;
+            area.uId = UINT_PTR(c.id);
+            ::GetWindowRect(c.hwnd, &area.rect); // a combo box's closed size, not its list's
+            ::MapWindowPoints(nullptr, m_hwnd, reinterpret_cast<POINT*>(&area.rect), 2);
+            ::SendMessageW(m_toolTip, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&area));
+        }
     }
 }
 
@@ -480,7 +500,8 @@ void Win32Window::onCommand(WPARAM wParam, LPARAM lParam)
 LRESULT Win32Window::onToolTipText(NMHDR* header)
 {
     auto* info = reinterpret_cast<NMTTDISPINFOW*>(header);
-    const Control* c = findByHwnd(reinterpret_cast<HWND>(header->idFrom));
+    const Control* c = (info->uFlags & TTF_IDISHWND) ? findByHwnd(reinterpret_cast<HWND>(header->idFrom))
+                                                     : findById(int(header->idFrom));
     m_toolTipBuffer = c ? widen(currentToolTip(c->def.name)) : std::wstring();
     info->lpszText = m_toolTipBuffer.data();
     info->hinst = nullptr;

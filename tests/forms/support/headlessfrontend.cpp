@@ -16,7 +16,9 @@ using ui::ControlKind;
 
 HeadlessFrontEnd::HeadlessFrontEnd()
     : m_loop(makeEventLoop())
-{}
+{
+    m_dialogs.setLoop(m_loop.get());
+}
 
 HeadlessFrontEnd::~HeadlessFrontEnd()
 {

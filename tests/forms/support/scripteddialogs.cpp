@@ -73,7 +73,10 @@ bool ScriptedDialogs::answer(bool yes)
     const std::shared_ptr<Open> question = m_question; // the answer may ask again
     question->open = false;
     const auto answered = question->answered;
-    answered(yes);
+    if (m_loop)
+        m_loop->post([answered, yes] { answered(yes); });
+    else
+        answered(yes);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "loop/eventloop.h"
 #include "ui/model/dialogs.h"
 
 #include <deque>
@@ -58,8 +59,12 @@ public:
     std::function<void(const Message&)> onMessage;
 
     // Answers the open question ("Ja": true), as the user does, from where the test runs (usually a
-    // timer of the event loop). False when none is open (answered or withdrawn).
+    // timer of the event loop): the question closes at once, and the answer reaches the window from the
+    // event loop, also when the window withdraws the question meanwhile (ui/model/dialogs.h). False
+    // when none is open (answered or withdrawn).
     bool answer(bool yes);
+    // The loop the answers come from (the front end's); without one they come at once.
+    void setLoop(EventLoop* loop) { m_loop = loop; }
     bool questionOpen() const;
 
     // Whether a message contains the text; every message as "[title] text", joined by " | ".
@@ -87,6 +92,7 @@ private:
     class OpenQuestion;
     std::optional<std::string> take(std::deque<std::optional<std::string>>& answers);
     std::shared_ptr<Open> m_question;
+    EventLoop* m_loop = nullptr;
 };
 
 } // namespace morvandell::test
