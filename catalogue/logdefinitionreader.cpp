@@ -140,13 +140,13 @@ void LogDefinitionReader::setMaxLineLength(std::size_t bytes)
 std::string LogDefinitionReader::decode(std::string_view bytes, bool dropQuotes)
 {
     if (!dropQuotes || bytes.find('"') == std::string_view::npos)
-        return text::fromWindows1252(bytes);
+        return text::fromAnsi(bytes);
     std::string unquoted;
     unquoted.reserve(bytes.size());
     for (const char c : bytes)
         if (c != '"')
             unquoted += c;
-    return text::fromWindows1252(unquoted);
+    return text::fromAnsi(unquoted);
 }
 
 // Tabs to blanks, then " = " to "=" left to right without rescanning what a replacement

@@ -58,7 +58,7 @@ public:
 
     explicit LogDefinitionReader(Catalogue& catalogue);
 
-    // One line without its line end, bytes in Windows-1252. No length limit here.
+    // One line without its line end, bytes in the ANSI code page (text::fromAnsi). No length limit here.
     void processLine(std::string_view line);
 
     // Reads the source to its end in chunks, never holding the whole file. CR LF, lone CR and
@@ -84,7 +84,7 @@ public:
     static bool readWhole(std::istream& in, Catalogue& catalogue, ReadReport* report = nullptr,
                           std::string* error = nullptr);
 
-    // Windows-1252 bytes to UTF-8 text; the five bytes without a character map to U+0081 etc.
+    // Bytes in the ANSI code page (text::fromAnsi) to UTF-8 text.
     static std::string decode(std::string_view bytes, bool dropQuotes = false);
 
     // Sizes, adjustable for tests.
