@@ -317,8 +317,9 @@ void Form1::setSendingEnabled(bool enabled)
 {
     if (!m_view)
         return;
-    // Firmwareupdate too: the update window would take the port over under the wait.
-    for (const char* button : {"Command2", "Command6", "Command5", "Command3", "Command4"})
+    // Firmwareupdate too: the update window would take the port over under the wait; and the port list,
+    // whose pick would close the port under the wait.
+    for (const char* button : {"Command2", "Command6", "Command5", "Command3", "Command4", "Combo5"})
         m_view->setEnabled(button, enabled);
 }
 
