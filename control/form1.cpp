@@ -368,8 +368,6 @@ void Form1::Command6_Click()
 
 void Form1::Command1_Click()
 {
-    // Once Command1 has run, the file it reads is the one a profile names.
-    m_profileLogDefinition.reset();
     const std::string folder =
         files::isDirectory(LogDefinitionFolder) ? std::string(LogDefinitionFolder) : files::homeFolder();
     const auto chosen = m_frontEnd.dialogs().openFileName(m_view.get(), "Open", folder, "XML Files (*.XML)");
@@ -377,7 +375,10 @@ void Form1::Command1_Click()
         m_lastLogDefinition = *chosen;
     if (!m_lastLogDefinition)
         return; // cancelled before any file was chosen: nothing to read
-    readLogDefinition(*m_lastLogDefinition, nullptr);
+    // Once Command1 has read a file, that file is the one a profile names; until then (Cancel, a file
+    // that cannot be read) the loaded profile's stays.
+    if (readLogDefinition(*m_lastLogDefinition, nullptr))
+        m_profileLogDefinition.reset();
 }
 
 // Reads the file into the catalogue and the lists. The lists are emptied first; a run that reads
@@ -441,9 +442,8 @@ void Form1::slotList_Click(int slot)
 {
     const SlotRow& row = slotRows()[std::size_t(slot)];
     const int position = m_view->listIndex(row.list);
-    // Remember the name of every pick; a profile keeps only the slots that were picked.
-    m_pickedChannel[std::size_t(slot)] =
-        position >= 0 ? m_view->itemText(row.list, position) : m_view->text(row.list);
+    // Remember the entry of every pick for profiles; a pick without an entry names no channel.
+    m_pickedChannel[std::size_t(slot)] = position >= 0 ? m_view->itemText(row.list, position) : std::string();
     m_view->setText(row.name, text::left(m_view->text(row.list), FrameBuilder::NameWidth));
     // The entry knows the catalogue index it came from; no selection reads the never-filled index 0.
     int index = 0;
