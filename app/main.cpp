@@ -1,3 +1,4 @@
+#include "app/arguments.h"
 #include "control/form1.h"
 #include "serial/portdirectory.h"
 #include "simulator/demodisplay.h"
@@ -7,40 +8,18 @@
 #include <QIcon>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
-
-namespace {
-
-constexpr const char* usage =
-    "Usage: morvandell [--demo] [PROFILE]\n"
-    "       morvandell --help | --version\n"
-    "Configuration tool for the Morvandell dashboard display: assigns the ECU's channels\n"
-    "to the display's slots, connects to the display, resets it and updates its firmware.\n"
-    "\n"
-    "  PROFILE        start with this profile (*.morvandell.json) loaded; nothing is sent\n"
-    "      --demo     offer a simulated display as \"Com #1\", to try everything without hardware\n"
-    "  -h, --help     show this text and exit\n"
-    "  -v, --version  show the version and exit\n"
-    "\n"
-    "Qt's own options (e.g. -platform) are accepted as well.\n"
-    "MORVANDELL_PORTS names devices for port numbers, e.g. 1=/dev/pts/3,5=/dev/ttyUSB0.\n"
-    "More in the manual page: man morvandell\n";
-
-} // namespace
+#include <vector>
 
 int main(int argc, char* argv[])
 {
-    // Answered before anything needs a display, so that both work on a console and in scripts.
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(usage, stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
-            std::fputs("morvandell " MORVANDELL_VERSION "\n", stdout);
-            return 0;
-        }
+    using morvandell::Arguments;
+    // Help and version are answered before anything needs a display, so that both work on a console and
+    // in scripts.
+    const Arguments asked = Arguments::read({argv + 1, argv + argc}, Arguments::Program::Qt);
+    if (asked.action == Arguments::Action::ShowHelp || asked.action == Arguments::Action::ShowVersion) {
+        std::fputs(asked.text.c_str(), stdout);
+        return asked.exitCode;
     }
 #ifdef Q_OS_LINUX
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
@@ -53,18 +32,10 @@ int main(int argc, char* argv[])
 #endif
     QApplication app(argc, argv);
     // QApplication took Qt's own options out of argv; what is left is ours.
-    bool demo = false;
-    std::string profile;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--demo") {
-            demo = true;
-        } else if (!arg.empty() && arg[0] != '-' && profile.empty()) {
-            profile = arg;
-        } else {
-            std::fprintf(stderr, "morvandell: unknown argument: %s (see morvandell --help)\n", argv[i]);
-            return 1;
-        }
+    const Arguments arguments = Arguments::read({argv + 1, argv + argc}, Arguments::Program::Qt);
+    if (arguments.action != Arguments::Action::Start) {
+        std::fputs(arguments.text.c_str(), arguments.action == Arguments::Action::Refuse ? stderr : stdout);
+        return arguments.exitCode;
     }
     QApplication::setApplicationName(QStringLiteral("Morvandell"));
     QApplication::setApplicationVersion(QStringLiteral(MORVANDELL_VERSION));
@@ -76,12 +47,12 @@ int main(int argc, char* argv[])
 
     using namespace morvandell;
     std::map<int, PortDirectory::Entry> extra;
-    if (demo)
+    if (arguments.demo)
         extra[sim::DemoDisplay::PortNumber] = sim::DemoDisplay::portEntry();
     ui::qt::QtFrontEnd frontEnd;
     Form1 form(frontEnd, PortDirectory::fromSystem(std::move(extra)));
     form.view().showWindow();
-    if (!profile.empty())
-        form.openProfileAtStart(profile); // a profile that cannot be read is reported; the window stays
+    if (!arguments.profile.empty())
+        form.openProfileAtStart(arguments.profile); // a profile that cannot be read is reported; the window stays
     return app.exec();
 }

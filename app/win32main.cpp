@@ -1,4 +1,5 @@
 // The Windows program: the control window on the Win32 front end.
+#include "app/arguments.h"
 #include "control/form1.h"
 #include "serial/portdirectory.h"
 #include "simulator/demodisplay.h"
@@ -18,19 +19,6 @@ namespace {
 
 // The icon in the program's resources (morvandell.rc).
 constexpr int IconResource = 1;
-
-constexpr const char* usage =
-    "Usage: morvandell [--demo] [PROFILE]\r\n"
-    "       morvandell --help | --version\r\n"
-    "Configuration tool for the Morvandell dashboard display: assigns the ECU's channels\r\n"
-    "to the display's slots, connects to the display, resets it and updates its firmware.\r\n"
-    "\r\n"
-    "  PROFILE        start with this profile (*.morvandell.json) loaded; nothing is sent\r\n"
-    "      --demo     offer a simulated display as \"Com #1\", to try everything without hardware\r\n"
-    "  -h, --help     show this text and exit\r\n"
-    "  -v, --version  show the version and exit\r\n"
-    "\r\n"
-    "Port n of the list (\"Com #n\") is the serial port COMn.\r\n";
 
 // Text for the user who started the program from a console or a script. A program with windows has no
 // console of its own: its output goes where it was redirected, else to the console it was started from,
@@ -64,7 +52,8 @@ void tell(const std::string& text, bool error)
     ::MessageBoxW(nullptr, wide.c_str(), L"Morvandell", MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
 }
 
-std::vector<std::string> arguments()
+// The arguments after the program's name, as UTF-8.
+std::vector<std::string> commandLine()
 {
     std::vector<std::string> args;
     int count = 0;
@@ -80,25 +69,11 @@ std::vector<std::string> arguments()
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    bool demo = false;
-    std::string profile;
-    for (const std::string& arg : arguments()) {
-        if (arg == "--help" || arg == "-h" || arg == "/?") {
-            tell(usage, false);
-            return 0;
-        }
-        if (arg == "--version" || arg == "-v") {
-            tell("morvandell " MORVANDELL_VERSION "\r\n", false);
-            return 0;
-        }
-        if (arg == "--demo") {
-            demo = true;
-        } else if (!arg.empty() && arg[0] != '-' && profile.empty()) {
-            profile = arg;
-        } else {
-            tell("morvandell: unknown argument: " + arg + " (see morvandell --help)\r\n", true);
-            return 1;
-        }
+    using morvandell::Arguments;
+    const Arguments arguments = Arguments::read(commandLine(), Arguments::Program::Windows);
+    if (arguments.action != Arguments::Action::Start) {
+        tell(arguments.text, arguments.action == Arguments::Action::Refuse);
+        return arguments.exitCode;
     }
 
     // The file dialogs host shell extensions, which want a single-threaded apartment.
@@ -108,7 +83,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     int exitCode = 0;
     {
         std::map<int, PortDirectory::Entry> extra;
-        if (demo)
+        if (arguments.demo)
             extra[sim::DemoDisplay::PortNumber] = sim::DemoDisplay::portEntry();
         win32::Win32FrontEnd frontEnd(IconResource);
         Form1 form(frontEnd, PortDirectory::fromSystem(std::move(extra)));
@@ -121,8 +96,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             exitCode = 3;
         } else {
             form.view().showWindow();
-            if (!profile.empty())
-                form.openProfileAtStart(profile); // a profile that cannot be read is reported; the window stays
+            if (!arguments.profile.empty())
+                form.openProfileAtStart(arguments.profile); // a profile that cannot be read is reported; the window stays
             exitCode = frontEnd.run();
         }
     }

@@ -2,16 +2,15 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "writer/profiletext.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
-#include <cstdlib>
 #include <charconv>
 #include <cmath>
 #include <fstream>
 #include <system_error>
-#include <vector>
 
 namespace morvandell {
 
@@ -58,7 +57,7 @@ public:
         const json* value = present(object, where, key);
         if (!value)
             return std::nullopt;
-        // A text that held a lone surrogate escape (see prepare).
+        // A text that held a lone surrogate escape (see profiletext::prepare).
         if (value->is_binary()) {
             fail(where, text::arg("\"%1\" enthält ein ungültiges Zeichen.", {key}));
             return std::nullopt;
@@ -101,148 +100,6 @@ std::string slotWhere(std::size_t entry)
     return text::arg("Eintrag %1 in \"slots\": ", {entry + 1});
 }
 
-// A JSON string: quotes, backslashes and control characters escaped, everything else as it is, but
-// for U+FEFF, which is written escaped so that no reader takes it for a byte order mark.
-std::string jsonString(std::string_view text)
-{
-    static const char* const hex = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size() + 2);
-    out += '"';
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 0xF];
-        } else if (c == 0xEF && text.compare(i, 3, "\xEF\xBB\xBF") == 0) {
-            out += "\\ufeff";
-            i += 2;
-        } else {
-            out += char(c);
-        }
-    }
-    out += '"';
-    return out;
-}
-
-bool isHex(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-// The UTF-16 unit of the escape "\uXXXX" at text[at], or -1.
-long escapedUnit(std::string_view text, std::size_t at)
-{
-    if (at + 6 > text.size() || text[at] != '\\' || text[at + 1] != 'u')
-        return -1;
-    for (std::size_t k = at + 2; k < at + 6; ++k)
-        if (!isHex(text[k]))
-            return -1;
-    return std::strtol(std::string(text.substr(at + 2, 4)).c_str(), nullptr, 16);
-}
-
-// Nesting deeper than this refuses the file, as the profile reader always has.
-constexpr std::size_t MaxDepth = 1024;
-
-// The profile text made ready for the JSON parser, which is stricter than profiles have always been
-// read in two ways: it refuses raw control characters in strings (profiles allow them; they are
-// escaped here), and it refuses an escaped surrogate without its partner ("\ud800"), which is no
-// character (a profile refuses it as the value that holds it, not as JSON: each is replaced by
-// "\ufffd", and the string tokens that held one are kept by their number in document order, keys and
-// values alike, from 0). The nesting depth is checked on the way.
-struct Prepared
-{
-    std::string text;
-    std::vector<std::size_t> invalidStrings;
-    std::size_t tooDeepAt = std::string::npos; // offset of the bracket that went too deep
-    // (offset in text after an escape that was added, bytes added up to there)
-    std::vector<std::pair<std::size_t, std::size_t>> added;
-
-    // The offset in the original text for an offset in text.
-    std::size_t original(std::size_t at) const
-    {
-        std::size_t shift = 0;
-        for (const auto& [after, total] : added)
-            if (after <= at)
-                shift = total;
-        return at >= shift ? at - shift : 0;
-    }
-};
-
-Prepared prepare(std::string_view in)
-{
-    static const char* const hex = "0123456789abcdef";
-    Prepared p;
-    std::string& out = p.text;
-    out.reserve(in.size());
-    std::size_t strings = 0;
-    std::size_t depth = 0;
-    bool inString = false;
-    bool invalid = false;
-    for (std::size_t i = 0; i < in.size(); ++i) {
-        const char c = in[i];
-        if (!inString) {
-            if (c == '"') {
-                inString = true;
-                invalid = false;
-            } else if (c == '[' || c == '{') {
-                if (++depth > MaxDepth && p.tooDeepAt == std::string::npos)
-                    p.tooDeepAt = i;
-            } else if ((c == ']' || c == '}') && depth > 0) {
-                --depth;
-            }
-            out += c;
-            continue;
-        }
-        if (c == '"') {
-            inString = false;
-            if (invalid)
-                p.invalidStrings.push_back(strings);
-            ++strings;
-            out += c;
-            continue;
-        }
-        if (static_cast<unsigned char>(c) < 0x20) {
-            out += "\\u00";
-            out += hex[(c >> 4) & 0xF];
-            out += hex[c & 0xF];
-            p.added.emplace_back(out.size(), (p.added.empty() ? 0 : p.added.back().second) + 5);
-            continue;
-        }
-        if (c != '\\') {
-            out += c;
-            continue;
-        }
-        const long unit = escapedUnit(in, i);
-        if (unit < 0) { // an escaped character: never the end of the string
-            out += c;
-            if (i + 1 < in.size())
-                out += in[++i];
-            continue;
-        }
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            const long next = escapedUnit(in, i + 6);
-            if (next >= 0xDC00 && next <= 0xDFFF) { // a pair: one character
-                out.append(in.substr(i, 12));
-                i += 11;
-                continue;
-            }
-        }
-        if (unit >= 0xD800 && unit <= 0xDFFF) {
-            out += "\\ufffd";
-            invalid = true;
-        } else {
-            out.append(in.substr(i, 6));
-        }
-        i += 5;
-    }
-    return p;
-}
-
 // Where and why the parser refused the text.
 class ErrorPosition final : public nlohmann::json_sax<json>
 {
@@ -282,7 +139,7 @@ public:
 // The text as a JSON document, or a discarded value with *why set.
 json parseDocument(std::string_view text, std::string* why)
 {
-    const Prepared prepared = prepare(text);
+    const profiletext::Prepared prepared = profiletext::prepare(text);
     std::size_t strings = 0;
     auto next = prepared.invalidStrings.begin();
     const json::parser_callback_t mark = [&](int, json::parse_event_t event, json& parsed) {
@@ -312,15 +169,6 @@ json parseDocument(std::string_view text, std::string* why)
     if (prepared.tooDeepAt != std::string::npos)
         return refuse(prepared.tooDeepAt + 1, "too deeply nested document");
     return document;
-}
-
-// Length as the windows' text boxes count it: in UTF-16 units (a character beyond U+FFFF counts two).
-std::size_t boxLength(std::string_view utf8)
-{
-    std::size_t n = 0;
-    for (const char32_t c : text::toCodePoints(utf8))
-        n += c > 0xFFFF ? 2 : 1;
-    return n;
 }
 
 std::string systemReason(int number)
@@ -405,10 +253,10 @@ std::optional<DisplayConfiguration> Profile::parse(const Bytes& bytes, std::stri
         setting.number = static_cast<std::uint8_t>(r.number(entry, where, "number", 0, 255).value_or(0));
         setting.divider = static_cast<std::uint8_t>(r.number(entry, where, "divider", 0, 255).value_or(0));
         setting.name = r.text(entry, where, "name").value_or(std::string());
-        if (boxLength(setting.name) > NameLength)
+        if (profiletext::boxLength(setting.name) > NameLength)
             r.fail(where, text::arg("\"name\" \"%1\" ist länger als %2 Zeichen.", {setting.name, NameLength}));
         setting.unit = r.text(entry, where, "unit").value_or(std::string());
-        if (boxLength(setting.unit) > UnitLength)
+        if (profiletext::boxLength(setting.unit) > UnitLength)
             r.fail(where, text::arg("\"unit\" \"%1\" ist länger als %2 Zeichen.", {setting.unit, UnitLength}));
         if (k && r.ok())
             slot(configuration, *k) = setting;
@@ -432,9 +280,9 @@ std::string Profile::problem(const DisplayConfiguration& configuration)
         const auto& setting = slot(configuration, k);
         if (!setting)
             continue;
-        if (boxLength(setting->name) > NameLength)
+        if (profiletext::boxLength(setting->name) > NameLength)
             return text::arg("Slot %1: der Name ist länger als %2 Zeichen.", {k, NameLength});
-        if (boxLength(setting->unit) > UnitLength)
+        if (profiletext::boxLength(setting->unit) > UnitLength)
             return text::arg("Slot %1: die Einheit ist länger als %2 Zeichen.", {k, UnitLength});
         if (invalid(setting->channel) || invalid(setting->name) || invalid(setting->unit))
             return text::arg("Slot %1 enthält ein ungültiges Zeichen.", {k});
@@ -445,9 +293,9 @@ std::string Profile::problem(const DisplayConfiguration& configuration)
 std::string Profile::toJson(const DisplayConfiguration& configuration)
 {
     std::string out;
-    out += "{\n  \"format\": " + jsonString(formatName()) + ",\n";
+    out += "{\n  \"format\": " + profiletext::quoted(formatName()) + ",\n";
     out += "  \"version\": " + std::to_string(Version) + ",\n";
-    out += "  \"logDefinition\": " + jsonString(configuration.logDefinition) + ",\n";
+    out += "  \"logDefinition\": " + profiletext::quoted(configuration.logDefinition) + ",\n";
     out += "  \"defaultView\": " + std::to_string(configuration.defaultView) + ",\n";
     out += "  \"slots\": [";
     bool first = true;
@@ -457,10 +305,10 @@ std::string Profile::toJson(const DisplayConfiguration& configuration)
             continue;
         out += first ? "\n" : ",\n";
         first = false;
-        out += "    { \"slot\": " + std::to_string(k) + ", \"channel\": " + jsonString(setting->channel) +
+        out += "    { \"slot\": " + std::to_string(k) + ", \"channel\": " + profiletext::quoted(setting->channel) +
                ", \"number\": " + std::to_string(setting->number) +
-               ", \"divider\": " + std::to_string(setting->divider) + ", \"name\": " + jsonString(setting->name) +
-               ", \"unit\": " + jsonString(setting->unit) + " }";
+               ", \"divider\": " + std::to_string(setting->divider) + ", \"name\": " + profiletext::quoted(setting->name) +
+               ", \"unit\": " + profiletext::quoted(setting->unit) + " }";
     }
     out += first ? "]\n}\n" : "\n  ]\n}\n";
     return out;

@@ -1,6 +1,7 @@
 #include "ui/win32/win32window.h"
 
-#include "platform/text.h"
+#include "ui/win32/controltext.h"
+#include "ui/win32/quiet.h"
 #include "ui/win32/win32frontend.h"
 #include "windows/wide.h"
 
@@ -8,7 +9,6 @@
 #include <windowsx.h>
 
 #include <algorithm>
-#include <cwctype>
 
 namespace morvandell::win32 {
 
@@ -20,214 +20,6 @@ using ui::ControlKind;
 namespace {
 
 constexpr int FirstControlId = 100; // clear of IDOK and IDCANCEL, which the dialog keys send
-constexpr UINT FirstCommandId = 0x7000;
-constexpr int TwipsPerInch = 1440;
-constexpr int StandardDpi = 96;
-// The font: 8.25 points, in hundredths.
-constexpr int FontCentipoints = 825;
-// A closed combo box is this tall; its list drops this much further (pixels at 96 dpi).
-constexpr int DropDownHeight = 240;
-constexpr int ComboVisibleItems = 16;
-// Combo boxes narrower than this (twips) get the condensed cut ("Com #16" beside the arrow), at this
-// share of the regular width.
-constexpr int NarrowComboTwips = 1000;
-constexpr int NarrowPercent = 85;
-
-bool wantsNarrowFont(const ControlSpec& c)
-{
-    return c.kind == ControlKind::ComboBox && !c.bold && c.enabled && c.geometry.width < NarrowComboTwips;
-}
-
-int scale(int twips, UINT dpi)
-{
-    return ::MulDiv(twips, int(dpi), TwipsPerInch);
-}
-
-// A function of user32 that older systems lack; null there.
-template<typename Fn>
-Fn userFunction(const char* name)
-{
-    const FARPROC address = ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name);
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(address));
-}
-
-UINT dpiOfWindow(HWND hwnd)
-{
-    using Fn = UINT(WINAPI*)(HWND);
-    static const Fn getDpiForWindow = userFunction<Fn>("GetDpiForWindow");
-    if (getDpiForWindow && hwnd) {
-        const UINT dpi = getDpiForWindow(hwnd);
-        if (dpi)
-            return dpi;
-    }
-    HDC dc = ::GetDC(nullptr);
-    const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
-    ::ReleaseDC(nullptr, dc);
-    return dpi > 0 ? UINT(dpi) : StandardDpi;
-}
-
-void adjustWindowRect(RECT& rect, DWORD style, DWORD exStyle, UINT dpi)
-{
-    using Fn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-    static const Fn adjustForDpi = userFunction<Fn>("AdjustWindowRectExForDpi");
-    if (adjustForDpi)
-        adjustForDpi(&rect, style, FALSE, exStyle, dpi);
-    else
-        ::AdjustWindowRectEx(&rect, style, FALSE, exStyle);
-}
-
-int CALLBACK fontFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found)
-{
-    *reinterpret_cast<bool*>(found) = true;
-    return 0;
-}
-
-bool fontInstalled(const wchar_t* face)
-{
-    LOGFONTW lf{};
-    lf.lfCharSet = DEFAULT_CHARSET;
-    wcsncpy(lf.lfFaceName, face, LF_FACESIZE - 1);
-    bool found = false;
-    HDC dc = ::GetDC(nullptr);
-    ::EnumFontFamiliesExW(dc, &lf, fontFound, reinterpret_cast<LPARAM>(&found), 0);
-    ::ReleaseDC(nullptr, dc);
-    return found;
-}
-
-// "MS Sans Serif" is a bitmap font made for 96 dpi; at other resolutions its outline twin reads better.
-const wchar_t* fontFace(UINT dpi)
-{
-    static const bool outlineTwin = fontInstalled(L"Microsoft Sans Serif");
-    if (dpi != StandardDpi && outlineTwin)
-        return L"Microsoft Sans Serif";
-    return L"MS Sans Serif";
-}
-
-// narrow: the same size in a condensed cut, for fields whose whole entry must fit beside the arrow.
-HFONT createFont(UINT dpi, bool bold, bool narrow = false)
-{
-    LOGFONTW lf{};
-    lf.lfHeight = -::MulDiv(FontCentipoints, int(dpi), 72 * 100);
-    if (narrow) {
-        HFONT regular = createFont(dpi, bold);
-        HDC dc = ::GetDC(nullptr);
-        const HGDIOBJ old = ::SelectObject(dc, regular);
-        TEXTMETRICW metrics{};
-        ::GetTextMetricsW(dc, &metrics);
-        ::SelectObject(dc, old);
-        ::ReleaseDC(nullptr, dc);
-        ::DeleteObject(regular);
-        lf.lfWidth = std::max<LONG>(1, metrics.tmAveCharWidth * NarrowPercent / 100);
-    }
-    lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
-    lf.lfCharSet = DEFAULT_CHARSET;
-    lf.lfQuality = DEFAULT_QUALITY;
-    wcsncpy(lf.lfFaceName, fontFace(dpi), LF_FACESIZE - 1);
-    return ::CreateFontIndirectW(&lf);
-}
-
-std::wstring windowText(HWND hwnd)
-{
-    if (!hwnd)
-        return {};
-    const int length = ::GetWindowTextLengthW(hwnd);
-    std::wstring text(size_t(length) + 1, L'\0');
-    const int got = ::GetWindowTextW(hwnd, text.data(), length + 1);
-    text.resize(size_t(std::max(got, 0)));
-    return text;
-}
-
-// Buttons and menus take "&" as the mark of an access key; their captions show it as it is.
-std::wstring escapeAmpersands(const std::wstring& text)
-{
-    std::wstring out;
-    out.reserve(text.size());
-    for (const wchar_t c : text) {
-        out += c;
-        if (c == L'&')
-            out += L'&';
-    }
-    return out;
-}
-
-std::wstring unescapeAmpersands(const std::wstring& text)
-{
-    std::wstring out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        out += text[i];
-        if (text[i] == L'&' && i + 1 < text.size() && text[i + 1] == L'&')
-            ++i;
-    }
-    return out;
-}
-
-std::wstring itemString(HWND hwnd, bool combo, int index)
-{
-    const UINT lengthMessage = combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN;
-    const UINT textMessage = combo ? CB_GETLBTEXT : LB_GETTEXT;
-    const LRESULT length = ::SendMessageW(hwnd, lengthMessage, WPARAM(index), 0);
-    if (length < 0)
-        return {};
-    std::wstring text(size_t(length) + 1, L'\0');
-    const LRESULT got = ::SendMessageW(hwnd, textMessage, WPARAM(index), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(size_t(std::max<LRESULT>(got, 0)));
-    return text;
-}
-
-// "Ctrl+S", "Ctrl+Shift+O", "F5", "Del": an accelerator entry; false when the text names no key.
-bool parseShortcut(const std::string& shortcut, ACCEL& accel)
-{
-    accel = ACCEL{};
-    accel.fVirt = FVIRTKEY;
-    const std::vector<std::string> parts = text::split(shortcut, '+');
-    for (size_t i = 0; i + 1 < parts.size(); ++i) {
-        const std::string m = text::asciiLower(text::trimmed(parts[i]));
-        if (m == "ctrl" || m == "strg")
-            accel.fVirt |= FCONTROL;
-        else if (m == "shift" || m == "umschalt")
-            accel.fVirt |= FSHIFT;
-        else if (m == "alt")
-            accel.fVirt |= FALT;
-        else
-            return false;
-    }
-    const std::string key = text::trimmed(parts.back());
-    const std::string lower = text::asciiLower(key);
-    if (key.size() == 1 && std::isalnum(static_cast<unsigned char>(key[0]))) {
-        accel.key = WORD(std::toupper(static_cast<unsigned char>(key[0])));
-        return true;
-    }
-    if (lower.size() >= 2 && lower[0] == 'f') {
-        const auto n = text::toInteger(lower.substr(1));
-        if (n && *n >= 1 && *n <= 24) {
-            accel.key = WORD(VK_F1 + *n - 1);
-            return true;
-        }
-    }
-    if (lower == "del" || lower == "delete" || lower == "entf") {
-        accel.key = VK_DELETE;
-        return true;
-    }
-    if (lower == "ins" || lower == "insert" || lower == "einfg") {
-        accel.key = VK_INSERT;
-        return true;
-    }
-    return false;
-}
-
-// Keeps notifications that the window's own changes cause from being taken for the user's.
-class Quiet
-{
-public:
-    explicit Quiet(int& counter) : m_counter(counter) { ++m_counter; }
-    ~Quiet() { --m_counter; }
-    Quiet(const Quiet&) = delete;
-    Quiet& operator=(const Quiet&) = delete;
-
-private:
-    int& m_counter;
-};
 
 DWORD windowStyle(const FormSpec& def)
 {
@@ -275,7 +67,7 @@ Win32Window::Win32Window(Win32FrontEnd& frontEnd, const FormSpec& def, FormEvent
 
     createControls();
     createToolTips();
-    createAccelerators();
+    m_menus.build(m_spec);
     applyDpi(dpiOfWindow(m_hwnd));
 
     std::shared_ptr<bool> alive = m_alive;
@@ -284,7 +76,7 @@ Win32Window::Win32Window(Win32FrontEnd& frontEnd, const FormSpec& def, FormEvent
             return false;
         if (msg.hwnd != m_hwnd && !::IsChild(m_hwnd, msg.hwnd))
             return false;
-        if (m_accelerators && ::TranslateAcceleratorW(m_hwnd, m_accelerators, &msg))
+        if (m_menus.translate(m_hwnd, msg))
             return true;
         return ::IsDialogMessageW(m_hwnd, &msg) != FALSE;
     });
@@ -298,25 +90,18 @@ Win32Window::~Win32Window()
         m_frontEnd.guiLoop().removeMessageFilter(m_filter);
     if (m_hwnd) {
         for (Control& c : m_controls) {
-            for (HWND part : {c.hwnd, c.edit, c.list})
-                if (part)
-                    ::RemoveWindowSubclass(part, controlProc, UINT_PTR(c.id));
+            if (c.combo)
+                c.combo->detach();
+            if (c.bar)
+                c.bar->detach();
         }
         ::SetWindowLongPtrW(m_hwnd, GWLP_USERDATA, 0);
         ::DestroyWindow(m_hwnd);
         m_hwnd = nullptr;
     }
-    if (m_accelerators)
-        ::DestroyAcceleratorTable(m_accelerators);
     for (Control& c : m_controls)
         if (c.brush)
             ::DeleteObject(c.brush);
-    if (m_font)
-        ::DeleteObject(m_font);
-    if (m_boldFont)
-        ::DeleteObject(m_boldFont);
-    if (m_narrowFont)
-        ::DeleteObject(m_narrowFont);
     m_frontEnd.removed(this);
 }
 
@@ -383,8 +168,6 @@ void Win32Window::createControls()
             const std::uint32_t rgb = *def.backColor;
             c.brush = ::CreateSolidBrush(RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF));
         }
-        if (def.kind == ControlKind::ProgressBar)
-            c.barText = widen(def.text);
         m_controls.push_back(std::move(c));
     }
 
@@ -393,24 +176,12 @@ void Win32Window::createControls()
         if (!c.hwnd)
             continue;
         if (c.def.kind == ControlKind::ComboBox) {
-            COMBOBOXINFO info{};
-            info.cbSize = sizeof info;
-            if (::GetComboBoxInfo(c.hwnd, &info)) {
-                c.edit = info.hwndItem;
-                c.list = info.hwndList;
-            }
-            for (HWND part : {c.hwnd, c.edit, c.list})
-                if (part)
-                    ::SetWindowSubclass(part, controlProc, UINT_PTR(c.id), reinterpret_cast<DWORD_PTR>(this));
-            if (c.def.maxLength > 0)
-                ::SendMessageW(c.hwnd, CB_LIMITTEXT, WPARAM(c.def.maxLength), 0);
-            ::SendMessageW(c.hwnd, CB_SETMINVISIBLE, ComboVisibleItems, 0);
-            ::SetWindowTextW(c.hwnd, widen(c.def.text).c_str());
+            c.combo = std::make_unique<ComboBox>(c.hwnd, c.def, UINT_PTR(c.id), m_events, m_frontEnd.guiLoop(),
+                                                 m_quiet, m_alive);
         } else if (c.def.kind == ControlKind::TextBox && c.def.maxLength > 0) {
             ::SendMessageW(c.hwnd, EM_SETLIMITTEXT, WPARAM(c.def.maxLength), 0);
         } else if (c.def.kind == ControlKind::ProgressBar) {
-            ::SendMessageW(c.hwnd, PBM_SETRANGE32, 0, 100);
-            ::SetWindowSubclass(c.hwnd, controlProc, UINT_PTR(c.id), reinterpret_cast<DWORD_PTR>(this));
+            c.bar = std::make_unique<ProgressBar>(c.hwnd, UINT_PTR(c.id), widen(c.def.text));
         }
     }
     // Frames lie beneath the controls they hold: the bottom of the order, the outermost lowest.
@@ -428,7 +199,9 @@ void Win32Window::createToolTips()
         return;
     ::SendMessageW(m_toolTip, TTM_SETMAXTIPWIDTH, 0, 480); // longer tips wrap; "\n" breaks lines
     for (const Control& c : m_controls) {
-        for (HWND part : {c.hwnd, c.edit, c.list}) {
+        if (c.combo)
+            c.combo->setToolTipWindow(m_toolTip);
+        for (HWND part : {c.hwnd, c.combo ? c.combo->edit() : nullptr, c.combo ? c.combo->list() : nullptr}) {
             if (!part)
                 continue;
             TTTOOLINFOW tool{};
@@ -442,98 +215,21 @@ void Win32Window::createToolTips()
     }
 }
 
-void Win32Window::createAccelerators()
-{
-    std::vector<ACCEL> table;
-    auto take = [&](const std::vector<MenuItemSpec>& items) {
-        for (const MenuItemSpec& item : items) {
-            if (item.id.empty())
-                continue;
-            auto known = std::find_if(m_commands.begin(), m_commands.end(),
-                                      [&](const Command& c) { return c.id == item.id; });
-            if (known == m_commands.end()) {
-                m_commands.push_back({item.id, FirstCommandId + UINT(m_commands.size())});
-                known = m_commands.end() - 1;
-            }
-            ACCEL accel;
-            if (!item.shortcut.empty() && parseShortcut(item.shortcut, accel)) {
-                accel.cmd = WORD(known->commandId);
-                table.push_back(accel);
-            }
-        }
-    };
-    take(m_spec.windowMenu);
-    for (const auto& [control, items] : m_spec.controlMenus)
-        take(items);
-    if (!table.empty())
-        m_accelerators = ::CreateAcceleratorTableW(table.data(), int(table.size()));
-}
-
-RECT Win32Window::scaledGeometry(const FormSpec& def, const ControlSpec& control, UINT dpi)
-{
-    int left = control.geometry.left;
-    int top = control.geometry.top;
-    // Containers' positions add up; a container named twice or in a circle ends the walk.
-    std::string container = control.container;
-    for (int depth = 0; !container.empty() && depth < 16; ++depth) {
-        const ControlSpec* frame = def.find(container);
-        if (!frame)
-            break;
-        left += frame->geometry.left;
-        top += frame->geometry.top;
-        container = frame->container;
-    }
-    const int x = scale(left, dpi);
-    const int y = scale(top, dpi);
-    return RECT{x, y, x + scale(control.geometry.width, dpi), y + scale(control.geometry.height, dpi)};
-}
-
-int Win32Window::controlId(const FormSpec& def, const std::string& name)
-{
-    for (std::size_t i = 0; i < def.controls.size(); ++i)
-        if (def.controls[i].name == name)
-            return FirstControlId + int(i);
-    return 0;
-}
-
-SIZE Win32Window::scaledClientSize(const FormSpec& def, UINT dpi)
-{
-    return SIZE{scale(def.clientWidth, dpi), scale(def.clientHeight, dpi)};
-}
-
 void Win32Window::applyDpi(UINT dpi)
 {
     m_dpi = dpi ? dpi : StandardDpi;
-    const HFONT oldFonts[] = {m_font, m_boldFont, m_narrowFont};
-    m_font = createFont(m_dpi, false);
-    m_boldFont = createFont(m_dpi, true);
-    m_narrowFont = createFont(m_dpi, false, true);
+    // The controls take the new fonts before the old ones go.
+    WindowFonts fonts(m_dpi);
     for (const Control& c : m_controls) {
         if (!c.hwnd)
             continue;
-        ::SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font(c.def.name)), TRUE);
-        if (c.edit && wantsNarrowFont(c.def))
-            ::SendMessageW(c.edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(1, 1));
+        ::SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(fonts.forControl(c.def)), TRUE);
+        if (c.combo && wantsNarrowFont(c.def))
+            c.combo->setNarrowMargins();
     }
-    for (HFONT old : oldFonts)
-        if (old)
-            ::DeleteObject(old);
+    m_fonts = std::move(fonts);
 
-    const SIZE client = scaledClientSize(m_spec, m_dpi);
-    RECT frame{0, 0, client.cx, client.cy};
-    adjustWindowRect(frame, windowStyle(m_spec), WindowExStyle, m_dpi);
-    ::SetWindowPos(m_hwnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    // The frame may be drawn at other metrics than those asked for (a DPI change on its way): the client
-    // area is what counts.
-    RECT got;
-    ::GetClientRect(m_hwnd, &got);
-    if (got.right != client.cx || got.bottom != client.cy) {
-        RECT outer;
-        ::GetWindowRect(m_hwnd, &outer);
-        ::SetWindowPos(m_hwnd, nullptr, 0, 0, outer.right - outer.left + client.cx - got.right,
-                       outer.bottom - outer.top + client.cy - got.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    resizeToClient(m_hwnd, scaledClientSize(m_spec, m_dpi), windowStyle(m_spec), WindowExStyle, m_dpi);
     layoutControls();
 }
 
@@ -543,35 +239,19 @@ void Win32Window::layoutControls()
         if (!c.hwnd)
             continue;
         const RECT r = scaledGeometry(m_spec, c.def, m_dpi);
-        const int height = r.bottom - r.top;
-        if (c.def.kind == ControlKind::ComboBox) {
-            // A drop-down combo box's height is its list's: the closed box gets its height from its
-            // edit field, fitted below.
-            ::MoveWindow(c.hwnd, r.left, r.top, r.right - r.left, height + scale(DropDownHeight * 15, m_dpi), TRUE);
-            fitComboHeight(c, height);
-        } else {
-            ::MoveWindow(c.hwnd, r.left, r.top, r.right - r.left, height, TRUE);
-        }
+        if (c.combo)
+            c.combo->place(r, m_dpi);
+        else
+            ::MoveWindow(c.hwnd, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
     }
 }
 
-// A closed drop-down combo box is as tall as its edit field makes it: the field's height is set until the
-// box has the height of the table. The field height a box reports need not be the one it was given
-// (Wine adds its padding), so each step goes by the height measured.
-void Win32Window::fitComboHeight(Control& c, int height)
+int Win32Window::controlId(const FormSpec& def, const std::string& name)
 {
-    LRESULT field = ::SendMessageW(c.hwnd, CB_GETITEMHEIGHT, WPARAM(-1), 0);
-    if (field == CB_ERR)
-        return;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        RECT box;
-        ::GetWindowRect(c.hwnd, &box);
-        const int actual = box.bottom - box.top;
-        if (actual == height || field + height - actual < 1)
-            return;
-        field += height - actual;
-        ::SendMessageW(c.hwnd, CB_SETITEMHEIGHT, WPARAM(-1), field);
-    }
+    for (std::size_t i = 0; i < def.controls.size(); ++i)
+        if (def.controls[i].name == name)
+            return FirstControlId + int(i);
+    return 0;
 }
 
 // --- looking up -------------------------------------------------------------------------------------
@@ -602,7 +282,7 @@ Win32Window::Control* Win32Window::findByHwnd(HWND hwnd)
     if (!hwnd)
         return nullptr;
     for (Control& c : m_controls)
-        if (c.hwnd == hwnd || c.edit == hwnd || c.list == hwnd)
+        if (c.hwnd == hwnd || (c.combo && c.combo->owns(hwnd)))
             return &c;
     return nullptr;
 }
@@ -627,11 +307,7 @@ std::string Win32Window::controlName(HWND hwnd) const
 HFONT Win32Window::font(const std::string& name) const
 {
     const Control* c = find(name);
-    if (!c)
-        return nullptr;
-    if (c->def.bold)
-        return m_boldFont;
-    return wantsNarrowFont(c->def) ? m_narrowFont : m_font;
+    return c ? m_fonts.forControl(c->def) : nullptr;
 }
 
 std::string Win32Window::currentToolTip(const std::string& name) const
@@ -639,9 +315,10 @@ std::string Win32Window::currentToolTip(const std::string& name) const
     const Control* c = find(name);
     if (!c)
         return {};
-    if (c->def.kind == ControlKind::ComboBox && c->list && ::IsWindowVisible(c->list)) {
-        if (c->hoveredItem >= 0 && c->hoveredItem < int(c->itemTips.size()))
-            return c->itemTips[size_t(c->hoveredItem)];
+    if (c->combo && c->combo->isDroppedDown()) {
+        const int hovered = c->combo->hoveredItem();
+        if (hovered >= 0 && hovered < int(c->itemTips.size()))
+            return c->itemTips[size_t(hovered)];
         return {};
     }
     return c->toolTip;
@@ -725,8 +402,13 @@ LRESULT Win32Window::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
             m_events.unload();
         return 0;
     case WM_NCDESTROY:
-        for (Control& c : m_controls)
-            c.hwnd = c.edit = c.list = nullptr;
+        for (Control& c : m_controls) {
+            c.hwnd = nullptr;
+            if (c.combo)
+                c.combo->forget();
+            if (c.bar)
+                c.bar->forget();
+        }
         m_toolTip = nullptr;
         m_hwnd = nullptr;
         ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
@@ -755,13 +437,9 @@ void Win32Window::onCommand(WPARAM wParam, LPARAM lParam)
     if (lParam == 0) { // a menu entry (0) or an accelerator (1)
         if (code != 0 && code != 1)
             return;
-        for (const Command& command : m_commands) {
-            if (command.commandId == UINT(id)) {
-                if (m_events.commandEnabled(command.id))
-                    raiseCommand(command.id);
-                return;
-            }
-        }
+        if (const std::string* command = m_menus.command(UINT(id)))
+            if (m_events.commandEnabled(*command))
+                raiseCommand(*command);
         return;
     }
     Control* c = findById(id);
@@ -778,184 +456,12 @@ void Win32Window::onCommand(WPARAM wParam, LPARAM lParam)
             m_events.click(name);
         break;
     case ControlKind::ComboBox:
-        onComboNotification(*c, code);
+        if (c->combo)
+            c->combo->onNotification(code);
         break;
     default:
         break;
     }
-}
-
-void Win32Window::onComboNotification(Control& c, int code)
-{
-    switch (code) {
-    case CBN_DROPDOWN: {
-        c.hoveredItem = -1;
-        const std::string name = c.def.name;
-        m_events.dropDown(name);
-        break;
-    }
-    case CBN_EDITCHANGE:
-        c.typed = true;
-        c.listIndex = -1;
-        c.typedText = windowText(c.hwnd);
-        break;
-    case CBN_SELCHANGE:
-        // With the list closed, the arrow keys (or the wheel, with the focus) choose at once.
-        if (!::SendMessageW(c.hwnd, CB_GETDROPPEDSTATE, 0, 0))
-            schedulePick(c);
-        break;
-    case CBN_SELENDOK:
-        schedulePick(c);
-        break;
-    case CBN_CLOSEUP:
-        c.hoveredItem = -1;
-        break;
-    default:
-        break;
-    }
-}
-
-// The combo box fills its edit field after it has told of the choice: the handler hears of it once
-// the combo box is done, from the loop.
-void Win32Window::schedulePick(Control& c)
-{
-    const std::weak_ptr<bool> alive = m_alive;
-    const std::string name = c.def.name;
-    if (c.typed) {
-        // Typed text chooses nothing, whatever entry the list matched it with; it stays as typed.
-        const std::wstring typed = c.typedText;
-        m_frontEnd.guiLoop().post([this, alive, name, typed] {
-            const auto a = alive.lock();
-            Control* c = a && *a ? find(name) : nullptr;
-            if (!c || !c->hwnd || !c->typed)
-                return;
-            if (windowText(c->hwnd) != typed) {
-                Quiet quiet(m_quiet);
-                ::SetWindowTextW(c->hwnd, typed.c_str());
-            }
-            c->listIndex = -1;
-        });
-        return;
-    }
-    if (c.pickPending)
-        return;
-    c.pickPending = true;
-    m_frontEnd.guiLoop().post([this, alive, name] {
-        const auto a = alive.lock();
-        Control* c = a && *a ? find(name) : nullptr;
-        if (!c || !c->hwnd)
-            return;
-        c->pickPending = false;
-        const int index = int(::SendMessageW(c->hwnd, CB_GETCURSEL, 0, 0));
-        if (index < 0)
-            return;
-        c->listIndex = index;
-        m_events.click(name);
-    });
-}
-
-LRESULT CALLBACK Win32Window::controlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                            DWORD_PTR data)
-{
-    auto* self = reinterpret_cast<Win32Window*>(data);
-    Control* c = self ? self->findById(int(id)) : nullptr;
-    if (c && c->def.kind == ControlKind::ProgressBar) {
-        switch (message) {
-        case WM_PAINT:
-            if (c->barText.empty())
-                break;
-            paintBar(hwnd, c->barText);
-            return 0;
-        case WM_ERASEBKGND:
-            if (!c->barText.empty())
-                return 1; // painted whole in WM_PAINT
-            break;
-        case WM_NCDESTROY:
-            ::RemoveWindowSubclass(hwnd, controlProc, id);
-            break;
-        default:
-            break;
-        }
-    } else if (c) {
-        switch (message) {
-        case WM_MOUSEWHEEL:
-            if (hwnd != c->list) {
-                // Scrolling past a list changes nothing: the wheel chooses only in the list that has the
-                // keyboard focus.
-                const HWND focus = ::GetFocus();
-                if (focus != c->hwnd && focus != c->edit)
-                    return 0;
-                c->typed = false;
-                // The edit field would keep the wheel to itself: the combo box turns it into a choice.
-                if (hwnd == c->edit)
-                    return ::SendMessageW(c->hwnd, WM_MOUSEWHEEL, wParam, lParam);
-            }
-            break;
-        case WM_KEYDOWN:
-            if (hwnd == c->list) {
-                switch (wParam) {
-                case VK_UP:
-                case VK_DOWN:
-                case VK_PRIOR:
-                case VK_NEXT:
-                case VK_HOME:
-                case VK_END:
-                    c->typed = false; // moving through the entries is choosing
-                    break;
-                default:
-                    break;
-                }
-            }
-            break;
-        case WM_LBUTTONDOWN:
-        case WM_LBUTTONUP:
-            if (hwnd == c->list)
-                c->typed = false;
-            break;
-        case WM_MOUSEMOVE:
-            if (hwnd == c->list) {
-                const LRESULT hit = ::SendMessageW(hwnd, LB_ITEMFROMPOINT, 0, lParam);
-                const int item = HIWORD(hit) ? -1 : int(LOWORD(hit));
-                if (item != c->hoveredItem) {
-                    c->hoveredItem = item;
-                    if (self->m_toolTip)
-                        ::SendMessageW(self->m_toolTip, TTM_POP, 0, 0); // the next tip is the new entry's
-                }
-            }
-            break;
-        case WM_NCDESTROY:
-            ::RemoveWindowSubclass(hwnd, controlProc, id);
-            break;
-        default:
-            break;
-        }
-    }
-    return ::DefSubclassProc(hwnd, message, wParam, lParam);
-}
-
-// The bar as the control draws it, and its text centred on top, drawn off screen in one piece.
-void Win32Window::paintBar(HWND bar, const std::wstring& text)
-{
-    PAINTSTRUCT ps;
-    const HDC dc = ::BeginPaint(bar, &ps);
-    RECT client;
-    ::GetClientRect(bar, &client);
-    const HDC memory = ::CreateCompatibleDC(dc);
-    const HBITMAP bitmap = ::CreateCompatibleBitmap(dc, client.right, client.bottom);
-    const HGDIOBJ oldBitmap = ::SelectObject(memory, bitmap);
-    ::FillRect(memory, &client, ::GetSysColorBrush(COLOR_BTNFACE));
-    ::DefSubclassProc(bar, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT | PRF_ERASEBKGND);
-    const HGDIOBJ oldFont = ::SelectObject(memory, reinterpret_cast<HFONT>(::SendMessageW(bar, WM_GETFONT, 0, 0)));
-    ::SetBkMode(memory, TRANSPARENT);
-    ::SetTextColor(memory, ::GetSysColor(COLOR_WINDOWTEXT));
-    RECT r = client;
-    ::DrawTextW(memory, text.c_str(), int(text.size()), &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-    ::BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
-    ::SelectObject(memory, oldFont);
-    ::SelectObject(memory, oldBitmap);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::EndPaint(bar, &ps);
 }
 
 LRESULT Win32Window::onToolTipText(NMHDR* header)
@@ -975,14 +481,7 @@ bool Win32Window::onContextMenu(HWND target, LPARAM position)
     POINT at{GET_X_LPARAM(position), GET_Y_LPARAM(position)};
     const bool fromKeyboard = position == -1;
     const Control* c = findByHwnd(target);
-    const std::vector<MenuItemSpec>* items = nullptr;
-    if (c) {
-        for (const auto& [control, menu] : m_spec.controlMenus)
-            if (control == c->def.name)
-                items = &menu;
-    }
-    if (!items && !m_spec.windowMenu.empty())
-        items = &m_spec.windowMenu;
+    const std::vector<MenuItemSpec>* items = MenuCommands::menuFor(m_spec, c ? &c->def.name : nullptr);
     if (!items)
         return false;
     if (fromKeyboard) {
@@ -996,43 +495,15 @@ bool Win32Window::onContextMenu(HWND target, LPARAM position)
         at = POINT{r.left + 8, r.top + 8};
     }
     const std::vector<MenuItemSpec> copy = *items; // the handler may change what the definition holds
-    runMenu(copy, at);
-    return true;
-}
-
-void Win32Window::runMenu(const std::vector<MenuItemSpec>& items, POINT at)
-{
-    HMENU menu = ::CreatePopupMenu();
-    if (!menu)
-        return;
-    for (const MenuItemSpec& item : items) {
-        if (item.text.empty()) {
-            ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-            continue;
-        }
-        UINT commandId = 0;
-        for (const Command& command : m_commands)
-            if (command.id == item.id)
-                commandId = command.commandId;
-        std::wstring label = escapeAmpersands(widen(item.text));
-        if (!item.shortcut.empty())
-            label += L"\t" + widen(item.shortcut);
-        const UINT flags = MF_STRING | (m_events.commandEnabled(item.id) ? MF_ENABLED : MF_GRAYED);
-        ::AppendMenuW(menu, flags, commandId, label.c_str());
-    }
     const std::shared_ptr<bool> alive = m_alive;
-    const UINT chosen = UINT(::TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y,
-                                              0, m_hwnd, nullptr));
-    ::DestroyMenu(menu);
+    const UINT chosen = m_menus.run(m_hwnd, copy, at, m_events);
     if (!chosen || !*alive)
-        return;
-    for (const Command& command : m_commands) {
-        if (command.commandId == chosen) {
-            const std::string id = command.id;
-            raiseCommand(id);
-            return;
-        }
+        return true;
+    if (const std::string* command = m_menus.command(chosen)) {
+        const std::string id = *command;
+        raiseCommand(id);
     }
+    return true;
 }
 
 void Win32Window::raiseCommand(const std::string& id)
@@ -1087,7 +558,7 @@ std::string Win32Window::text(const std::string& control) const
         return current < 0 ? std::string() : narrow(itemString(c->hwnd, false, current));
     }
     case ControlKind::ProgressBar:
-        return narrow(c->barText);
+        return c->bar ? narrow(c->bar->text()) : std::string();
     default:
         return narrow(windowText(c->hwnd));
     }
@@ -1106,15 +577,12 @@ void Win32Window::setText(const std::string& control, const std::string& text)
         ::SetWindowTextW(c->hwnd, escapeAmpersands(wide).c_str());
         break;
     case ControlKind::ComboBox:
-        ::SetWindowTextW(c->hwnd, wide.c_str());
-        c->listIndex = -1;
-        c->typed = false;
+        c->combo->setText(wide);
         break;
     case ControlKind::ListBox:
         break;
     case ControlKind::ProgressBar:
-        c->barText = wide;
-        ::InvalidateRect(c->hwnd, nullptr, TRUE);
+        c->bar->setText(wide);
         break;
     default:
         ::SetWindowTextW(c->hwnd, wide.c_str());
@@ -1190,7 +658,7 @@ void Win32Window::addItem(const std::string& control, const std::string& text, c
     Quiet quiet(m_quiet);
     const std::wstring wide = widen(text);
     if (c->def.kind == ControlKind::ComboBox) {
-        if (::SendMessageW(c->hwnd, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str())) >= 0)
+        if (c->combo->addItem(wide))
             c->itemTips.push_back(toolTip);
     } else if (c->def.kind == ControlKind::ListBox) {
         if (::SendMessageW(c->hwnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str())) >= 0)
@@ -1211,13 +679,12 @@ void Win32Window::insertItem(const std::string& control, int index, const std::s
     if (index < 0 || index > count)
         index = count;
     const std::wstring wide = widen(text);
-    const LRESULT at = ::SendMessageW(c->hwnd, combo ? CB_INSERTSTRING : LB_INSERTSTRING, WPARAM(index),
-                                      reinterpret_cast<LPARAM>(wide.c_str()));
+    const LRESULT at = combo ? c->combo->insertItem(index, wide)
+                             : ::SendMessageW(c->hwnd, LB_INSERTSTRING, WPARAM(index),
+                                              reinterpret_cast<LPARAM>(wide.c_str()));
     if (at < 0)
         return;
     c->itemTips.insert(c->itemTips.begin() + std::min<size_t>(size_t(at), c->itemTips.size()), std::string());
-    if (combo && c->listIndex >= index)
-        ++c->listIndex;
 }
 
 void Win32Window::removeItem(const std::string& control, int index)
@@ -1225,17 +692,9 @@ void Win32Window::removeItem(const std::string& control, int index)
     Control* c = find(control);
     if (!c || !c->hwnd || index < 0 || index >= itemCount(control))
         return;
-    const bool combo = c->def.kind == ControlKind::ComboBox;
     Quiet quiet(m_quiet);
-    if (combo) {
-        const std::wstring shown = windowText(c->hwnd);
-        ::SendMessageW(c->hwnd, CB_DELETESTRING, WPARAM(index), 0);
-        if (windowText(c->hwnd) != shown)
-            ::SetWindowTextW(c->hwnd, shown.c_str());
-        if (c->listIndex == index)
-            c->listIndex = -1;
-        else if (c->listIndex > index)
-            --c->listIndex;
+    if (c->def.kind == ControlKind::ComboBox) {
+        c->combo->removeItem(index);
     } else {
         ::SendMessageW(c->hwnd, LB_DELETESTRING, WPARAM(index), 0);
     }
@@ -1250,11 +709,7 @@ void Win32Window::clearItems(const std::string& control)
         return;
     Quiet quiet(m_quiet);
     if (c->def.kind == ControlKind::ComboBox) {
-        const std::wstring shown = windowText(c->hwnd);
-        ::SendMessageW(c->hwnd, CB_RESETCONTENT, 0, 0);
-        ::SetWindowTextW(c->hwnd, shown.c_str()); // the edit field keeps its text
-        c->listIndex = -1;
-        c->hoveredItem = -1;
+        c->combo->clear();
     } else if (c->def.kind == ControlKind::ListBox) {
         ::SendMessageW(c->hwnd, LB_RESETCONTENT, 0, 0);
     }
@@ -1289,7 +744,7 @@ int Win32Window::listIndex(const std::string& control) const
     if (!c || !c->hwnd)
         return -1;
     if (c->def.kind == ControlKind::ComboBox)
-        return c->listIndex;
+        return c->combo->listIndex();
     if (c->def.kind == ControlKind::ListBox)
         return int(::SendMessageW(c->hwnd, LB_GETCURSEL, 0, 0));
     return -1;
@@ -1304,9 +759,7 @@ void Win32Window::setListIndex(const std::string& control, int index)
     if (index < 0 || index >= itemCount(control))
         index = -1;
     if (c->def.kind == ControlKind::ComboBox) {
-        ::SendMessageW(c->hwnd, CB_SETCURSEL, WPARAM(index), 0); // -1 empties the edit field too
-        c->listIndex = index;
-        c->typed = false;
+        c->combo->setListIndex(index);
     } else if (c->def.kind == ControlKind::ListBox) {
         ::SendMessageW(c->hwnd, LB_SETCURSEL, WPARAM(index), 0);
     }
@@ -1314,22 +767,22 @@ void Win32Window::setListIndex(const std::string& control, int index)
 
 void Win32Window::setRange(const std::string& control, int minimum, int maximum)
 {
-    if (Control* c = find(control); c && c->hwnd && c->def.kind == ControlKind::ProgressBar)
-        ::SendMessageW(c->hwnd, PBM_SETRANGE32, WPARAM(minimum), LPARAM(maximum));
+    if (Control* c = find(control); c && c->hwnd && c->bar)
+        c->bar->setRange(minimum, maximum);
 }
 
 void Win32Window::setValue(const std::string& control, int value)
 {
-    if (Control* c = find(control); c && c->hwnd && c->def.kind == ControlKind::ProgressBar)
-        ::SendMessageW(c->hwnd, PBM_SETPOS, WPARAM(value), 0);
+    if (Control* c = find(control); c && c->hwnd && c->bar)
+        c->bar->setValue(value);
 }
 
 int Win32Window::value(const std::string& control) const
 {
     const Control* c = find(control);
-    if (!c || !c->hwnd || c->def.kind != ControlKind::ProgressBar)
+    if (!c || !c->hwnd || !c->bar)
         return 0;
-    return int(::SendMessageW(c->hwnd, PBM_GETPOS, 0, 0));
+    return c->bar->value();
 }
 
 } // namespace morvandell::win32

@@ -2,13 +2,16 @@
 
 #include "ui/model/form.h"
 #include "ui/model/formview.h"
+#include "ui/win32/combobox.h"
+#include "ui/win32/menucommands.h"
+#include "ui/win32/progressbar.h"
+#include "ui/win32/windowstyle.h"
 
 #include <windows.h>
 
 #include <cstdint>
-#include <map>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +29,9 @@ class Win32FrontEnd;
 // LISTBOX, STATIC, the progress bar) placed at the definition's twips scaled by the window's DPI, in
 // "MS Sans Serif" 8.25 pt. Every control is a child of the window itself (a frame is drawn beneath the
 // controls it contains), so that one window procedure hears every notification. The user's actions go
-// to the FormEvents; what the handlers do to the controls comes in through FormView.
+// to the FormEvents; what the handlers do to the controls comes in through FormView. Combo boxes
+// (ComboBox), progress bars (ProgressBar), the menus and shortcuts (MenuCommands) and the fonts
+// (WindowFonts) keep their own state and ways.
 class Win32Window final : public FormView
 {
 public:
@@ -47,9 +52,6 @@ public:
     UINT dpi() const { return m_dpi; }
     // The font of a control at the window's DPI: bold, regular, or (narrow combo boxes) condensed.
     HFONT font(const std::string& name) const;
-    // The pixel rectangle a control should have at a DPI, in client coordinates.
-    static RECT scaledGeometry(const FormSpec& def, const ControlSpec& control, UINT dpi);
-    static SIZE scaledClientSize(const FormSpec& def, UINT dpi);
     // The control id (GetDlgItem) of a control of a window made from def; 0 when there is none. Lets
     // another process find the controls.
     static int controlId(const FormSpec& def, const std::string& name);
@@ -90,42 +92,23 @@ private:
         ControlSpec def;
         int id = 0;
         HWND hwnd = nullptr;
-        HWND edit = nullptr; // combo boxes: the edit field
-        HWND list = nullptr; // combo boxes: the drop-down list
+        std::unique_ptr<ComboBox> combo;  // combo boxes
+        std::unique_ptr<ProgressBar> bar; // progress bars
         std::string toolTip;
         std::vector<std::string> itemTips;
         std::optional<std::uint32_t> backColor;
         HBRUSH brush = nullptr; // of the back colour
-        std::wstring barText;   // progress bars: the text shown on the bar
-        int listIndex = -1;     // combo boxes: the entry the user (or a handler) chose
-        bool typed = false;     // combo boxes: text typed since the last choice
-        std::wstring typedText;
-        bool pickPending = false;
-        int hoveredItem = -1;   // combo boxes: the entry under the mouse in the open list
-    };
-    struct Command
-    {
-        std::string id;
-        UINT commandId;
     };
 
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    // Combo boxes (with their edit fields and lists) and progress bars are subclassed.
-    static LRESULT CALLBACK controlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                        DWORD_PTR data);
-    static void paintBar(HWND bar, const std::wstring& text);
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void createControls();
     void createToolTips();
-    void createAccelerators();
+    // Fonts, the window's size and the controls' places for a DPI (at the start, and when it changes).
     void applyDpi(UINT dpi);
     void layoutControls();
-    void fitComboHeight(Control& c, int height);
     void onCommand(WPARAM wParam, LPARAM lParam);
-    void onComboNotification(Control& c, int code);
-    void schedulePick(Control& c);
     bool onContextMenu(HWND target, LPARAM position);
-    void runMenu(const std::vector<MenuItemSpec>& items, POINT at);
     void raiseCommand(const std::string& id);
     LRESULT onToolTipText(NMHDR* header);
     void close();
@@ -142,13 +125,10 @@ private:
     HWND m_hwnd = nullptr;
     DWORD m_creationError = 0;
     HWND m_toolTip = nullptr;
-    HACCEL m_accelerators = nullptr;
-    HFONT m_font = nullptr;
-    HFONT m_boldFont = nullptr;
-    HFONT m_narrowFont = nullptr;
-    UINT m_dpi = 96;
+    MenuCommands m_menus;
+    WindowFonts m_fonts;
+    UINT m_dpi = StandardDpi;
     std::vector<Control> m_controls;
-    std::vector<Command> m_commands;
     std::wstring m_toolTipBuffer;
     HWND m_lastFocus = nullptr;
     int m_quiet = 0;           // notifications of the window's own changes are not the user's
