@@ -158,16 +158,16 @@ TEST_P(SavedProfile, sendsWhatTheWindowSent)
         ASSERT_TRUE(rig.connect());
         act(rig, row.name, row.steps);
         sent = writeFrames(rig);
+        ASSERT_EQ(sent.size(), 9u) << rig.dialogs.allMessages();
         ASSERT_TRUE(rig.form->saveProfile(profile)) << rig.dialogs.allMessages();
     }
-    ASSERT_EQ(sent.size(), 9u);
     writeFile(row.name, "A", fileNamed(row.fileAtLoad));
 
     {
         ControlRig again;
         ASSERT_TRUE(again.connect());
         ASSERT_TRUE(again.form->loadProfile(profile)) << again.dialogs.allMessages();
-        EXPECT_EQ(writeFrames(again), sent);
+        EXPECT_EQ(writeFrames(again), sent) << again.dialogs.allMessages();
     }
     EXPECT_EQ(cliFrames({"--profile", profile}), sent);
 }
@@ -267,8 +267,8 @@ TEST_P(WindowAndCommandLine, sendTheSameFramesForTheSameFileAndPicks)
         }
         EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.allMessages();
         window = writeFrames(rig);
+        ASSERT_EQ(window.size(), 9u) << rig.dialogs.allMessages();
     }
-    ASSERT_EQ(window.size(), 9u);
     EXPECT_EQ(cliFrames(arguments), window);
 }
 
