@@ -9,8 +9,9 @@ namespace morvandell {
 // The channel catalogue: five parallel arrays over the catalogue indices 0..256.
 // The reader fills indices 1..256 in file order; index 0 is never written and stays
 // empty text and 0 (the slot assignment reads it when a list has no selection).
-// Nothing clears the catalogue: reading another file overwrites only what that file supplies.
-// Texts are UTF-8 (the file's Windows-1252 names decoded).
+// Reading a file replaces the whole catalogue (LogDefinitionReader::readFile): nothing of an earlier
+// file shows through where the new one says nothing.
+// Texts are UTF-8 (the file's bytes decoded through the ANSI code page, text::fromAnsi).
 struct Catalogue
 {
     static constexpr int Size = 257;

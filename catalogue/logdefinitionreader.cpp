@@ -137,16 +137,19 @@ void LogDefinitionReader::setMaxLineLength(std::size_t bytes)
     m_report.lineLengthLimit = bytes > 0 ? bytes : 1;
 }
 
-std::string LogDefinitionReader::decode(std::string_view bytes, bool dropQuotes)
+std::string LogDefinitionReader::decode(std::string_view bytes, bool dropQuotes, std::size_t maxLength)
 {
-    if (!dropQuotes || bytes.find('"') == std::string_view::npos)
-        return text::fromWindows1252(bytes);
     std::string unquoted;
-    unquoted.reserve(bytes.size());
-    for (const char c : bytes)
-        if (c != '"')
-            unquoted += c;
-    return text::fromWindows1252(unquoted);
+    if (dropQuotes && bytes.find('"') != std::string_view::npos) {
+        unquoted.reserve(bytes.size());
+        for (const char c : bytes)
+            if (c != '"')
+                unquoted += c;
+        bytes = unquoted;
+    }
+    // One byte is one character in the code page, so the cut can come first: a long value is not
+    // decoded whole. The cut in characters afterwards never leaves half a character either way.
+    return text::left(text::fromAnsi(bytes.substr(0, maxLength)), maxLength);
 }
 
 // Tabs to blanks, then " = " to "=" left to right without rescanning what a replacement
@@ -203,25 +206,26 @@ void LogDefinitionReader::storeAttributes(int n)
     forEachAttribute(m_clean, [&](Key key, std::string_view raw) {
         if (key == Key::Name) {
             if (m_report.entries.size() < MaxEntries)
-                m_report.entries.push_back({decode(raw, true), n});
+                m_report.entries.push_back({decode(raw, true, MaxTextLength), n});
             else
                 ++m_report.entriesLeftOut;
             lastName = raw;
             hasName = true;
             return true;
         }
-        std::string value = decode(raw, true);
         switch (key) {
         case Key::Name:
             break;
         case Key::Unit:
-            m_catalogue.unit[at] = std::move(value);
+            m_catalogue.unit[at] = decode(raw, true, MaxTextLength);
             break;
         case Key::Storage:
-            m_catalogue.storage[at] = std::move(value);
+            m_catalogue.storage[at] = decode(raw, true, MaxTextLength);
             break;
         case Key::Divider:
         case Key::Channel: {
+            // Numbers are read whole: a cut could change them.
+            const std::string value = decode(raw, true);
             const ConvertedNumber number = convertNumber(value);
             const std::uint8_t stored = number.inRange ? std::uint8_t(number.value) : 0;
             (key == Key::Divider ? m_catalogue.divider : m_catalogue.number)[at] = stored;
@@ -237,7 +241,7 @@ void LogDefinitionReader::storeAttributes(int n)
     });
 
     if (hasName)
-        m_catalogue.name[at] = decode(lastName, true);
+        m_catalogue.name[at] = decode(lastName, true, MaxTextLength);
     // Named after the whole line is read: the name may stand after the number.
     const std::string label = hasName ? m_catalogue.name[at] : text::arg("Kanal %1", {n});
     for (const Rejected& r : rejected)
@@ -433,16 +437,22 @@ bool LogDefinitionReader::readFile(const std::string& path, Catalogue& catalogue
 bool LogDefinitionReader::readWhole(const ByteSource& source, Catalogue& catalogue, ReadReport* report,
                                     std::string* error)
 {
-    // Into a copy: a read that fails part-way must not leave entries behind that the lists, given
-    // back their old contents, would then point at.
-    Catalogue scratch = catalogue;
-    LogDefinitionReader reader(scratch);
+    // Into a fresh catalogue: what an earlier file stored must not show through where this one says
+    // nothing (a channel without a unit or divider here must not keep the earlier file's). A read that
+    // fails part-way must not leave entries behind either, nor report names it did not keep: it
+    // changes nothing.
+    auto scratch = std::make_unique<Catalogue>();
+    LogDefinitionReader reader(*scratch);
     const bool ok = reader.read(source, error);
+    if (!ok) {
+        if (report)
+            *report = LogDefinitionReader(*scratch).report();
+        return false;
+    }
     if (report)
         *report = reader.report();
-    if (ok)
-        catalogue = std::move(scratch);
-    return ok;
+    catalogue = std::move(*scratch);
+    return true;
 }
 
 bool LogDefinitionReader::readWhole(std::istream& in, Catalogue& catalogue, ReadReport* report,

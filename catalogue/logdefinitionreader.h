@@ -51,6 +51,9 @@ public:
     static constexpr std::size_t DefaultMaxLineLength = 64 * 1024;
     static constexpr std::size_t ShownOutOfRange = 5; // values listed by name in warningText()
     static constexpr std::size_t MaxEntries = 1024;   // names listed; a file cannot fill memory with them
+    // Every text stored (name, unit, storage) keeps at most this many characters: far more than the
+    // lists show, and no file can put megabytes into them.
+    static constexpr std::size_t MaxTextLength = 255;
 
     // Where the bytes come from: fills buffer with up to max bytes and returns how many, 0 at the
     // end; on a read error a negative number, with *reason saying why (in the system's words).
@@ -58,7 +61,8 @@ public:
 
     explicit LogDefinitionReader(Catalogue& catalogue);
 
-    // One line without its line end, bytes in Windows-1252. No length limit here.
+    // One line without its line end, bytes in the ANSI code page (text::fromAnsi). No length limit
+    // here; the texts stored from it are cut to MaxTextLength.
     void processLine(std::string_view line);
 
     // Reads the source to its end in chunks, never holding the whole file. CR LF, lone CR and
@@ -72,20 +76,25 @@ public:
     const ReadReport& report() const { return m_report; }
     int runningIndex() const { return m_index; }
 
-    // Opens and reads the regular file at path (UTF-8) into catalogue. On failure returns false with
-    // a German text naming the file and the reason, and leaves catalogue as it was (the file is read
-    // into a copy first). report (if given) receives the report in every case.
+    // Opens and reads the regular file at path (UTF-8) into catalogue. A successful read replaces the
+    // whole catalogue: nothing of an earlier file is left in it. On failure returns false with a German
+    // text naming the file and the reason, and leaves catalogue as it was (the file is read into a fresh
+    // catalogue first). report (if given) receives the report; after a failure it is empty (nothing
+    // was taken).
     static bool readFile(const std::string& path, Catalogue& catalogue, ReadReport* report = nullptr,
                          std::string* error = nullptr);
 
-    // Reads the whole source into catalogue, or on a read error leaves catalogue as it was.
+    // Reads the whole source into a fresh catalogue that then replaces catalogue; on a read error
+    // leaves catalogue as it was and reports nothing.
     static bool readWhole(const ByteSource& source, Catalogue& catalogue, ReadReport* report = nullptr,
                           std::string* error = nullptr);
     static bool readWhole(std::istream& in, Catalogue& catalogue, ReadReport* report = nullptr,
                           std::string* error = nullptr);
 
-    // Windows-1252 bytes to UTF-8 text; the five bytes without a character map to U+0081 etc.
-    static std::string decode(std::string_view bytes, bool dropQuotes = false);
+    // Bytes in the ANSI code page (text::fromAnsi) to UTF-8 text, every double quote dropped first when
+    // asked, at most maxLength characters.
+    static std::string decode(std::string_view bytes, bool dropQuotes = false,
+                              std::size_t maxLength = std::string_view::npos);
 
     // Sizes, adjustable for tests.
     void setChunkSize(std::size_t bytes) { m_chunkSize = bytes > 0 ? bytes : 1; }

@@ -365,16 +365,16 @@ int CliTool::configure()
     } else {
         auto catalogue = std::make_unique<Catalogue>();
         ReadReport report;
-        const bool read = LogDefinitionReader::readFile(m_inv.logDef, *catalogue, &report, &error);
-        if (!read && report.entries.empty()) {
+        // A file that could not be read to its end gives nothing to send: its channels would go out
+        // with the numbers of no catalogue.
+        if (!LogDefinitionReader::readFile(m_inv.logDef, *catalogue, &report, &error)) {
             fail(error);
             return ExitStatus::FileFailed;
         }
-        if (!read)
-            warn(error);
         warn(report.warningText());
 
-        configuration.logDefinition = m_inv.logDef;
+        // A profile names its file so that it is found again from any folder.
+        configuration.logDefinition = files::absolutePath(m_inv.logDef);
         configuration.defaultView = static_cast<std::uint8_t>(m_inv.view);
         const std::size_t listed = std::min(report.entries.size(), MaxListEntries);
         for (const auto& [slotNumber, channel] : m_inv.slotChannels) {

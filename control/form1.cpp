@@ -345,8 +345,10 @@ void Form1::updateControlStates()
         const ui::ControlSpec* def = spec.find(button);
         m_view->setToolTip(button, m_updateTransferring ? UnavailableDuringUpdate : def ? def->toolTip : "");
     }
-    // Firmwareupdate too: the update window would take the port over under the wait.
+    // Firmwareupdate too: the update window would take the port over under the wait; and the port list,
+    // whose pick would close the port under the wait.
     m_view->setEnabled("Command4", !waiting);
+    m_view->setEnabled("Combo5", !waiting);
 }
 
 // --- reset, slot data, settings ------------------------------------------------------------------------
@@ -405,8 +407,6 @@ void Form1::reportDifferences()
 
 void Form1::Command1_Click()
 {
-    // Once Command1 has run, the file it reads is the one a profile names.
-    m_profileLogDefinition.reset();
     const std::string folder =
         files::isDirectory(LogDefinitionFolder) ? std::string(LogDefinitionFolder) : files::homeFolder();
     const auto chosen = m_frontEnd.dialogs().openFileName(m_view.get(), "Open", folder, "XML Files (*.XML)");
@@ -414,7 +414,10 @@ void Form1::Command1_Click()
         m_lastLogDefinition = *chosen;
     if (!m_lastLogDefinition)
         return; // cancelled before any file was chosen: nothing to read
-    readLogDefinition(*m_lastLogDefinition, nullptr);
+    // Once Command1 has read a file, that file is the one a profile names; until then (Cancel, a file
+    // that cannot be read) the loaded profile's stays.
+    if (readLogDefinition(*m_lastLogDefinition, nullptr))
+        m_profileLogDefinition.reset();
 }
 
 // Reads the file into the catalogue and the lists. The lists are emptied first; a run that reads
@@ -478,9 +481,8 @@ void Form1::slotList_Click(int slot)
 {
     const SlotRow& row = slotRows()[std::size_t(slot)];
     const int position = m_view->listIndex(row.list);
-    // Remember the name of every pick; a profile keeps only the slots that were picked.
-    m_pickedChannel[std::size_t(slot)] =
-        position >= 0 ? m_view->itemText(row.list, position) : m_view->text(row.list);
+    // Remember the entry of every pick for profiles; a pick without an entry names no channel.
+    m_pickedChannel[std::size_t(slot)] = position >= 0 ? m_view->itemText(row.list, position) : std::string();
     m_view->setText(row.name, text::left(m_view->text(row.list), FrameBuilder::NameWidth));
     // The entry knows the catalogue index it came from; no selection reads the never-filled index 0.
     int index = 0;

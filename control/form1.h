@@ -128,6 +128,9 @@ private:
     void logAtTop(const std::string& line);
     std::uint8_t defaultViewByte() const;
     bool readLogDefinition(const std::string& path, bool* errorShown);
+    // The entry of the slot's list that a profile's slot is matched to: of the entries with its
+    // channel name the one with its number and divider, else the first; -1 for none or no name.
+    int profileEntry(int slot, const SlotSetting& setting) const;
     int slotOfList(const std::string& control) const;
     // Closes the window now: every wait ends, the port closes; the program ends when no window is left.
     void closeNow();
@@ -153,8 +156,9 @@ private:
     std::optional<PortList::Pending> m_startUpScan; // running while the window is built
     std::array<std::vector<int>, SlotCount + 1> m_slotEntries{};
     std::vector<int> m_warningEntries; // Combo11's catalogue indices
-    // Profiles: the catalogue name last picked per slot (empty: never picked), the log-definition file
-    // of the profile last loaded (until Command1 reads another), the folder of the last profile.
+    // Profiles: the entry name last picked per slot (nullopt: never picked; "": picked without an
+    // entry), the log-definition file of the profile last loaded (until Command1 reads another), the
+    // folder of the last profile.
     std::array<std::optional<std::string>, SlotCount + 1> m_pickedChannel{};
     std::optional<std::string> m_profileLogDefinition;
     std::string m_profileFolder;

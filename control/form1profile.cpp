@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "writer/framebuilder.h"
 #include "writer/profile.h"
 
 namespace morvandell {
@@ -27,11 +28,44 @@ DisplayConfiguration Form1::profileConfiguration() const
     c.defaultView = defaultViewByte();
     for (int k = 1; k <= SlotCount; ++k) {
         const std::size_t i = std::size_t(k);
-        if (m_pickedChannel[i])
-            Profile::slot(c, k) = SlotSetting{*m_pickedChannel[i], slotChannel[i], slotDivider[i],
-                                              m_view->text(slotRows()[i].name), m_view->text(slotRows()[i].unit)};
+        SlotSetting setting{m_pickedChannel[i].value_or(std::string()), slotChannel[i], slotDivider[i],
+                            m_view->text(slotRows()[i].name), m_view->text(slotRows()[i].unit)};
+        // Every slot that would not go out as a never-picked one does: picked, or a name or unit
+        // typed into its boxes.
+        if (!m_pickedChannel[i] && FrameBuilder::slotFrame(k, setting.name, setting.number, setting.divider,
+                                                           setting.unit) == FrameBuilder::slotFrame(k, "", 0, 0, ""))
+            continue;
+        // Loading matches the channel by name in these lists. Where that would find an entry with other
+        // numbers (a pick from an earlier file, or the second of two entries of one name), the name is
+        // left out, so that the profile's own numbers are used again.
+        if (const int position = profileEntry(k, setting); position >= 0) {
+            const auto index = std::size_t(m_slotEntries[i][std::size_t(position)]);
+            if (catalogueNumber[index] != setting.number || catalogueDivider[index] != setting.divider)
+                setting.channel.clear();
+        }
+        Profile::slot(c, k) = setting;
     }
     return c;
+}
+
+int Form1::profileEntry(int slot, const SlotSetting& setting) const
+{
+    if (setting.channel.empty())
+        return -1;
+    const char* list = slotRows()[std::size_t(slot)].list;
+    const std::vector<int>& entries = m_slotEntries[std::size_t(slot)];
+    int first = -1;
+    for (int p = 0; p < m_view->itemCount(list) && p < int(entries.size()); ++p) {
+        if (m_view->itemText(list, p) != setting.channel)
+            continue;
+        const int index = entries[std::size_t(p)];
+        if (index >= 0 && index <= Catalogue::LastIndex && catalogueNumber[std::size_t(index)] == setting.number &&
+            catalogueDivider[std::size_t(index)] == setting.divider)
+            return p;
+        if (first < 0)
+            first = p;
+    }
+    return first;
 }
 
 void Form1::saveProfileClicked()
@@ -102,22 +136,20 @@ bool Form1::loadProfile(const std::string& path)
         const std::size_t i = std::size_t(k);
         const SlotRow& row = slotRows()[i];
         const std::optional<SlotSetting>& setting = Profile::slot(*profile, k);
-        if (!setting) {
-            // Not in the profile: as after start-up, never picked.
+        if (!setting || setting->channel.empty()) {
+            // Not in the profile: as after start-up, never picked. Without a channel: never picked,
+            // with the profile's boxes and numbers.
+            const SlotSetting values = setting.value_or(SlotSetting{});
             m_view->setListIndex(row.list, -1);
             m_view->setText(row.list, "Bitte wählen...");
-            m_view->setText(row.name, "");
-            m_view->setText(row.unit, "");
-            slotChannel[i] = 0;
-            slotDivider[i] = 0;
+            m_view->setText(row.name, values.name);
+            m_view->setText(row.unit, values.unit);
+            slotChannel[i] = values.number;
+            slotDivider[i] = values.divider;
             m_pickedChannel[i].reset();
             continue;
         }
-        int position = -1;
-        if (listsFromFile)
-            for (int p = 0; p < m_view->itemCount(row.list) && position < 0; ++p)
-                if (m_view->itemText(row.list, p) == setting->channel)
-                    position = p;
+        const int position = listsFromFile ? profileEntry(k, *setting) : -1;
         if (position >= 0) {
             m_view->setListIndex(row.list, position);
             slotList_Click(k); // as if the user had picked the entry: number and divider from the file
@@ -130,8 +162,7 @@ bool Form1::loadProfile(const std::string& path)
             m_view->setText(row.list, setting->channel);
             slotChannel[i] = setting->number;
             slotDivider[i] = setting->divider;
-            if (!setting->channel.empty()) // a pick without an entry has no name to look up
-                unmatched.push_back(slotText(k, setting->channel));
+            unmatched.push_back(slotText(k, setting->channel));
         }
         m_pickedChannel[i] = setting->channel;
         m_view->setText(row.name, setting->name);
@@ -141,6 +172,9 @@ bool Form1::loadProfile(const std::string& path)
     if (profile->defaultView == 0)
         m_view->setText("Combo10", "");
     m_profileLogDefinition = logDefinition;
+    // As if chosen in Command1's dialog: a Cancel there reads the profile's file again, not an older one.
+    if (!logDefinition.empty())
+        m_lastLogDefinition = logDefinition;
     logAtTop("Profil geladen: " + files::fileName(path));
 
     std::vector<std::string> notes;

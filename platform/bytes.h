@@ -3,8 +3,8 @@
 // Bytes and text, the one convention of the whole program:
 // - text is UTF-8 in std::string (captions, messages, names, file paths);
 // - bytes on the wire and in files are Bytes, a vector of 8-bit values; a byte is never a char.
-// Conversions between the two name their encoding (platform/text.h: Windows-1252 for the display's
-// names and units, UTF-8 for everything the user reads).
+// Conversions between the two name their encoding (platform/text.h: the PC's ANSI code page for the
+// log-definition file and the display's names, units and texts, UTF-8 for everything the user reads).
 
 #include <cstddef>
 #include <cstdint>

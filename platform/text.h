@@ -96,6 +96,22 @@ inline std::string fromWindows1252(const Bytes& bytes)
 // (never a look-alike: "Ł" is not sent as "L").
 Bytes toWindows1252(std::string_view utf8, Byte missing = '?');
 
+// --- the PC's single-byte (ANSI) code page: log-definition files, the display's names and texts ---------
+
+// The code page these two use. Windows: the system's ANSI code page (GetACP: 1250 on a Polish or Czech
+// Windows, 1252 on a German one), or 1252 when that is not a single-byte code page (UTF-8, 932, 936,
+// 949, 950), since the display takes one byte per character. Elsewhere always 1252: a Linux system has
+// no ANSI code page, and the files and the display come from Windows PCs.
+unsigned ansiCodePage();
+// Bytes in that code page to text; every byte gives one character.
+std::string fromAnsi(std::string_view bytes);
+inline std::string fromAnsi(const Bytes& bytes)
+{
+    return fromAnsi(charsOf(bytes));
+}
+// Text to that code page, one byte per character; a character the code page lacks becomes `missing`.
+Bytes toAnsi(std::string_view utf8, Byte missing = '?');
+
 // --- time of day -----------------------------------------------------------------------------------
 
 // The time of day in the user's long time format, without a time-zone name (German: "14:03:22").

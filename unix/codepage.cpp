@@ -1,4 +1,6 @@
-// Windows-1252 from its table: the same on every Unix, whatever locale the user runs.
+// Windows-1252 from its table: the same on every Unix, whatever locale the user runs. It is also the
+// ANSI code page here: a Unix system has none of its own, and the log-definition files and the display
+// come from (German) Windows PCs.
 #include "platform/text.h"
 
 namespace morvandell::text {
@@ -54,6 +56,21 @@ Bytes toWindows1252(std::string_view utf8, Byte missing)
         out.push_back(b);
     }
     return out;
+}
+
+unsigned ansiCodePage()
+{
+    return 1252;
+}
+
+std::string fromAnsi(std::string_view bytes)
+{
+    return fromWindows1252(bytes);
+}
+
+Bytes toAnsi(std::string_view utf8, Byte missing)
+{
+    return toWindows1252(utf8, missing);
 }
 
 } // namespace morvandell::text

@@ -10,7 +10,9 @@ namespace morvandell {
 // One display slot as it goes into its frame. Texts are UTF-8.
 struct SlotSetting
 {
-    std::string channel;     // catalogue name that was picked (informational; not sent)
+    // The list entry that was picked (not sent). Empty for a slot without a pick (a name or unit typed
+    // alone): loading then takes the slot's own numbers, as it does for a name the file lacks.
+    std::string channel;
     std::uint8_t number = 0; // channel number sent in the frame
     std::uint8_t divider = 0;
     std::string name; // name box text, at most 8 characters

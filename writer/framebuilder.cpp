@@ -25,7 +25,7 @@ Bytes FrameBuilder::fitText(std::string_view utf8, std::size_t width)
 {
     // One byte per character: cut to the width in characters first, so that a long text is not
     // converted whole.
-    Bytes out = text::toWindows1252(text::left(utf8, width), '?');
+    Bytes out = text::toAnsi(text::left(utf8, width), '?');
     out.resize(width, ' ');
     return out;
 }

@@ -38,8 +38,9 @@ public:
                                  const Bytes& unit);
     static Bytes settingsFrame(std::uint8_t defaultView);
 
-    // UTF-8 text through Windows-1252, one byte per character ('?' for each character the code page
-    // lacks, and for each byte that is no UTF-8), cut or padded with blanks to width bytes.
+    // UTF-8 text through the ANSI code page (text::toAnsi), one byte per character ('?' for each
+    // character the code page lacks, and for each byte that is no UTF-8), cut or padded with blanks to
+    // width bytes.
     static Bytes fitText(std::string_view utf8, std::size_t width);
 };
 

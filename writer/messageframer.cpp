@@ -10,7 +10,7 @@ std::string DeviceMessage::payloadText() const
 {
     Bytes p = payload();
     p.erase(std::find(p.begin(), p.end(), Byte(0)), p.end());
-    return text::fromWindows1252(p);
+    return text::fromAnsi(p);
 }
 
 std::string DeviceMessage::logLine(const std::string& timeText) const

@@ -21,7 +21,7 @@ struct DeviceMessage
     std::uint8_t type() const { return bytes.at(1); }
     std::uint16_t address() const { return static_cast<std::uint16_t>(bytes.at(2) * 256 + bytes.at(3)); }
     Bytes payload() const { return slice(bytes, 4, 16); }
-    // Payload up to its first zero byte, through Windows-1252, as UTF-8.
+    // Payload up to its first zero byte, through the ANSI code page (text::fromAnsi), as UTF-8.
     std::string payloadText() const;
 
     // The log line for this message after the given time text (text::longTimeText); empty for types

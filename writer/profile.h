@@ -16,7 +16,9 @@ namespace morvandell {
 //     "slots": [ { "slot": 1, "channel": "RPM", "number": 12, "divider": 1, "name": "Drehz", "unit": "rpm" }
 //     ] }
 //
-// Reading is strict: the first problem refuses the whole profile with a message that names it.
+// A slot is in the profile when it is sent otherwise than a never-picked slot; "channel" is "" when no
+// entry was picked for it. Reading is strict: the first problem refuses the whole profile with a
+// message that names it.
 // Unknown keys are ignored, so that later versions can add to the format. Lengths count characters
 // as the windows' text boxes do, in UTF-16 units.
 class Profile

@@ -8,6 +8,7 @@
 #include "simulator/simulatorthread.h"
 #include "updater/sha256.h"
 #include "updater/updateprotocol.h"
+#include "writer/profile.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -306,7 +308,10 @@ TEST(Cli, configureSendsTheNineFramesOfTheWindow)
     SimulatorThread sim({});
     ASSERT_TRUE(sim.start());
     const std::string profile = tempFolder() + "/cli-" + std::to_string(::getpid()) + ".morvandell.json";
-    const Result run = cli({"configure", "--port", sim.devicePath(), "--logdef", sample(), "--slot", "2=Oil_P", "--name",
+    // The file named as typed, relative to the working folder; the profile names it from anywhere.
+    const std::string relative = std::filesystem::relative(sample()).string();
+    ASSERT_FALSE(relative.empty() || relative.front() == '/') << relative;
+    const Result run = cli({"configure", "--port", sim.devicePath(), "--logdef", relative, "--slot", "2=Oil_P", "--name",
                          "2=Oeldruck_lang", "--unit", "5=Volt", "--view", "3", "--save-profile", profile});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(count(run.out, "-> OK"), 9u) << run.out;
@@ -328,6 +333,9 @@ TEST(Cli, configureSendsTheNineFramesOfTheWindow)
     append(volt, bytes("Vol"));
     EXPECT_EQ(slice(frames[5], 12, 6), volt); // slot 5: never picked
     EXPECT_EQ(frames[9], hex("55 01 00 90 03 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D"));
+    const auto saved = Profile::load(profile);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->logDefinition, files::absolutePath(sample()));
 
     // The saved profile writes the same frames without the log-definition file.
     SimulatorThread again({});

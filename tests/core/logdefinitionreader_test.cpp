@@ -146,8 +146,16 @@ INSTANTIATE_TEST_SUITE_P(
         LineRow{"everyQuoteRemoved", "<channel unit=\"b\"a\"r\"", "old1|99|bar|98|old []"},
         LineRow{"windows1252", "<channel name=\"\xD6l\x80\"", "Öl€|99|old|98|old [Öl€]"},
         LineRow{"numbers", "<channel divider=2.5 channel=abc", "old1|0|old|2|old []"},
-        LineRow{"longValueKeptWhole", "<channel storage=" + std::string(5000, 'v'),
-                "old1|99|old|98|" + std::string(5000, 'v') + " []"},
+        // Texts keep at most 255 characters, counted after the quotes are gone, never half of one.
+        LineRow{"longValueCut", "<channel storage=" + std::string(5000, 'v'),
+                "old1|99|old|98|" + std::string(255, 'v') + " []"},
+        LineRow{"longNameCutInTheListsToo", "<channel name=\"" + std::string(300, 'n') + "\" unit=" + std::string(256, 'u'),
+                std::string(255, 'n') + "|99|" + std::string(255, 'u') + "|98|old [" + std::string(255, 'n') + "]"},
+        LineRow{"longNameCutByCharacters", "<channel name=" + std::string(300, '\xD6'),
+                text::replaceAll(std::string(255, '*'), "*", "Ö") + "|99|old|98|old [" +
+                    text::replaceAll(std::string(255, '*'), "*", "Ö") + "]"},
+        LineRow{"numbersAreNotCut", "<channel divider=" + std::string(300, '0') + "7",
+                "old1|99|old|7|old []"},
         // Out of 0..255: 0 stored (not wrapped, not the old value) and reported under the line's name.
         LineRow{"divider300", "<channel name=Oil_P divider=\"300\"/>", "Oil_P|99|old|0|old [Oil_P] !Oil_P: divider = 300"},
         LineRow{"nameAfterTheNumber", "<channel channel=-1 name=Oil_P",
@@ -254,7 +262,7 @@ TEST_P(OverlongLine, isReadByItsBeginningOnly)
         readBytes(catalogue, exact + "\r\n" + longLine + "\r\n<channel name=N", row.chunk, row.limit);
 
     EXPECT_EQ(entriesOf(report), (std::vector<std::string>{"Exact@1", "Long@2", "N@3"}));
-    EXPECT_EQ(catalogue.unit[1].size(), max - 27);
+    EXPECT_EQ(catalogue.unit[1].size(), std::min(max - 27, LogDefinitionReader::MaxTextLength));
     EXPECT_EQ(entryText(catalogue, 2), "Long|99|u|98|old");
     EXPECT_EQ(report.overlongLines, 1);
     EXPECT_TRUE(text::contains(report.warningText(), "1 Zeile war länger als")) << report.warningText();
@@ -327,7 +335,8 @@ TEST(LogDefinitionReader, windows1252MatchesTheSystemDecoder)
 
 TEST(LogDefinitionReader, readFile)
 {
-    // Read over a catalogue from an earlier, longer file: entries beyond the new file stay.
+    // Read over a catalogue from an earlier, longer file: nothing of it is left, neither in the entries
+    // beyond the new file nor in the fields the new file leaves out.
     Catalogue catalogue = presetCatalogue();
     ReadReport report;
     std::string error;
@@ -335,7 +344,10 @@ TEST(LogDefinitionReader, readFile)
         << error;
     EXPECT_EQ(entriesOf(report), (std::vector<std::string>{"RPM@3", "Oil_P@4", "Öltemp@5"}));
     EXPECT_EQ(entryText(catalogue, 5), "Öltemp|13|°C|1|s8/>");
-    EXPECT_EQ(entryText(catalogue, 7), "old7|99|old|98|old");
+    Catalogue fresh;
+    readBytes(fresh, std::string(charsOf(*files::readAll(MORVANDELL_TEST_DATA "/logdef_sample.xml", 1 << 20, nullptr))));
+    EXPECT_EQ(catalogueText(catalogue), catalogueText(fresh));
+    EXPECT_EQ(entryText(catalogue, 7), "|0||0|");
 
     const std::string missing = MORVANDELL_TEST_DATA "/logdef_missing.xml";
     EXPECT_FALSE(LogDefinitionReader::readFile(missing, catalogue, &report, &error));
@@ -422,6 +434,9 @@ TEST(LogDefinitionReader, readError)
         EXPECT_FALSE(error.empty());
         EXPECT_EQ(entryText(catalogue, 1), "old1|99|old|98|old");
         EXPECT_EQ(entryText(catalogue, 2), "old2|99|old|98|old");
+        // Nor does it offer names that it did not keep.
+        EXPECT_EQ(entriesOf(report), std::vector<std::string>{});
+        EXPECT_EQ(report.channelLines, 0);
     }
 
     Catalogue catalogue = presetCatalogue();

@@ -160,6 +160,13 @@ INSTANTIATE_TEST_SUITE_P(
                                                replaced("\"slots\"", "\"colour\": [1, {}], \"slots\"")),
                      validConfiguration()},
         RoundTripRow{"quotesBackslashesControlCharactersUmlauts", Profile::toJson(withEscapes()), withEscapes()},
+        // A slot with only a typed name or unit: picked from no channel.
+        RoundTripRow{"typedSlotWithoutChannel", replaced("\"channel\": \"Batt\"", "\"channel\": \"\""),
+                     [] {
+                         DisplayConfiguration c = validConfiguration();
+                         Profile::slot(c, 5)->channel.clear();
+                         return c;
+                     }()},
         RoundTripRow{"noSlots", R"({"format": "morvandell-profile", "version": 1,
         "logDefinition": "", "defaultView": 3, "slots": []})",
                      DisplayConfiguration{std::string(), 3, {}}},

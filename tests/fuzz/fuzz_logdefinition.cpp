@@ -17,7 +17,8 @@
 // - every entry's index is in 1..256, entries come in file order, each index's stored name is the
 //   last name listed for it, and no stored name is missing from the entries unless names were left
 //   out; at most MaxEntries entries and ShownOutOfRange out-of-range texts are kept;
-// - every stored text is valid UTF-8 (the file's Windows-1252 decoded);
+// - every stored text is valid UTF-8 (the file's Windows-1252 decoded) of at most MaxTextLength
+//   characters, and so is every listed name;
 // - index 0 is never written; nothing beyond the last channel line's index is written; a field of
 //   a reached index is either what a fresh read stores or untouched;
 // - one running index per line that contains "channel"; channels left out only beyond index 256 and
@@ -218,6 +219,8 @@ void checkResult(const Result& r, const std::vector<std::string>& storedLines, i
         const auto at = std::size_t(i);
         CHECK(text::isValidUtf8(c.name[at]) && text::isValidUtf8(c.unit[at]) && text::isValidUtf8(c.storage[at]),
               "index " + std::to_string(i) + ": " + entryText(c, at));
+        for (const std::string* stored : {&c.name[at], &c.unit[at], &c.storage[at]})
+            CHECK(text::length(*stored) <= LogDefinitionReader::MaxTextLength, "index " + std::to_string(i) + ": " + entryText(c, at));
         if (i != 0 && i <= lastIndex)
             continue;
         CHECK(c.name[at].empty() && c.unit[at].empty() && c.storage[at].empty() && c.number[at] == 0 &&
@@ -230,6 +233,7 @@ void checkResult(const Result& r, const std::vector<std::string>& storedLines, i
     for (std::size_t k = 0; k < report.entries.size(); ++k) {
         const CatalogueEntry& e = report.entries[k];
         CHECK(e.index >= 1 && e.index <= Catalogue::LastIndex, entriesText(report.entries));
+        CHECK(text::length(e.name) <= LogDefinitionReader::MaxTextLength, entriesText(report.entries));
         CHECK(e.index <= lastIndex, entriesText(report.entries));
         CHECK(e.index >= previous, "entries out of file order: " + entriesText(report.entries));
         previous = e.index;

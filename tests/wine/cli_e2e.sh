@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # morvandell-cli.exe under Wine against the Linux display simulator on a pseudo-terminal that the Wine
 # prefix knows as COM3 (listed in the system's serial-port registry, as a real port would be): identify;
-# configure, the frames byte for byte as the Linux tool sends them; reset; flash, the image byte for byte
+# configure, the frames byte for byte as the Linux tool sends them, and under code page 1250; reset; flash, the image byte for byte
 # at 9600 baud; a silent display (status 3); a missing port (status 2); the display gone in the middle of
 # a flash (status 4, one message); a display that reports a record stored otherwise (status 7).
 #   cli_e2e.sh test  SIM HOST-CLI CLI.exe DATA-FOLDER WORK-FOLDER
@@ -121,6 +121,21 @@ if start_sim configure-linux && run configure-linux 0 "$hostcli" configure --por
     fi
 fi
 stop_sim
+
+# configure on a Polish Windows (ANSI code page 1250, a locale of its own): the file's bytes decoded as
+# Polish names, the name given on the command line found among them, and sent as the file's bytes
+if bash "$(dirname "$0")/locales.sh" "$work/locales" pl_PL; then
+    printf '<channel name="\xa3\xf3d\x9f" channel="7" unit="\xb0C" divider="1"/>\r\n' >"$work/polish.xml"
+    if start_sim polish && run polish 0 env LC_ALL=pl_PL.UTF-8 LOCPATH="$work/locales" "$wine" "$cli" configure \
+        --port 3 --logdef "$(winpath "$work/polish.xml")" --slot 1=Łódź; then
+        frames polish | grep -qF 'write frame @0x0010: A3 F3 64 9F 20 20 20 20 00 07 01 B0 43 20 00 00' &&
+            pass "configure under code page 1250: Łódź as the file's bytes" ||
+            fail "configure under code page 1250: slot 1's frame: $(frames polish | grep '@0x0010')"
+    fi
+    stop_sim
+else
+    fail "the Polish locale could not be made"
+fi
 
 # reset
 start_sim reset && run reset 0 "$wine" "$cli" reset --port 3 && has reset stdout "-> Reset" && pass "reset"

@@ -56,6 +56,27 @@ get_directory_property(tests_here TESTS)
 list(FILTER tests_here EXCLUDE REGEX "^wine_prefix_")
 morvandell_in_wine_prefix(${tests_here})
 
+# The ANSI code page follows each Wine process's locale: the code page test once more per locale, each in
+# its own environment, with the code page Windows reports (MORVANDELL_ACP) and the one the program uses
+# (MORVANDELL_CODE_PAGE: the same when it has one byte per character, else 1252).
+add_test(NAME wine_locales_setup COMMAND bash ${wine_dir}/locales.sh ${CMAKE_BINARY_DIR}/locales pl_PL de_DE ja_JP hi_IN)
+set_tests_properties(wine_locales_setup PROPERTIES FIXTURES_SETUP winelocales TIMEOUT 120)
+set_property(TEST windows_codepage_test APPEND PROPERTY ENVIRONMENT MORVANDELL_ACP=1252 MORVANDELL_CODE_PAGE=1252)
+foreach(row polish:pl_PL:1250:1250 german:de_DE:1252:1252 japanese:ja_JP:932:1252 utf8:hi_IN:65001:1252)
+  string(REPLACE ":" ";" row ${row})
+  list(GET row 0 name)
+  list(GET row 1 locale)
+  list(GET row 2 acp)
+  list(GET row 3 used)
+  add_test(NAME windows_codepage_test_${name} COMMAND windows_codepage_test)
+  morvandell_in_wine_prefix(windows_codepage_test_${name})
+  # After the prefix's environment, so that this locale wins.
+  set_property(TEST windows_codepage_test_${name} APPEND PROPERTY ENVIRONMENT LC_ALL=${locale}.UTF-8
+               LOCPATH=${CMAKE_BINARY_DIR}/locales MORVANDELL_ACP=${acp} MORVANDELL_CODE_PAGE=${used})
+  set_property(TEST windows_codepage_test_${name} APPEND PROPERTY FIXTURES_REQUIRED winelocales)
+  set_tests_properties(windows_codepage_test_${name} PROPERTIES TIMEOUT 120)
+endforeach()
+
 # morvandell-cli.exe end to end against the Linux display simulator (built for this machine by
 # tools/windows.sh, which names its build folder in MORVANDELL_HOST_TOOLS).
 set(MORVANDELL_HOST_TOOLS "" CACHE PATH "Build folder with morvandell-sim and morvandell-cli for this machine")
