@@ -1,5 +1,6 @@
-// The control window as a user meets it: its layout, typing and scrolling in its lists, the message
-// log, and the reply wait's edge cases, with the display simulator on a real pseudo-terminal.
+// The control window as a user meets it: its layout, the message log, and the reply wait's edge cases,
+// with the display simulator on a real pseudo-terminal. Typing, the wheel and the keys in its lists are
+// rules of every front end: tests/contract.
 #include "control/form1.h"
 #include "serial/serialservice.h"
 #include "testsupport.h"
@@ -7,12 +8,10 @@
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QWheelEvent>
 
 #include <QApplication>
 
@@ -21,9 +20,6 @@ using namespace morvandell::test;
 using morvandell::sim::SimulatorConfig;
 
 namespace {
-
-const char* const LogDefinition = "<channel name=\"RPM\" channel=\"12\" unit=\"rpm\" divider=\"1\"/>\n"
-                                  "<channel name=\"Oil_P\" channel=\"13\" unit=\"bar\" divider=\"10\"/>\n";
 
 QByteArray textMessage(const QByteArray& text)
 {
@@ -35,14 +31,6 @@ void showActive(QWidget* window)
     window->show();
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
-}
-
-void wheelDown(QWidget* w)
-{
-    const QPointF at(w->width() / 2.0, w->height() / 2.0);
-    QWheelEvent event(at, w->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
-    QApplication::sendEvent(w, &event);
 }
 
 // Starts a silent display that has identified itself; the next command waits for an answer.
@@ -93,8 +81,6 @@ class TestControlWindow : public QObject
     Q_OBJECT
 private slots:
     void theWindowStartsAsDescribedWithReadableCaptions();
-    void aListChangesOnlyByChoosing_data();
-    void aListChangesOnlyByChoosing();
     void pickingALogEntryClearsTheLog_data();
     void pickingALogEntryClearsTheLog();
     void replyWaitEdgeCases_data();
@@ -140,89 +126,6 @@ void TestControlWindow::theWindowStartsAsDescribedWithReadableCaptions()
     QVERIFY(fits(f.Label1, f.Label1->text(), 0));
     for (QGroupBox* g : {f.Frame1, f.Frame2, f.Frame3, f.Frame4})
         QVERIFY2(fits(g, g->title(), 16), qPrintable(g->title()));
-}
-
-void TestControlWindow::aListChangesOnlyByChoosing_data()
-{
-    // Steps: "type:<text>" (replacing the field's text), "key:<Tab|Return|Down>", "wheel", "focusElsewhere",
-    // "popup" (open the list), "popupKey:<Down|Return>", "connect" (mouse click on Connect).
-    QTest::addColumn<QString>("list");
-    QTest::addColumn<QString>("steps");
-    QTest::addColumn<bool>("picked");
-
-    const auto row = [](const char* name, const char* list, const char* steps, bool picked) {
-        QTest::newRow(name) << QString::fromLatin1(list) << QString::fromLatin1(steps) << picked;
-    };
-    row("slot list: type, Tab", "Combo1", "type:r|key:Tab", false);
-    row("slot list: type an entry's name, Enter", "Combo1", "type:RPM|key:Return", false);
-    row("slot list: type, click elsewhere", "Combo1", "type:oil|connect", false);
-    row("slot list: wheel without focus", "Combo1", "focusElsewhere|wheel", false);
-    row("slot list: wheel with focus", "Combo1", "wheel", true);
-    row("slot list: arrow key", "Combo1", "key:Down", true);
-    row("slot list: opened list, keys", "Combo1", "popup|popupKey:Down|popupKey:Return", true);
-    row("port list: type, Enter, Connect", "Combo5", "type:Com #3|key:Return|connect", false);
-    row("port list: type, Connect", "Combo5", "type:Com #3|connect", false);
-    row("port list: type, Tab, Connect", "Combo5", "type:com|key:Tab|connect", false);
-    row("port list: wheel without focus", "Combo5", "focusElsewhere|wheel|connect", false);
-    row("port list: wheel with focus, Connect", "Combo5", "wheel|connect", true);
-    row("port list: arrow key, Connect", "Combo5", "key:Down|connect", true);
-}
-
-void TestControlWindow::aListChangesOnlyByChoosing()
-{
-    QFETCH(QString, list);
-    QFETCH(QString, steps);
-    QFETCH(bool, picked);
-
-    ControlRig rig;
-    Form1& form = *rig.form;
-    Controls f(form);
-    rig.dialogs.fileAnswers = {writeTempFile(QStringLiteral("lists.xml"), LogDefinition)};
-    f.Command1->click();
-    QCOMPARE(test::combo(form, "Combo1")->count(), 2);
-    control<QLineEdit>(form, "Text1")->setText(QStringLiteral("Mine")); // the user's own name for slot 1
-    showActive(f.window);
-    auto* combo = f.window->findChild<ComboBox*>(list);
-    combo->setFocus();
-    QVERIFY(combo->hasFocus());
-
-    int clicks = 0;
-    connect(combo, &ComboBox::clicked, combo, [&] { ++clicks; });
-    const QMap<QString, Qt::Key> keys{
-        {"Tab", Qt::Key_Tab}, {"Return", Qt::Key_Return}, {"Down", Qt::Key_Down}};
-    for (const QString& step : steps.split(QLatin1Char('|'))) {
-        const QString arg = step.section(QLatin1Char(':'), 1);
-        if (step.startsWith(QLatin1String("type:"))) {
-            QTest::keyClick(combo, Qt::Key_A, Qt::ControlModifier); // over the whole field
-            QTest::keyClicks(combo, arg);
-        } else if (step.startsWith(QLatin1String("key:")))
-            QTest::keyClick(combo, keys.value(arg));
-        else if (step == QLatin1String("wheel"))
-            wheelDown(combo);
-        else if (step == QLatin1String("focusElsewhere"))
-            f["Text2"]->setFocus();
-        else if (step == QLatin1String("popup"))
-            combo->showPopup();
-        else if (step.startsWith(QLatin1String("popupKey:")))
-            QTest::keyClick(combo->view(), keys.value(arg));
-        else if (step == QLatin1String("connect"))
-            QTest::mouseClick(f.Command3, Qt::LeftButton);
-        QTest::qWait(20);
-    }
-
-    const QString typed = steps.section(QLatin1String("type:"), 1).section(QLatin1Char('|'), 0, 0);
-    if (!typed.isEmpty())
-        QCOMPARE(combo->text(), typed); // nothing completed
-    QCOMPARE(clicks, picked ? 1 : 0);
-    QCOMPARE(combo->listIndex() >= 0, picked);
-    if (list == QLatin1String("Combo1")) {
-        QCOMPARE(control<QLineEdit>(form, "Text1")->text(),
-                 picked ? combo->itemText(combo->listIndex()) : QStringLiteral("Mine"));
-        QCOMPARE(form.slotChannel[1], picked ? form.catalogueNumber[std::size_t(combo->listIndex() + 1)] : 0);
-    } else {
-        QCOMPARE(form.serialPort().isOpen(), picked);
-        QCOMPARE(rig.dialogs.hasMessage(QStringLiteral("Bitte Comport wählen")), !picked);
-    }
 }
 
 void TestControlWindow::pickingALogEntryClearsTheLog_data()

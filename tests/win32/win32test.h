@@ -29,6 +29,8 @@ void typeText(const std::wstring& text);
 // The mouse over the middle of a window, then its wheel turned (one notch up for 1, down for -1).
 void turnWheelOver(HWND window, int notches);
 void clickAt(HWND window, POINT clientPoint, bool right = false);
+// The mouse moved to a point of a window's client area (it arrives there moving).
+void moveMouse(HWND window, POINT clientPoint);
 
 // Which of the dialogs with a title is meant (null: any).
 using DialogFilter = std::function<bool(HWND dialog)>;

@@ -3,20 +3,11 @@
 #include "ui/win32/controltext.h"
 #include "ui/win32/guieventloop.h"
 #include "ui/win32/quiet.h"
-#include "ui/win32/windowstyle.h"
 #include "windows/wide.h"
 
 #include <commctrl.h>
 
 namespace morvandell::win32 {
-
-namespace {
-
-// A closed combo box is this tall; its list drops this much further (pixels at 96 dpi).
-constexpr int DropDownHeight = 240;
-constexpr int VisibleItems = 16;
-
-} // namespace
 
 ComboBox::ComboBox(HWND box, const ui::ControlSpec& def, UINT_PTR id, ui::FormEvents& events, GuiEventLoop& loop,
                    int& quiet, std::weak_ptr<bool> alive)
@@ -39,7 +30,7 @@ ComboBox::ComboBox(HWND box, const ui::ControlSpec& def, UINT_PTR id, ui::FormEv
             ::SetWindowSubclass(part, subclassProc, m_id, reinterpret_cast<DWORD_PTR>(this));
     if (def.maxLength > 0)
         ::SendMessageW(m_box, CB_LIMITTEXT, WPARAM(def.maxLength), 0);
-    ::SendMessageW(m_box, CB_SETMINVISIBLE, VisibleItems, 0);
+    ::SendMessageW(m_box, CB_SETMINVISIBLE, ui::DropDownEntries, 0);
     ::SetWindowTextW(m_box, win::widen(def.text).c_str());
 }
 
@@ -186,13 +177,15 @@ LRESULT ComboBox::onMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     return ::DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
-void ComboBox::place(const RECT& closed, UINT dpi)
+void ComboBox::place(const RECT& closed)
 {
-    // A drop-down combo box's height is its list's: the closed box gets its height from its edit field,
-    // fitted below.
+    // A drop-down combo box's height is its list's, room for DropDownEntries entries in the font it has
+    // now (the common controls' own count, CB_SETMINVISIBLE, says the same): the closed box gets its
+    // height from its edit field, fitted below.
     const int height = closed.bottom - closed.top;
-    ::MoveWindow(m_box, closed.left, closed.top, closed.right - closed.left, height + scale(DropDownHeight * 15, dpi),
-                 TRUE);
+    const LRESULT entry = ::SendMessageW(m_box, CB_GETITEMHEIGHT, 0, 0);
+    const int list = ui::DropDownEntries * int(entry == CB_ERR ? height : entry) + 2 * ::GetSystemMetrics(SM_CYBORDER);
+    ::MoveWindow(m_box, closed.left, closed.top, closed.right - closed.left, height + list, TRUE);
     fitHeight(height);
 }
 

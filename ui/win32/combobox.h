@@ -45,7 +45,7 @@ public:
     void onNotification(int code);
 
     // Places the closed box; its list drops below it.
-    void place(const RECT& closed, UINT dpi);
+    void place(const RECT& closed);
     // The condensed cut wants the edit field's margins narrow.
     void setNarrowMargins();
 
