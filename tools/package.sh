@@ -42,7 +42,8 @@ for f in usr/bin/morvandell usr/bin/morvandell-sim usr/share/applications/$id.de
          usr/share/icons/hicolor/48x48/apps/$id.png usr/share/icons/hicolor/128x128/apps/$id.png \
          usr/share/icons/hicolor/256x256/apps/$id.png usr/lib/udev/rules.d/70-morvandell.rules \
          usr/share/mime/packages/$id.xml \
-         usr/share/doc/morvandell/copyright usr/share/doc/morvandell/changelog.gz; do
+         usr/share/doc/morvandell/copyright usr/share/doc/morvandell/changelog.gz \
+         usr/share/doc/morvandell/connection-trace.md; do
     [ -f "$root/$f" ] || fail "$f is missing"
 done
 # The command-line tool's folder is added before packaging/ in CMakeLists.txt, or it is left out.

@@ -379,6 +379,64 @@ TEST(Form1, deviceGoneDuringWriteEndsItAtOnce)
     EXPECT_EQ(rig.form->deviceFound, std::optional<std::int16_t>(1)); // nothing resets it
 }
 
+// After a write: a record that the display reports stored otherwise than sent is told in one message,
+// with both values; a verified write, or one answered by text, shows nothing more than before.
+struct VerifiedRow
+{
+    const char* name;
+    const char* button;
+    bool reports;    // the display answers with EEPROM read reports
+    int wrongRecord; // the record address it stores otherwise, -1 none
+    std::size_t frames;
+    const char* message; // empty: none
+};
+
+class VerifiedWrites : public ::testing::TestWithParam<VerifiedRow>
+{
+};
+
+TEST_P(VerifiedWrites, tellEveryRecordStoredOtherwise)
+{
+    const VerifiedRow& row = GetParam();
+    SimulatorConfig config;
+    if (row.reports)
+        config.writeAnswer = SimulatorConfig::WriteAnswer::EepromReport;
+    config.wrongRecordAddress = row.wrongRecord;
+    ControlRig rig(config);
+    ASSERT_TRUE(rig.connect());
+    const std::size_t logged = rig.log().size();
+    rig.click(row.button);
+
+    // A difference does not stop the write (the display answered every frame); the log is as always.
+    EXPECT_EQ(rig.display().receivedFrames().size(), 1 + row.frames);
+    EXPECT_EQ(rig.log().size(), logged + row.frames);
+    EXPECT_PRED2(endsWith, rig.log().front(), row.reports ? "->  ReadEEProm @ 0x90" : " -> OK");
+    if (std::string(row.message).empty()) {
+        EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.allMessages();
+        return;
+    }
+    ASSERT_EQ(rig.dialogs.messages.size(), 1u) << rig.dialogs.allMessages();
+    EXPECT_EQ(rig.dialogs.messages[0].text,
+              std::string("Das Display hat nicht gespeichert, was gesendet wurde:\n\n") + row.message +
+                  "\n\nBitte erneut schreiben. Bleibt die Abweichung, das Verbindungsprotokoll speichern "
+                  "(Rechtsklick auf das Protokoll) und dem Support schicken.");
+    EXPECT_EQ(rig.dialogs.messages[0].title, "Error");
+    EXPECT_EQ(rig.dialogs.messages[0].icon, ui::Dialogs::Icon::Error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Form1, VerifiedWrites,
+    ::testing::Values(
+        VerifiedRow{"everyRecordVerified", "Command2", true, -1, 9, ""},
+        VerifiedRow{"answeredByText", "Command2", false, 0x30, 9, ""},
+        VerifiedRow{"slot3StoredOtherwise", "Command2", true, 0x30, 9,
+                    "Platz 3\n"
+                    "gesendet: Name „        “, Kanal 0, Teiler 0, Einheit „   “\n"
+                    "gespeichert: Name „!       “, Kanal 0, Teiler 0, Einheit „   “"},
+        VerifiedRow{"settingsStoredOtherwise", "Command6", true, 0x90, 1,
+                    "Einstellungen\ngesendet: Standardansicht 1\ngespeichert: Standardansicht 2"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Form1, closingTheWindowEndsAWait)
 {
     SimulatorConfig config;
@@ -475,6 +533,7 @@ TEST(Form1, logMenuSavesTheConnectionTrace)
     const auto saved = files::readAll(path, 1 << 20, &error);
     ASSERT_TRUE(saved) << error;
     const std::string trace(charsOf(*saved));
+    EXPECT_TRUE(text::startsWith(trace, "Morvandell-Verbindungsprotokoll, Format 2\n")) << trace;
     EXPECT_TRUE(text::contains(trace, "Gerät: " + rig.devicePath() + ", Einstellungen: 19200,n,8,1"))
         << trace;
     EXPECT_EQ(traced(trace, '>'), hexOf(connectFrame() + resetFrame())) << trace;
