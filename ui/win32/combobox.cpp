@@ -3,11 +3,20 @@
 #include "ui/win32/controltext.h"
 #include "ui/win32/guieventloop.h"
 #include "ui/win32/quiet.h"
+#include "ui/win32/windowstyle.h"
 #include "windows/wide.h"
 
 #include <commctrl.h>
 
 namespace morvandell::win32 {
+
+namespace {
+
+// The open list's height: DropDownEntries lines of the windows' font (13 pixels at 96 dpi) and its
+// border. The common controls 6 size the list by CB_SETMINVISIBLE instead: the same count.
+constexpr int DropDownHeight = ui::DropDownEntries * 13 + 2;
+
+} // namespace
 
 ComboBox::ComboBox(HWND box, const ui::ControlSpec& def, UINT_PTR id, ui::FormEvents& events, GuiEventLoop& loop,
                    int& quiet, std::weak_ptr<bool> alive)
@@ -177,16 +186,20 @@ LRESULT ComboBox::onMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     return ::DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
-void ComboBox::place(const RECT& closed)
+RECT ComboBox::withList(const RECT& closed, UINT dpi)
 {
-    // A drop-down combo box's height is its list's, room for DropDownEntries entries in the font it has
-    // now (the common controls' own count, CB_SETMINVISIBLE, says the same): the closed box gets its
-    // height from its edit field, fitted below.
-    const int height = closed.bottom - closed.top;
-    const LRESULT entry = ::SendMessageW(m_box, CB_GETITEMHEIGHT, 0, 0);
-    const int list = ui::DropDownEntries * int(entry == CB_ERR ? height : entry) + 2 * ::GetSystemMetrics(SM_CYBORDER);
-    ::MoveWindow(m_box, closed.left, closed.top, closed.right - closed.left, height + list, TRUE);
-    fitHeight(height);
+    // A drop-down combo box's height is its list's: the closed box gets its height from its edit field,
+    // fitted below.
+    RECT box = closed;
+    box.bottom += scale(DropDownHeight * 15, dpi);
+    return box;
+}
+
+void ComboBox::place(const RECT& closed, UINT dpi)
+{
+    const RECT box = withList(closed, dpi);
+    ::MoveWindow(m_box, box.left, box.top, box.right - box.left, box.bottom - box.top, TRUE);
+    fit(closed);
 }
 
 // A closed drop-down combo box is as tall as its edit field makes it: the field's height is set until the
