@@ -423,6 +423,8 @@ TEST(Form1, deviceGoneDuringWriteEndsItAtOnce)
     EXPECT_EQ(rig.display().receivedFrames().size(), 5u);
     ASSERT_EQ(rig.dialogs.messages.size(), 1u) << rig.dialogs.allMessages();
     EXPECT_TRUE(rig.dialogs.hasMessage("Verbindung")) << rig.dialogs.allMessages();
+    EXPECT_EQ(rig.dialogs.messages[0].title, "Error");
+    EXPECT_EQ(rig.dialogs.messages[0].icon, ui::Dialogs::Icon::Error);
     EXPECT_FALSE(rig.dialogs.hasMessage("Timeout"));
     EXPECT_FALSE(rig.form->serialPort().isOpen());
     EXPECT_TRUE(rig.view().canUse("Command2"));

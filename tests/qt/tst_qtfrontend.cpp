@@ -1,6 +1,7 @@
 // What the Qt front end does with a window's definition and its view's calls: the widgets carry the
-// limits, entry tool tips, menus, places, tab order and fonts that the handlers' tests (tests/forms) check
-// on the headless front end, and a disabled button's tool tip shows.
+// entry tool tips, menus, places, tab order and fonts that the handlers' tests (tests/forms) check on
+// the headless front end, and a disabled button's tool tip shows. The limits of text boxes are rules of
+// every front end: tests/contract.
 #include "control/form1.h"
 #include "testsupport.h"
 #include "updater/form2.h"
@@ -8,7 +9,6 @@
 #include <QApplication>
 #include <QHelpEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
@@ -29,11 +29,6 @@ private slots:
         QtPty pty;
         Windows w;
         const auto form = w.makeForm(directoryOf(QMap<int, QString>{{3, pty.slavePath()}}));
-        // Text boxes take at most their maxLength characters.
-        QCOMPARE(control<QLineEdit>(*form, "Text1")->maxLength(), 8);
-        QCOMPARE(control<QLineEdit>(*form, "Text5")->maxLength(), 3);
-        QTest::keyClicks(control<QLineEdit>(*form, "Text16"), QStringLiteral("Drehzahl1"));
-        QCOMPARE(control<QLineEdit>(*form, "Text16")->text(), QStringLiteral("Drehzahl"));
         // A port entry's tool tip names its device.
         ComboBox* ports = combo(*form, "Combo5");
         QCOMPARE(ports->count(), 1);

@@ -126,6 +126,13 @@ void clickAt(HWND window, POINT clientPoint, bool right)
     send({mouseAt(at, 0), mouseAt(at, down), mouseAt(at, up)});
 }
 
+void moveMouse(HWND window, POINT clientPoint)
+{
+    POINT at = clientPoint;
+    ::ClientToScreen(window, &at);
+    send({mouseAt(POINT{at.x + 1, at.y}, 0), mouseAt(at, 0)});
+}
+
 HWND findDialog(const std::wstring& title, const DialogFilter& accept)
 {
     struct Search

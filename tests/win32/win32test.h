@@ -31,6 +31,8 @@ void turnWheelOver(HWND window, int notches);
 void clickAt(HWND window, POINT clientPoint, bool right = false);
 // The mouse moved over the middle of a window (enabled or not), as a user moves it there.
 void moveMouseOver(HWND window);
+// The mouse moved to a point of a window's client area (it arrives there moving).
+void moveMouse(HWND window, POINT clientPoint);
 
 // Which of the dialogs with a title is meant (null: any).
 using DialogFilter = std::function<bool(HWND dialog)>;

@@ -30,7 +30,7 @@ struct ControlSpec
     Geometry geometry;
     std::string text;      // caption, or initial text
     std::string toolTip;
-    int maxLength = 0;     // text boxes: at most this many characters typed; 0 = no limit
+    int maxLength = 0;     // text boxes: at most this many characters, typed or set; 0 = no limit
     bool enabled = true;
     bool visible = true;
     bool bold = false;
@@ -40,12 +40,16 @@ struct ControlSpec
     std::string accessibleName;          // for assistive technology where no caption names the control
 };
 
+// An opened drop-down list shows this many entries at once (all of them when it has fewer), with a
+// scroll bar for the rest: the whole port list, ports 1 to 16, without scrolling. Every front end.
+constexpr int DropDownEntries = 16;
+
 // An entry of a menu (the window's context menu, a control's context menu) or a keyboard shortcut.
 struct MenuItemSpec
 {
     std::string id;       // handed to FormEvents::command()
     std::string text;     // "Profil speichern…"
-    std::string shortcut; // "Ctrl+S", or empty
+    std::string shortcut; // "Ctrl+S", or empty; works anywhere in the window, whichever menu has the entry
 };
 
 struct FormSpec
@@ -54,6 +58,7 @@ struct FormSpec
     std::string caption; // the initial window caption
     int clientWidth = 0; // twips
     int clientHeight = 0;
+    // A window that is not of fixed size opens at its client size and can be made larger, never smaller.
     bool fixedSize = true;
     std::vector<ControlSpec> controls;
     // The window's context menu (right click on the client area outside controls that have their own);

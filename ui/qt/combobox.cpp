@@ -1,5 +1,8 @@
 #include "ui/qt/combobox.h"
 
+#include "ui/model/form.h"
+
+#include <QAbstractItemView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalBlocker>
@@ -12,7 +15,7 @@ ComboBox::ComboBox(QWidget* parent)
 {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
-    setMaxVisibleItems(20);
+    setMaxVisibleItems(ui::DropDownEntries);
     setFocusPolicy(Qt::StrongFocus); // the wheel alone never gives the focus
     // No inline completion, and no matching of typed text against the entries when the field is left
     // or Enter is pressed: a choice is made by choosing.
@@ -20,10 +23,54 @@ ComboBox::ComboBox(QWidget* parent)
     disconnect(lineEdit(), &QLineEdit::editingFinished, this, nullptr);
     disconnect(lineEdit(), &QLineEdit::returnPressed, this, nullptr);
     connect(this, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        if (m_typed) {
+            // Enter in the list opened over typed text: the text stays as typed, nothing is chosen.
+            const QSignalBlocker block(this);
+            setCurrentIndex(-1);
+            lineEdit()->setText(m_typedText);
+            m_listIndex = -1;
+            return;
+        }
         m_listIndex = index;
         emit clicked();
     });
-    connect(lineEdit(), &QLineEdit::textEdited, this, [this] { m_listIndex = -1; });
+    connect(lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
+        m_listIndex = -1;
+        m_typed = true;
+        m_typedText = text;
+    });
+    // Moving through the open list, with the keys or the mouse, is choosing.
+    view()->installEventFilter(this);
+    view()->viewport()->installEventFilter(this);
+}
+
+namespace {
+
+bool movesThroughEntries(int key)
+{
+    switch (key) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+bool ComboBox::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == view() || watched == view()->viewport()) {
+        if ((event->type() == QEvent::KeyPress && movesThroughEntries(static_cast<QKeyEvent*>(event)->key())) ||
+            event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)
+            m_typed = false;
+    }
+    return QComboBox::eventFilter(watched, event);
 }
 
 void ComboBox::showPopup()
@@ -55,6 +102,7 @@ void ComboBox::clearList()
 void ComboBox::setListIndex(int index)
 {
     const QSignalBlocker block(this);
+    m_typed = false;
     if (index < 0 || index >= count()) {
         setCurrentIndex(-1);
         m_listIndex = -1;
@@ -71,6 +119,8 @@ void ComboBox::keyPressEvent(QKeyEvent* event)
         event->ignore();
         return;
     }
+    if (movesThroughEntries(event->key()))
+        m_typed = false;
     QComboBox::keyPressEvent(event);
 }
 
@@ -81,6 +131,7 @@ void ComboBox::wheelEvent(QWheelEvent* event)
         event->ignore();
         return;
     }
+    m_typed = false;
     QComboBox::wheelEvent(event);
 }
 
@@ -94,6 +145,7 @@ void ComboBox::setText(const QString& text)
     const QSignalBlocker block(this);
     lineEdit()->setText(text);
     m_listIndex = -1;
+    m_typed = false;
 }
 
 } // namespace morvandell::ui::qt

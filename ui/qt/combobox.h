@@ -9,7 +9,8 @@ namespace morvandell::ui::qt {
 // what the edit field shows, and clicked() is raised only when the user picks an entry: in the opened
 // list (mouse or keys), or with the arrow keys or the wheel while the closed list has the keyboard
 // focus. Typing never selects or completes anything: typed text leaves the list with no entry selected
-// (listIndex() -1), whether the user then presses Enter, Tab or leaves the field. The wheel over a list
+// (listIndex() -1), whether the user then presses Enter, Tab, Enter in the opened list (unless the keys
+// or the mouse moved through its entries first) or leaves the field. The wheel over a list
 // without the focus does nothing to it.
 class ComboBox : public QComboBox
 {
@@ -34,11 +35,14 @@ signals:
     void aboutToShowPopup();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
 private:
     int m_listIndex = -1;
+    bool m_typed = false; // text typed since the last choice: the open list's Enter chooses nothing
+    QString m_typedText;
 };
 
 } // namespace morvandell::ui::qt

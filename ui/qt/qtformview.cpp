@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
 #include <vector>
 
 namespace morvandell::ui::qt {
@@ -46,6 +47,7 @@ struct QtFormView::Private
     std::map<std::string, ControlKind> kinds;
     std::map<std::string, std::uint32_t> backColors;
     std::vector<std::pair<std::string, QAction*>> windowActions;
+    std::map<std::string, QAction*> controlShortcuts; // entries of controls' menus that have a shortcut
     std::map<std::string, std::vector<MenuItemSpec>> controlMenus;
     int quiet = 0; // > 0 while a FormView call runs: what it changes raises no event
     bool destroying = false;
@@ -135,6 +137,11 @@ void QtFormView::Private::showMenu(QWidget* over, const QPoint& globalPos, const
         }
     } else {
         for (const MenuItemSpec& item : items) {
+            if (const auto shortcut = controlShortcuts.find(item.id); shortcut != controlShortcuts.end()) {
+                shortcut->second->setEnabled(events.commandEnabled(item.id));
+                menu->addAction(shortcut->second);
+                continue;
+            }
             QAction* action = menu->addAction(q(item.text));
             action->setEnabled(events.commandEnabled(item.id));
             const std::string id = item.id;
@@ -260,7 +267,8 @@ QtFormView::QtFormView(const FormSpec& def, FormEvents& events)
             setBackColor(c.name, c.backColor);
     }
 
-    for (const MenuItemSpec& item : def.windowMenu) {
+    // Every shortcut works anywhere in the window, whichever menu shows its entry.
+    const auto windowAction = [&](const MenuItemSpec& item) {
         auto* action = new QAction(q(item.text), w);
         action->setObjectName(q(item.id));
         if (!item.shortcut.empty()) {
@@ -273,8 +281,14 @@ QtFormView::QtFormView(const FormSpec& def, FormEvents& events)
             if (d->forwarding() && d->events.commandEnabled(id))
                 d->events.command(id);
         });
-        d->windowActions.emplace_back(item.id, action);
-    }
+        return action;
+    };
+    for (const MenuItemSpec& item : def.windowMenu)
+        d->windowActions.emplace_back(item.id, windowAction(item));
+    for (const auto& [controlName, items] : def.controlMenus)
+        for (const MenuItemSpec& item : items)
+            if (!item.shortcut.empty() && !d->controlShortcuts.count(item.id))
+                d->controlShortcuts[item.id] = windowAction(item);
     for (const auto& [controlName, items] : def.controlMenus) {
         QWidget* widget = d->find(controlName);
         if (!widget)
@@ -572,16 +586,21 @@ void QtFormView::setListIndex(const std::string& control, int index)
 
 // --- progress bars -----------------------------------------------------------------------------------
 
+// A value outside the range stands at the nearer end (QProgressBar would ignore it, or forget the value
+// that stands when a new range leaves it outside).
 void QtFormView::setRange(const std::string& control, int minimum, int maximum)
 {
-    if (auto* bar = d->as<QProgressBar>(control))
+    if (auto* bar = d->as<QProgressBar>(control)) {
+        const int standing = bar->value();
         bar->setRange(minimum, maximum);
+        bar->setValue(std::clamp(standing, bar->minimum(), bar->maximum()));
+    }
 }
 
 void QtFormView::setValue(const std::string& control, int value)
 {
     if (auto* bar = d->as<QProgressBar>(control))
-        bar->setValue(value);
+        bar->setValue(std::clamp(value, bar->minimum(), bar->maximum()));
 }
 
 int QtFormView::value(const std::string& control) const

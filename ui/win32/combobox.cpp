@@ -12,9 +12,9 @@ namespace morvandell::win32 {
 
 namespace {
 
-// A closed combo box is this tall; its list drops this much further (pixels at 96 dpi).
-constexpr int DropDownHeight = 240;
-constexpr int VisibleItems = 16;
+// The open list's height: DropDownEntries lines of the windows' font (13 pixels at 96 dpi) and its
+// border. The common controls 6 size the list by CB_SETMINVISIBLE instead: the same count.
+constexpr int DropDownHeight = ui::DropDownEntries * 13 + 2;
 
 } // namespace
 
@@ -39,7 +39,7 @@ ComboBox::ComboBox(HWND box, const ui::ControlSpec& def, UINT_PTR id, ui::FormEv
             ::SetWindowSubclass(part, subclassProc, m_id, reinterpret_cast<DWORD_PTR>(this));
     if (def.maxLength > 0)
         ::SendMessageW(m_box, CB_LIMITTEXT, WPARAM(def.maxLength), 0);
-    ::SendMessageW(m_box, CB_SETMINVISIBLE, VisibleItems, 0);
+    ::SendMessageW(m_box, CB_SETMINVISIBLE, ui::DropDownEntries, 0);
     ::SetWindowTextW(m_box, win::widen(def.text).c_str());
 }
 

@@ -32,6 +32,17 @@ DWORD windowStyle(const FormSpec& def)
 
 constexpr DWORD WindowExStyle = WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
 
+// At most `limit` characters (0: no limit), a character's two halves kept together.
+std::wstring limitedText(const std::wstring& text, int limit)
+{
+    if (limit <= 0)
+        return text;
+    std::size_t units = 0;
+    for (int characters = 0; units < text.size() && characters < limit; ++characters)
+        units += (text[units] >= 0xD800 && text[units] <= 0xDBFF && units + 1 < text.size()) ? 2 : 1;
+    return text.substr(0, units);
+}
+
 } // namespace
 
 Win32Window::Win32Window(Win32FrontEnd& frontEnd, const FormSpec& def, FormEvents& events)
@@ -423,6 +434,17 @@ LRESULT Win32Window::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
                            SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         return 0;
     }
+    case WM_GETMINMAXINFO:
+        // A window that can be resized never becomes smaller than its definition's client area.
+        if (!m_spec.fixedSize && lParam) {
+            const SIZE smallest =
+                windowSizeForClient(scaledClientSize(m_spec, m_dpi), windowStyle(m_spec), WindowExStyle, m_dpi);
+            auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+            info->ptMinTrackSize.x = smallest.cx;
+            info->ptMinTrackSize.y = smallest.cy;
+            return 0;
+        }
+        break;
     case WM_SETCURSOR:
         if (m_busy > 0) {
             ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
@@ -618,6 +640,10 @@ void Win32Window::setText(const std::string& control, const std::string& text)
     case ControlKind::ProgressBar:
         c->bar->setText(wide);
         break;
+    case ControlKind::TextBox:
+        // The limit holds for the handlers' text too (EM_SETLIMITTEXT holds only for typing).
+        ::SetWindowTextW(c->hwnd, limitedText(wide, c->def.maxLength).c_str());
+        break;
     default:
         ::SetWindowTextW(c->hwnd, wide.c_str());
         break;
@@ -632,8 +658,25 @@ bool Win32Window::isEnabled(const std::string& control) const
 
 void Win32Window::setEnabled(const std::string& control, bool enabled)
 {
-    if (Control* c = find(control); c && c->hwnd)
-        ::EnableWindow(c->hwnd, enabled);
+    Control* c = find(control);
+    if (!c || !c->hwnd)
+        return;
+    if (!enabled && m_hwnd) {
+        // A disabled control loses the focus to nothing: the focus moves on to the next control first,
+        // also the focus the window gives back when it is activated again.
+        const auto holds = [&](HWND focus) { return focus && (focus == c->hwnd || ::IsChild(c->hwnd, focus)); };
+        const HWND focus = ::GetFocus();
+        if (holds(focus) || holds(m_lastFocus)) {
+            HWND next = ::GetNextDlgTabItem(m_hwnd, c->hwnd, FALSE);
+            if (next == c->hwnd)
+                next = nullptr;
+            if (holds(focus))
+                ::SetFocus(next ? next : m_hwnd);
+            if (holds(m_lastFocus))
+                m_lastFocus = next;
+        }
+    }
+    ::EnableWindow(c->hwnd, enabled);
 }
 
 void Win32Window::setToolTip(const std::string& control, const std::string& toolTip)

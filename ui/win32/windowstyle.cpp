@@ -111,6 +111,13 @@ UINT dpiOfWindow(HWND hwnd)
     return dpi > 0 ? UINT(dpi) : StandardDpi;
 }
 
+SIZE windowSizeForClient(SIZE client, DWORD style, DWORD exStyle, UINT dpi)
+{
+    RECT frame{0, 0, client.cx, client.cy};
+    adjustWindowRect(frame, style, exStyle, dpi);
+    return SIZE{frame.right - frame.left, frame.bottom - frame.top};
+}
+
 void resizeToClient(HWND hwnd, SIZE client, DWORD style, DWORD exStyle, UINT dpi)
 {
     RECT frame{0, 0, client.cx, client.cy};

@@ -14,6 +14,9 @@ int scale(int twips, UINT dpi);
 // The DPI of the monitor a window is on (the system's where the system cannot tell per window).
 UINT dpiOfWindow(HWND hwnd);
 
+// The outer size of a window with this style whose client area is client pixels at the DPI.
+SIZE windowSizeForClient(SIZE client, DWORD style, DWORD exStyle, UINT dpi);
+
 // Sizes a window so that its client area is client pixels at the DPI, whatever its frame measures.
 void resizeToClient(HWND hwnd, SIZE client, DWORD style, DWORD exStyle, UINT dpi);
 

@@ -23,9 +23,10 @@
 //   window (`form`); `view()` and `updateView()` are the two windows. Time passes only in the event
 //   loop: waitFor(), runFor(), after().
 // - HeadlessView (headlessfrontend.h): every control's state (text, enabled, tool tips, entries, list
-//   index, colour, bar, focus, busy) and the user's actions click, pick, dropDown, type, focus, command,
-//   close. An action a user could not do (disabled, hidden, out of reach, window not shown) fails the
-//   test; canUse() asks without failing.
+//   index, colour, bar, focus, busy) and the user's actions click, pick, dropDown, type, focus, press,
+//   wheel, shortcut, command, close, resize, kept to the rules of every front end (tests/contract). An
+//   action a user could not do (disabled, hidden, out of reach, window not shown) fails the test;
+//   canUse() asks without failing.
 // - ScriptedDialogs (scripteddialogs.h): messages, file requests, prompts, questions recorded;
 //   fileAnswers and promptAnswers queues (empty: Cancel); answer() for the open question; onMessage runs
 //   while a message box is open.

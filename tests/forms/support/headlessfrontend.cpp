@@ -51,6 +51,8 @@ HeadlessView::HeadlessView(HeadlessFrontEnd& frontEnd, const ui::FormSpec& def, 
     , m_def(def)
     , m_events(events)
     , m_caption(def.caption)
+    , m_width(def.clientWidth)
+    , m_height(def.clientHeight)
 {
     for (const ui::ControlSpec& d : m_def.controls) {
         Control c;
@@ -161,6 +163,7 @@ bool HeadlessView::click(const std::string& control)
         ADD_FAILURE() << m_def.name << "." << control << " is not a button: pick in a list, type into a box";
         return false;
     }
+    closeList();
     m_focus = control;
     m_events.click(control);
     return true;
@@ -176,6 +179,8 @@ bool HeadlessView::dropDown(const std::string& control)
         return false;
     }
     m_focus = control;
+    m_dropped = control;
+    m_highlight = c->listIndex;
     m_events.dropDown(control);
     return true;
 }
@@ -185,8 +190,9 @@ bool HeadlessView::pick(const std::string& control, int index)
     Control* c = nullptr;
     if (!usable(control, "pick in", &c) || !list(control, "pick"))
         return false;
-    if (c->def->kind == ControlKind::ComboBox && !dropDown(control))
+    if (c->def->kind == ControlKind::ComboBox && m_dropped != control && !dropDown(control))
         return false;
+    closeList();
     c = find(control, "pick");
     if (index < 0 || index >= int(c->items.size())) {
         ADD_FAILURE() << m_def.name << "." << control << " has no entry " << index << " (" << c->items.size()
@@ -194,6 +200,7 @@ bool HeadlessView::pick(const std::string& control, int index)
         return false;
     }
     c->listIndex = index;
+    c->typed = false;
     if (c->def->kind == ControlKind::ComboBox)
         c->text = c->items[std::size_t(index)].text;
     m_focus = control;
@@ -206,8 +213,9 @@ bool HeadlessView::pick(const std::string& control, const std::string& entry)
     Control* c = nullptr;
     if (!usable(control, "pick in", &c) || !list(control, "pick"))
         return false;
-    if (c->def->kind == ControlKind::ComboBox && !dropDown(control))
+    if (c->def->kind == ControlKind::ComboBox && m_dropped != control && !dropDown(control))
         return false;
+    closeList();
     c = find(control, "pick");
     const auto it =
         std::find_if(c->items.begin(), c->items.end(), [&](const Item& i) { return i.text == entry; });
@@ -221,6 +229,7 @@ bool HeadlessView::pick(const std::string& control, const std::string& entry)
     }
     const int index = int(it - c->items.begin());
     c->listIndex = index;
+    c->typed = false;
     if (c->def->kind == ControlKind::ComboBox)
         c->text = entry;
     m_focus = control;
@@ -237,10 +246,14 @@ bool HeadlessView::type(const std::string& control, const std::string& typed)
         ADD_FAILURE() << m_def.name << "." << control << " takes no typing";
         return false;
     }
+    if (m_dropped != control)
+        closeList();
     m_focus = control;
     c->text = limited(*c, typed);
-    if (c->def->kind == ControlKind::ComboBox)
+    if (c->def->kind == ControlKind::ComboBox) {
         c->listIndex = -1;
+        c->typed = true;
+    }
     return true;
 }
 
@@ -256,9 +269,116 @@ bool HeadlessView::focus(const std::string& control)
         ADD_FAILURE() << m_def.name << "." << control << " takes no focus";
         return false;
     default:
+        if (m_dropped != control)
+            closeList();
         m_focus = control;
         return true;
     }
+}
+
+std::string HeadlessView::nextInTabOrder(const std::string& from) const
+{
+    const std::vector<ui::ControlSpec>& all = m_def.controls;
+    const auto at = std::find_if(all.begin(), all.end(), [&](const ui::ControlSpec& c) { return c.name == from; });
+    const std::size_t start = at == all.end() ? all.size() - 1 : std::size_t(at - all.begin());
+    for (std::size_t step = 1; step <= all.size(); ++step) {
+        const ui::ControlSpec& c = all[(start + step) % all.size()];
+        if (c.name == from)
+            break;
+        const bool takesFocus = c.kind == ControlKind::Button || c.kind == ControlKind::ComboBox ||
+                                c.kind == ControlKind::TextBox || c.kind == ControlKind::ListBox;
+        if (takesFocus && c.visible && m_controls.at(c.name).enabled)
+            return c.name;
+    }
+    return {};
+}
+
+bool HeadlessView::step(const std::string& control, int by)
+{
+    Control* c = find(control, "step");
+    if (!c)
+        return false;
+    const int index = c->listIndex + by;
+    if (index < 0 || index >= int(c->items.size()))
+        return false;
+    c->listIndex = index;
+    c->typed = false;
+    if (c->def->kind == ControlKind::ComboBox)
+        c->text = c->items[std::size_t(index)].text;
+    m_events.click(control);
+    return true;
+}
+
+void HeadlessView::press(const std::string& key)
+{
+    if (!m_dropped.empty()) { // the open list takes the keys
+        const std::string list = m_dropped;
+        Control& c = m_controls.at(list);
+        if (key == "Down") {
+            m_highlight = std::min(m_highlight + 1, int(c.items.size()) - 1);
+            c.typed = false; // moving through the entries is choosing
+        } else if (key == "Enter" || key == "Escape" || key == "F4" || key == "Tab") {
+            closeList();
+            if (key == "Enter" && !c.typed && m_highlight >= 0) { // typed text chooses nothing
+                c.listIndex = m_highlight;
+                c.text = c.items[std::size_t(m_highlight)].text;
+                m_events.click(list);
+            }
+            if (key == "Tab")
+                m_focus = nextInTabOrder(m_focus);
+        }
+        return;
+    }
+    const auto it = m_controls.find(m_focus);
+    const ControlKind kind = it == m_controls.end() ? ControlKind::Label : it->second.def->kind;
+    if (key == "Tab")
+        m_focus = nextInTabOrder(m_focus);
+    else if (key == "Down" && (kind == ControlKind::ComboBox || kind == ControlKind::ListBox))
+        step(m_focus, 1);
+    else if (key == "F4" && kind == ControlKind::ComboBox)
+        dropDown(m_focus);
+    else if (key == "Space" && kind == ControlKind::Button)
+        click(m_focus);
+}
+
+void HeadlessView::wheel(const std::string& control, int notches)
+{
+    // Scrolling past a list changes nothing: the wheel chooses only in the closed list with the focus.
+    const auto it = m_controls.find(control);
+    if (it != m_controls.end() && it->second.def->kind == ControlKind::ComboBox && m_focus == control &&
+        m_dropped != control && canUse(control) && notches != 0)
+        step(control, notches > 0 ? -1 : 1);
+}
+
+bool HeadlessView::shortcut(const std::string& keys)
+{
+    std::string id;
+    const auto look = [&](const std::vector<ui::MenuItemSpec>& items) {
+        for (const ui::MenuItemSpec& item : items)
+            if (id.empty() && item.shortcut == keys)
+                id = item.id;
+    };
+    look(m_def.windowMenu);
+    for (const auto& [name, items] : m_def.controlMenus)
+        look(items);
+    if (id.empty() || !m_visible || !m_events.commandEnabled(id))
+        return false;
+    m_events.command(id);
+    return true;
+}
+
+void HeadlessView::resize(int width, int height)
+{
+    if (m_def.fixedSize)
+        return;
+    m_width = std::max(width, m_def.clientWidth);
+    m_height = std::max(height, m_def.clientHeight);
+}
+
+int HeadlessView::shownEntries(const std::string& control) const
+{
+    const Control* c = list(control, "shownEntries");
+    return c && m_dropped == control ? std::min(int(c->items.size()), ui::DropDownEntries) : 0;
 }
 
 std::vector<std::string> HeadlessView::menu(const std::string& control) const
@@ -306,6 +426,7 @@ bool HeadlessView::close()
     }
     if (!m_events.closeRequested())
         return false;
+    closeList();
     m_events.unload();
     m_visible = false;
     return true;
@@ -401,10 +522,16 @@ bool HeadlessView::isEnabled(const std::string& control) const
 
 void HeadlessView::setEnabled(const std::string& control, bool enabled)
 {
-    if (Control* c = find(control, "setEnabled")) {
-        c->enabled = enabled;
-        changed(control);
-    }
+    Control* c = find(control, "setEnabled");
+    if (!c)
+        return;
+    // The focus moves on from a control that is disabled, as both toolkits move it.
+    if (!enabled && m_focus == control)
+        m_focus = nextInTabOrder(control);
+    if (!enabled && m_dropped == control)
+        closeList();
+    c->enabled = enabled;
+    changed(control);
 }
 
 void HeadlessView::setToolTip(const std::string& control, const std::string& toolTip)
@@ -525,6 +652,7 @@ void HeadlessView::setRange(const std::string& control, int minimum, int maximum
     }
     c->minimum = minimum;
     c->maximum = maximum;
+    c->value = std::clamp(c->value, minimum, std::max(minimum, maximum));
 }
 
 void HeadlessView::setValue(const std::string& control, int value)
@@ -536,11 +664,8 @@ void HeadlessView::setValue(const std::string& control, int value)
         ADD_FAILURE() << m_def.name << "." << control << " is not a progress bar";
         return;
     }
-    // The toolkits would show something else than asked (Qt ignores the value, Win32 clamps it).
-    if (value < c->minimum || value > c->maximum)
-        ADD_FAILURE() << m_def.name << "." << control << ": value " << value << " outside " << c->minimum
-                      << ".." << c->maximum;
-    c->value = value;
+    // A value outside the range stands at the nearer end, as on every front end.
+    c->value = std::clamp(value, c->minimum, std::max(c->minimum, c->maximum));
     changed(control);
 }
 

@@ -71,7 +71,8 @@ public:
     // entry's text (looked up after the drop-down).
     bool pick(const std::string& control, int index);
     bool pick(const std::string& control, const std::string& entry);
-    // Opens a combo box's list (DropDown) without choosing.
+    // Opens a combo box's list (DropDown) without choosing; it stays open until an entry is picked, a
+    // key closes it (Enter, Escape, Tab) or another control is used.
     bool dropDown(const std::string& control);
     // Types into a text box or a combo box's edit field, over its whole text: at most maxLength
     // characters are taken; a combo box then has no entry selected (typing never chooses). No event.
@@ -84,6 +85,22 @@ public:
     // The close box: closeRequested decides; a window that may close is hidden, then unloaded. True
     // when it closed.
     bool close();
+    // A key at the focus, as both toolkits take it: "Down" chooses the next entry of a closed combo box
+    // or list box (Click) and moves through an open list, whose "Enter" chooses the entry moved to (typed
+    // text chooses nothing), "Escape" closes it; "F4" opens a combo box's list; "Tab" moves the focus on;
+    // "Space" clicks a button. Other keys do nothing here.
+    void press(const std::string& key);
+    // The wheel turned over a control (notches > 0: up): a closed combo box with the focus moves its
+    // choice as the arrow keys do; anything else stays as it is.
+    void wheel(const std::string& control, int notches);
+    // Keys like "Ctrl+S": the command of the menu entry that has this shortcut (any of the window's
+    // menus), when the window's commandEnabled allows it. False when nothing was carried out.
+    bool shortcut(const std::string& keys);
+    // The window's frame dragged so that its client area is that large (twips): a window of fixed size
+    // keeps its size, another one grows as far as asked and shrinks to its definition's size at most.
+    void resize(int width, int height);
+    int clientWidth() const { return m_width; }
+    int clientHeight() const { return m_height; }
     // Whether a user could click, pick in or type into the control now (no failure when not).
     bool canUse(const std::string& control) const;
 
@@ -97,6 +114,9 @@ public:
     int maximum(const std::string& control) const;
     // The control with the keyboard focus (empty: none).
     std::string focused() const { return m_focus; }
+    // The combo box whose list is open (empty: none), and how many entries it shows at once.
+    std::string droppedDown() const { return m_dropped; }
+    int shownEntries(const std::string& control) const;
     bool isBusy() const { return m_busy > 0; }
     // The ids of a control's context menu, or with no control of the window's menu.
     std::vector<std::string> menu(const std::string& control = {}) const;
@@ -151,6 +171,7 @@ private:
         std::optional<std::uint32_t> backColor;
         std::vector<Item> items;
         int listIndex = -1;
+        bool typed = false; // text typed into a combo box since its last choice
         int minimum = 0;
         int maximum = 100;
         int value = 0;
@@ -164,6 +185,11 @@ private:
     bool usable(const std::string& name, const char* action, Control** out);
     std::string limited(const Control& c, const std::string& text) const;
     void changed(const std::string& control);
+    // The next control after `from` in the tab order that can take the focus (empty: none).
+    std::string nextInTabOrder(const std::string& from) const;
+    // A closed list's choice moved by one entry (the arrow keys, the wheel): Click when it moved.
+    bool step(const std::string& control, int by);
+    void closeList() { m_dropped.clear(); }
 
     HeadlessFrontEnd& m_frontEnd;
     ui::FormSpec m_def;
@@ -172,6 +198,10 @@ private:
     std::string m_caption;
     bool m_visible = false;
     std::string m_focus;
+    std::string m_dropped; // the combo box whose list is open
+    int m_highlight = -1;  // the entry of the open list moved to with the keys (-1: none)
+    int m_width = 0;       // the client area, twips
+    int m_height = 0;
     int m_busy = 0;
 };
 
