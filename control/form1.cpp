@@ -3,6 +3,7 @@
 #include "catalogue/logdefinitionreader.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "ui/model/userguide.h"
 #include "updater/form2.h"
 #include "writer/framebuilder.h"
 
@@ -92,6 +93,8 @@ void Form1::command(const std::string& id)
         loadProfileClicked();
     else if (id == SaveTraceCommand)
         saveTrace();
+    else if (id == ui::userguide::Command)
+        ui::userguide::open(m_frontEnd, m_view.get());
 }
 
 bool Form1::commandEnabled(const std::string& id) const
@@ -100,6 +103,9 @@ bool Form1::commandEnabled(const std::string& id) const
     // under a running write.
     if (id == SaveProfileCommand || id == LoadProfileCommand)
         return !replyWait.isWaiting();
+    // Its message (a guide that is missing) would hold up a wait, or a transfer of the update window.
+    if (id == ui::userguide::Command)
+        return !replyWait.isWaiting() && !(m_form2 && m_form2->isTransferring());
     return true;
 }
 

@@ -2,6 +2,7 @@
 // log, and the reply wait's edge cases, with the display simulator on a real pseudo-terminal.
 #include "control/form1.h"
 #include "serial/serialservice.h"
+#include "ui/model/userguide.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>
@@ -300,9 +301,11 @@ void TestControlWindow::replyWaitEdgeCases()
     }
     // Firmwareupdate is a sending button too: the update window would take the port over under the wait.
     bool updateDisabled = false;
+    bool helpDisabled = false; // its message box would hold the wait up
     if (!deviceGoes) {
         QTimer::singleShot(300, f.window, [&] {
             updateDisabled = !f.Command4->isEnabled();
+            helpDisabled = !form.commandEnabled(ui::userguide::Command);
             f.Command4->click();
         });
         QTimer::singleShot(500, f.window, [&] { rig.sendRaw(during); });
@@ -325,6 +328,8 @@ void TestControlWindow::replyWaitEdgeCases()
                  qPrintable(rig.dialogs.allMessages()));
     } else {
         QVERIFY(updateDisabled);
+        QVERIFY(helpDisabled);
+        QVERIFY(form.commandEnabled(ui::userguide::Command));
         QVERIFY(!form.updateWindow());
         QVERIFY(f.Command4->isEnabled());
         const QByteArray payload = during.mid(4, 16);

@@ -4,6 +4,7 @@
 #include "control/form1.h"
 #include "serial/serialservice.h"
 #include "testsupport.h"
+#include "ui/model/userguide.h"
 #include "updater/form2.h"
 #include "writer/framebuilder.h"
 
@@ -487,10 +488,13 @@ private slots:
         QWidget* window = controlWindow ? windowOf(rig.form->view()) : windowOf(f->view());
         windowOf(rig.form->view())->show();
         bool asked = false;
+        bool helpDisabled = false; // in both windows: its message box would hold the transfer up
         QObject::connect(bar(f), &QProgressBar::valueChanged, bar(f), [&](int value) {
             if (value < 20 * 128 || asked)
                 return;
             asked = true;
+            helpDisabled = !f->commandEnabled(ui::userguide::Command) &&
+                           !rig.form->commandEnabled(ui::userguide::Command);
             QTimer::singleShot(0, bar(f), [&] {
                 QVERIFY(!window->close()); // asks instead
                 QTimer::singleShot(stop ? 300 : 5500, bar(f), [&] { QVERIFY(rig.dialogs.answer(stop)); });
@@ -502,6 +506,8 @@ private slots:
                 QStringLiteral("port %1 file %2").arg(f->serialPort().isOpen()).arg(processHoldsOpen(path));
         };
         button(f, "Command2")->click();
+        QVERIFY(helpDisabled);
+        QVERIFY(f->commandEnabled(ui::userguide::Command));
         QCOMPARE(rig.dialogs.questions.size(), 1);
         QVERIFY2(rig.dialogs.questions[0].contains(QStringLiteral("Update - Recovery")) &&
                      rig.dialogs.questions[0].contains(QStringLiteral(" von 1016")),

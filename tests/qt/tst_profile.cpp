@@ -291,11 +291,14 @@ void TestProfile::contextMenuOffersTheProfileCommands()
     QApplication::sendEvent(frame, &event);
     auto* menu = window->findChild<QMenu*>();
     QVERIFY(menu && menu->isVisible());
-    QCOMPARE(menu->actions().size(), 2);
+    QCOMPARE(menu->actions().size(), 3);
     QCOMPARE(menu->actions()[0]->text(), QStringLiteral("Profil speichern…"));
     QCOMPARE(menu->actions()[0]->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
     QCOMPARE(menu->actions()[1]->text(), QStringLiteral("Profil laden…"));
     QCOMPARE(menu->actions()[1]->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+    // The user guide (tst_program opens it).
+    QCOMPARE(menu->actions()[2]->text(), QStringLiteral("Hilfe"));
+    QCOMPARE(menu->actions()[2]->shortcut(), QKeySequence(QStringLiteral("F1")));
     menu->actions()[0]->trigger(); // Cancel in the dialog: nothing happens
     QCOMPARE(dialogs.fileRequests.size(), 1);
     QVERIFY(dialogs.messages.isEmpty());

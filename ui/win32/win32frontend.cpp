@@ -1,8 +1,10 @@
 #include "ui/win32/win32frontend.h"
 
 #include "ui/win32/win32window.h"
+#include "windows/wide.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <algorithm>
 
@@ -38,6 +40,14 @@ Win32FrontEnd::~Win32FrontEnd()
 std::unique_ptr<ui::FormView> Win32FrontEnd::createWindow(const ui::FormSpec& def, ui::FormEvents& events)
 {
     return std::make_unique<Win32Window>(*this, def, events);
+}
+
+bool Win32FrontEnd::openDocument(const std::string& path)
+{
+    // Values above 32 mean success.
+    const auto result = reinterpret_cast<INT_PTR>(
+        ::ShellExecuteW(nullptr, L"open", win::widen(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    return result > 32;
 }
 
 Win32Window* Win32FrontEnd::window(const std::string& formName) const
