@@ -196,6 +196,8 @@ std::optional<int> CliTool::openPort()
     m_port->received.connect([this] { onReceived(); });
     m_port->deviceLost.connect([this](const std::string& reason) { onDeviceLost(reason); });
     m_writer = std::make_unique<DisplayWriter>(*m_port, m_weiter, m_wait);
+    // Right below the answer's log line: what the answer proves about the record stored.
+    m_writer->verdictGiven.connect([this](const WriteVerdict& verdict) { print(verdict.line()); });
     if (!m_port->open()) {
         fail(text::arg("Com #%1 kann nicht geöffnet werden. %2", {m_number, m_port->describeLastError()}));
         return ExitStatus::PortFailed;
@@ -410,13 +412,21 @@ int CliTool::configure()
     if (const auto failed = connectDisplay())
         return *failed;
     const int status = replyStatus(m_writer->writeSlotData(configuration), "einen Schreibbefehl");
-    // The profile records what the display took: only after every frame was answered.
+    // The profile records what was chosen and sent: only after every frame was answered (also when the
+    // display stored a record otherwise).
     if (status == ExitStatus::Done && !m_inv.saveProfile.empty()) {
         if (!Profile::save(m_inv.saveProfile, configuration, &error)) {
             fail(error);
             return ExitStatus::FileFailed;
         }
         print(text::arg("Profil gespeichert: %1", {m_inv.saveProfile}));
+    }
+    if (status == ExitStatus::Done) {
+        const std::string differing = differingRecords(m_writer->verdicts());
+        if (!differing.empty()) {
+            fail(text::arg("Das Display hat nicht gespeichert, was gesendet wurde: %1.", {differing}));
+            return ExitStatus::RecordDiffers;
+        }
     }
     return status;
 }

@@ -234,7 +234,8 @@ std::string Invocation::usage()
            "\n"
            "  ports      listet die benutzbaren Ports: Nummer, Gerät, Beschreibung\n"
            "  identify   sendet den Connect-Befehl und gibt den Firmware-Text des Displays aus\n"
-           "  configure  schreibt die acht Plätze und die Standardansicht wie „Daten schreiben“\n"
+           "  configure  schreibt die acht Plätze und die Standardansicht wie „Daten schreiben“; meldet\n"
+           "             das Display einen Datensatz zurück, wird er mit dem gesendeten verglichen\n"
            "  reset      sendet den Reset-Befehl\n"
            "  flash      schreibt eine Firmware (--recovery: Display wartet schon im Update-Modus)\n"
            "  doctor     prüft einen oder alle Ports, als Text für eine Support-Anfrage\n"
@@ -246,7 +247,8 @@ std::string Invocation::usage()
            "  --trace FILE      schreibt jedes gesendete und empfangene Byte mit Zeit in FILE\n"
            "\n"
            "Exit-Status: 0 erledigt, 1 falscher Aufruf, 2 Port nicht zu öffnen, 3 keine Antwort in der\n"
-           "Zeit, 4 Gerät getrennt, 5 Datei nicht lesbar oder abgelehnt, 130 mit Strg+C abgebrochen.\n";
+           "Zeit, 4 Gerät getrennt, 5 Datei nicht lesbar oder abgelehnt, 7 das Display hat einen Datensatz\n"
+           "anders gespeichert als gesendet, 130 mit Strg+C abgebrochen.\n";
 }
 
 } // namespace morvandell

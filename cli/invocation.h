@@ -15,6 +15,7 @@ constexpr int PortFailed = 2;    // the port cannot be opened
 constexpr int NoAnswer = 3;      // the display did not answer in time
 constexpr int DeviceGone = 4;    // the device went away
 constexpr int FileFailed = 5;    // a file cannot be read or is refused
+constexpr int RecordDiffers = 7; // the display stored a record that differs from what was sent
 constexpr int Interrupted = 130; // stopped by Ctrl+C
 } // namespace ExitStatus
 

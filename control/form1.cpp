@@ -360,6 +360,7 @@ void Form1::Command2_Click()
     frameName = m_writer.frameName();
     frameUnit = m_writer.frameUnit();
     reportReply(result);
+    reportDifferences();
 }
 
 void Form1::Command6_Click()
@@ -367,6 +368,16 @@ void Form1::Command6_Click()
     if (deviceFound != 1)
         return;
     reportReply(m_writer.writeSettings(defaultViewByte()));
+    reportDifferences();
+}
+
+void Form1::reportDifferences()
+{
+    // The display reported a record other than the one sent: never a silent success. Records answered
+    // before a time-out count too.
+    const std::string report = differenceReport(m_writer.verdicts());
+    if (!report.empty() && !m_closing)
+        showError(report);
 }
 
 // --- log-definition file and slot assignment -------------------------------------------------------------

@@ -115,6 +115,8 @@ private:
     void setSendingEnabled(bool enabled);
     bool writeFrame(const Bytes& frame);
     bool reportReply(DisplayWriter::Result result);
+    // After a write: one message listing every record the display stored otherwise than sent.
+    void reportDifferences();
     void showError(const std::string& text);
     void showPortError(const std::string& what);
     void appendPortEntry(int number, const std::string& toolTip);

@@ -113,7 +113,7 @@ void SerialService::close()
     closeDevice();
     m_input.clear();
     if (m_trace)
-        m_trace->noteClosed();
+        m_trace->noteClosed(m_commPort);
 }
 
 bool SerialService::drain()

@@ -39,6 +39,11 @@ std::string isoLocal(std::chrono::system_clock::time_point when)
 
 } // namespace
 
+std::string TraceRecorder::formatLine()
+{
+    return std::string(FormatName) + ", Format " + std::to_string(FormatVersion);
+}
+
 TraceRecorder::TraceRecorder(std::size_t limit)
     : m_limit(limit)
 {}
@@ -66,7 +71,7 @@ void TraceRecorder::setSink(Sink sink)
 std::string TraceRecorder::header() const
 {
     std::string h;
-    h += "# Morvandell Verbindungsprotokoll\n";
+    h += formatLine() + "\n";
     h += std::string("# Programm: ") + MORVANDELL_VERSION + ", " + Platform + "\n";
     h += "# Port: Com #" + std::to_string(m_port) + ", Gerät: " + m_device + ", Einstellungen: " + m_settings +
          "\n";
@@ -131,9 +136,9 @@ void TraceRecorder::noteOpened(int number, const std::string& device, const std:
     note(text::arg("geöffnet: Com #%1, %2, %3", {number, device, settings}));
 }
 
-void TraceRecorder::noteClosed()
+void TraceRecorder::noteClosed(int number)
 {
-    note("geschlossen");
+    note(text::arg("geschlossen: Com #%1", {number}));
 }
 
 void TraceRecorder::note(const std::string& text)
@@ -162,7 +167,7 @@ std::string TraceRecorder::text() const
 {
     std::string all = header();
     if (m_dropped > 0)
-        all += "# (" + std::to_string(m_dropped) + " ältere Zeilen nicht mehr gespeichert)\n";
+        all += DroppedLinesNote + std::to_string(m_dropped) + " ältere Zeilen nicht mehr gespeichert)\n";
     all.reserve(all.size() + m_size);
     for (const std::string& line : m_lines)
         all += line;

@@ -14,11 +14,21 @@ namespace morvandell {
 // milliseconds since recording began, the direction, hex and printable characters. Opening and
 // closing the port are noted too. Keeps the newest lines up to a byte limit; a live sink (the
 // command-line tool's --trace file) receives every line as it is made.
+//
+// The text is the connection trace format described in docs/connection-trace.md; its first line names
+// the format and its version (FormatLine). morvandell-sim --replay reads it back.
 class TraceRecorder
 {
 public:
     static constexpr std::size_t DefaultLimit = 10 * 1024 * 1024; // the last 10 MB of lines
     static constexpr std::size_t BytesPerLine = 32;               // longer reads and writes wrap
+    // The first line of every trace is FormatName, ", Format ", FormatVersion. Version 1 (release
+    // 1.2.0) had no such line; version 2 added it and names the port in "geschlossen: Com #n".
+    static constexpr const char* FormatName = "Morvandell-Verbindungsprotokoll";
+    static constexpr int FormatVersion = 2;
+    // Lines dropped from the front of a full trace are counted in a line that begins with this.
+    static constexpr const char* DroppedLinesNote = "# (";
+    static std::string formatLine();
 
     enum class Direction { Sent, Received };
     // Receives text (UTF-8), one or more whole lines at a time.
@@ -34,7 +44,7 @@ public:
     void record(Direction direction, const Byte* bytes, std::size_t size);
     void record(Direction direction, const Bytes& bytes) { record(direction, bytes.data(), bytes.size()); }
     void noteOpened(int number, const std::string& device, const std::string& settings);
-    void noteClosed();
+    void noteClosed(int number);
     void note(const std::string& text);
 
     // Program version and platform, port, device and line settings, start time.

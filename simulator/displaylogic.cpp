@@ -365,17 +365,22 @@ void DisplayLogic::handleFrame(const Bytes& frame, bool early)
                text::arg("identification \"%1\"", {printable(payload16(m_cfg.firmware))}));
         break;
     case CodeWrite: {
+        Bytes stored = record;
+        if (address == m_cfg.wrongRecordAddress) {
+            stored[0] = Byte(stored[0] + 1);
+            log(text::arg("!! record @%1 stored wrong: %2", {hexAddress(address), hexBytes(stored)}));
+        }
         bool changed = false;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             const auto it = m_records.find(address);
-            changed = it == m_records.end() || it->second != record;
-            m_records[address] = record;
+            changed = it == m_records.end() || it->second != stored;
+            m_records[address] = stored;
         }
         if (changed)
-            recordChanged(address, record);
+            recordChanged(address, stored);
         if (m_cfg.writeAnswer == SimulatorConfig::WriteAnswer::EepromReport)
-            answer(deviceMessage(TypeEepromReport, frame[2], frame[3], record),
+            answer(deviceMessage(TypeEepromReport, frame[2], frame[3], stored),
                    text::arg("EEPROM report @%1", {hexAddress(address)}));
         else
             answer(deviceMessage(TypeText, 0, 0, m_cfg.answerText),

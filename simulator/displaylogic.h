@@ -75,7 +75,7 @@ public:
 
     // --- observers (thread-safe) ---
     std::vector<Bytes> receivedFrames() const; // every complete 22-byte command frame, in order
-    std::map<int, Bytes> records() const;      // record address -> the 16 bytes last written there
+    std::map<int, Bytes> records() const;      // record address -> the 16 bytes the last write stored there
     Bytes receivedImage() const;               // all update blocks received so far, in order
     int blocksReceived() const;
     bool inUpdateMode() const;

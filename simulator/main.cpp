@@ -6,6 +6,9 @@
 //   MORVANDELL_PORTS=1=/tmp/morvandell-display morvandell
 
 #include "loop/notifier.h"
+#include "platform/text.h"
+#include "simulator/connectiontrace.h"
+#include "simulator/mainreplay.h"
 #include "simulator/simulatorthread.h"
 
 #include <cerrno>
@@ -27,8 +30,11 @@
 using morvandell::Bytes;
 using morvandell::Notifier;
 using morvandell::sim::DisplayLogic;
+using morvandell::sim::ConnectionTrace;
+using morvandell::sim::ReplayHost;
 using morvandell::sim::SimulatorConfig;
 using morvandell::sim::SimulatorThread;
+using morvandell::sim::TraceReplay;
 
 namespace {
 
@@ -37,8 +43,11 @@ constexpr const char* ProgramName = "morvandell-sim";
 const char* const HelpText =
     "Simulated Morvandell display on a pseudo-terminal. Prints the device path on stdout, logs frames and "
     "answers on stderr, runs until SIGINT or SIGTERM.\n"
+    "With --replay it plays the display's side of a connection trace instead, reports on stdout where the "
+    "program's bytes first differ from the trace and a summary, and ends with the trace.\n"
     "\n"
     "Options:\n"
+
     "  -h, --help                Displays help on commandline options.\n"
     "  -v, --version             Displays version information.\n"
     "  --firmware <TEXT>         Firmware text of the identification (max. 16\n"
@@ -71,7 +80,18 @@ const char* const HelpText =
     "                            completion byte.\n"
     "  --adapter-latency <MS>    Hold every answer back MS milliseconds, as a USB\n"
     "                            adapter's latency timer does (FTDI: 16 by default, 1\n"
-    "                            in low-latency mode).\n";
+    "                            in low-latency mode).\n"
+    "  --wrong-record <ADDR>     A write to record address ADDR (0x30 or 48) stores\n"
+    "                            the record with its first byte one higher; with\n"
+    "                            --eeprom-report the report carries it.\n"
+    "  --replay <TRACE>          Play the display's side of a connection trace (the\n"
+    "                            window's \"Verbindungsprotokoll speichern\", or\n"
+    "                            morvandell-cli --trace). Only --link and\n"
+    "                            --replay-timing go with it. Exit status 0: the\n"
+    "                            program's bytes matched; 3: they did not; 4: the\n"
+    "                            trace cannot be read or replayed.\n"
+    "  --replay-timing           Keep the recorded time between the trace's lines\n"
+    "                            (default: each as soon as the program is there).\n";
 
 // The long options and whether each takes a value; "help" and "version" also have -h and -v.
 const std::map<std::string, bool> LongOptions = {
@@ -81,8 +101,12 @@ const std::map<std::string, bool> LongOptions = {
     {"recovery", false},      {"ready-delay", true},   {"no-ready", false},      {"stop-ack-after", true},
     {"coalesce-final", false}, {"close-after-block", true}, {"pace-9600", false}, {"ack-delay", true},
     {"ack-delay-block", true}, {"image-out", true},    {"link", true},           {"final-ack-only", false},
-    {"adapter-latency", true},
+    {"adapter-latency", true}, {"wrong-record", true}, {"replay", true}, {"replay-timing", false},
 };
+
+// Exit statuses of a replay (the others are the simulator's).
+constexpr int ReplayDiffers = 3;
+constexpr int TraceRefused = 4;
 
 Notifier* quitNotifier = nullptr;
 
@@ -280,6 +304,109 @@ std::string readLink(const std::string& path)
     return n < 0 ? std::string() : std::string(buffer.data(), std::size_t(n));
 }
 
+// --link: a symbolic link to the device, replacing an older link (never anything else). Removed on
+// exit if it still points at the device.
+class Link
+{
+public:
+    bool create(const std::string& path, const std::string& device)
+    {
+        m_path = path;
+        m_device = device;
+        if (path.empty())
+            return true;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode)) {
+                err("--link: " + path + " exists and is not a symbolic link");
+                return false;
+            }
+            ::unlink(path.c_str());
+        }
+        if (::symlink(device.c_str(), path.c_str()) != 0) {
+            err("--link: cannot create " + path + ": " + std::strerror(errno));
+            return false;
+        }
+        m_linked = true;
+        err("   " + path + " -> " + device);
+        return true;
+    }
+    ~Link()
+    {
+        if (m_linked && readLink(m_path) == m_device)
+            ::unlink(m_path.c_str());
+    }
+
+private:
+    std::string m_path;
+    std::string m_device;
+    bool m_linked = false;
+};
+
+// Ends the wait on SIGINT and SIGTERM.
+bool catchSignals(Notifier& quit)
+{
+    if (!quit.isValid()) {
+        err(std::string("pipe: ") + std::strerror(errno));
+        return false;
+    }
+    quitNotifier = &quit;
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    return true;
+}
+
+// --replay TRACE: the trace's display against whatever program opens the device.
+int replay(const CommandLine& line)
+{
+    for (const auto& [name, value] : line.values) {
+        if (name != "replay" && name != "replay-timing" && name != "link") {
+            err("--" + name + " does not go with --replay: the trace says what the display does");
+            return 2;
+        }
+    }
+    const std::string path = line.value("replay");
+    std::string error;
+    const std::optional<ConnectionTrace> trace = ConnectionTrace::read(path, &error);
+    if (!trace) {
+        err("cannot replay: " + error);
+        return TraceRefused;
+    }
+    if (const std::string refusal = TraceReplay::refusal(*trace); !refusal.empty()) {
+        err("cannot replay " + path + ": " + refusal);
+        return TraceRefused;
+    }
+    TraceReplay::Options options;
+    options.timing = line.isSet("replay-timing");
+    TraceReplay replay(*trace, options);
+    replay.logLine.connect([](const std::string& text) { err(text); });
+    replay.report.connect([](const std::string& text) {
+        std::fprintf(stdout, "%s\n", text.c_str());
+        std::fflush(stdout);
+    });
+    ReplayHost host(replay);
+    if (!host.open(&error)) {
+        err("cannot open a pseudo-terminal: " + error);
+        return 1;
+    }
+    err(morvandell::text::arg("   display of %1 (format %2) on %3", {path, trace->version, host.devicePath()}));
+    Notifier quit;
+    if (!catchSignals(quit))
+        return 1;
+    Link link;
+    if (!link.create(line.value("link"), host.devicePath()))
+        return 1;
+    std::fprintf(stdout, "%s\n", host.devicePath().c_str());
+    std::fflush(stdout);
+    host.run(quit.handle());
+    quitNotifier = nullptr;
+    return replay.matched() ? 0 : ReplayDiffers;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -299,6 +426,12 @@ int main(int argc, char* argv[])
     }
     if (!line.positional.empty()) {
         err("unexpected argument: " + line.positional.front());
+        return 2;
+    }
+    if (line.isSet("replay"))
+        return replay(line);
+    if (line.isSet("replay-timing")) {
+        err("--replay-timing goes with --replay only");
         return 2;
     }
 
@@ -333,19 +466,23 @@ int main(int argc, char* argv[])
         !parseInt(line, "adapter-latency", 0, &cfg.adapterLatencyMs) ||
         !parseInt(line, "ack-delay-block", 1, &cfg.ackDelayBlock))
         return 2;
+    if (line.isSet("wrong-record")) {
+        const std::string text = line.value("wrong-record");
+        const bool isHex = text.size() > 2 && (text.compare(0, 2, "0x") == 0 || text.compare(0, 2, "0X") == 0);
+        const auto digits = isHex ? fromHex(std::string(text.size() % 2 ? "0" : "") + text.substr(2)) : std::nullopt;
+        std::optional<int> address = isHex ? std::nullopt : toInt(text);
+        if (digits && digits->size() <= 2)
+            address = digits->size() == 2 ? (*digits)[0] * 256 + (*digits)[1] : (*digits)[0];
+        if (!address || *address < 0 || *address > 0xFFFF) {
+            err("invalid value for --wrong-record: " + text + " (expected a record address, e.g. 0x30)");
+            return 2;
+        }
+        cfg.wrongRecordAddress = *address;
+    }
 
     Notifier quit;
-    if (!quit.isValid()) {
-        err(std::string("pipe: ") + std::strerror(errno));
+    if (!catchSignals(quit))
         return 1;
-    }
-    quitNotifier = &quit;
-    struct sigaction sa = {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
 
     SimulatorThread sim(cfg);
     DisplayLogic& display = sim.display();
@@ -359,25 +496,9 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    const std::string linkPath = line.value("link");
-    bool linked = false;
-    if (!linkPath.empty()) {
-        struct stat st {};
-        if (::lstat(linkPath.c_str(), &st) == 0) {
-            if (S_ISLNK(st.st_mode)) {
-                ::unlink(linkPath.c_str());
-            } else {
-                err("--link: " + linkPath + " exists and is not a symbolic link");
-                return 1;
-            }
-        }
-        if (::symlink(sim.devicePath().c_str(), linkPath.c_str()) != 0) {
-            err("--link: cannot create " + linkPath + ": " + std::strerror(errno));
-            return 1;
-        }
-        linked = true;
-        err("   " + linkPath + " -> " + sim.devicePath());
-    }
+    Link link;
+    if (!link.create(line.value("link"), sim.devicePath()))
+        return 1;
 
     std::fprintf(stdout, "%s\n", sim.devicePath().c_str());
     std::fflush(stdout);
@@ -388,9 +509,6 @@ int main(int argc, char* argv[])
     sim.stop();
 
     dumpRecords(display);
-    // Remove the link only if it still points at our device.
-    if (linked && readLink(linkPath) == sim.devicePath())
-        ::unlink(linkPath.c_str());
     err("   stopped");
     quitNotifier = nullptr;
     return 0;

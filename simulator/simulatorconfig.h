@@ -20,6 +20,8 @@ struct SimulatorConfig
     bool splitBytes = false;                      // send every message byte by byte, 1 ms apart
     Bytes noisePrefix;                            // bytes sent before every message
     int closeAfterFrames = -1; // close the device on receiving frame N (1-based), before answering
+    int wrongRecordAddress = -1; // a write to this record address stores (and reports) the record with
+                                 // its first byte one higher
 
     // --- update mode (9600 baud side) ---
     bool recovery = false;      // start already in update mode

@@ -44,6 +44,7 @@ for f in usr/bin/morvandell usr/bin/morvandell-sim usr/share/applications/$id.de
          usr/share/icons/hicolor/256x256/apps/$id.png usr/lib/udev/rules.d/70-morvandell.rules \
          usr/share/mime/packages/$id.xml \
          usr/share/doc/morvandell/copyright usr/share/doc/morvandell/changelog.gz \
+         usr/share/doc/morvandell/connection-trace.md \
          usr/share/doc/morvandell/handbuch/index.html usr/share/doc/morvandell/handbuch/en.html \
          usr/share/doc/morvandell/handbuch/style.css; do
     [ -f "$root/$f" ] || fail "$f is missing"

@@ -12,7 +12,7 @@ if [ "${1:-}" = "--configure-only" ]; then
 fi
 
 bash tools/install-packages.sh g++ cmake make pkg-config qt6-base-dev libgl-dev xvfb xauth \
-    imagemagick fonts-liberation fonts-dejavu-core dbus-daemon googletest nlohmann-json3-dev libsystemd-dev cmark-gfm
+    imagemagick fonts-liberation fonts-dejavu-core dbus-daemon googletest nlohmann-json3-dev libsystemd-dev python3 cmark-gfm
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANDELL_WERROR=ON "$@" >/dev/null
 [ "$build_all" -eq 0 ] || cmake --build build -j"$(nproc)"

@@ -19,6 +19,7 @@ bool DisplayWriter::writeFrame(const Bytes& frame)
 DisplayWriter::Result DisplayWriter::waitForReply()
 {
     m_weiter = 0;
+    m_answer.reset();
     switch (m_wait.waitUntil([this] { return m_weiter == 1; }, ReplyTimeout)) {
     case EventWait::Result::Satisfied:
         return Result::Answered;
@@ -34,11 +35,18 @@ DisplayWriter::Result DisplayWriter::sendAndWait(const Bytes& frame)
 {
     if (!writeFrame(frame))
         return Result::WriteFailed;
-    return waitForReply();
+    const Result result = waitForReply();
+    if (result == Result::Answered && frame.size() == FrameBuilder::FrameSize && frame[1] == FrameBuilder::Write &&
+        m_answer) {
+        m_verdicts.push_back(WriteVerdict::judge(frame, *m_answer));
+        verdictGiven(m_verdicts.back());
+    }
+    return result;
 }
 
 DisplayWriter::Result DisplayWriter::writeSlotData(const SlotSource& slot, const ViewSource& defaultView)
 {
+    m_verdicts.clear();
     for (int k = 1; k <= DisplayConfiguration::SlotCount; ++k) {
         const SlotSetting setting = slot(k);
         m_frameName = FrameBuilder::fitText(setting.name, FrameBuilder::NameWidth);
@@ -48,7 +56,7 @@ DisplayWriter::Result DisplayWriter::writeSlotData(const SlotSource& slot, const
         if (result != Result::Answered)
             return result;
     }
-    return writeSettings(defaultView());
+    return sendAndWait(FrameBuilder::settingsFrame(defaultView()));
 }
 
 DisplayWriter::Result DisplayWriter::writeSlotData(const DisplayConfiguration& configuration)
@@ -59,6 +67,7 @@ DisplayWriter::Result DisplayWriter::writeSlotData(const DisplayConfiguration& c
 
 DisplayWriter::Result DisplayWriter::writeSettings(std::uint8_t defaultView)
 {
+    m_verdicts.clear();
     return sendAndWait(FrameBuilder::settingsFrame(defaultView));
 }
 
@@ -70,6 +79,8 @@ std::vector<DeviceMessage> DisplayWriter::receive()
     std::vector<DeviceMessage> messages = m_framer.feed(bytes);
     for (const DeviceMessage& message : messages) {
         if (message.type() == DeviceMessage::Text || message.type() == DeviceMessage::EepromReport) {
+            if (!m_answer)
+                m_answer = message;
             m_weiter = 1;
             m_wait.wake();
         }

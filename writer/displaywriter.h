@@ -1,9 +1,11 @@
 #pragma once
 
 #include "platform/bytes.h"
+#include "platform/signal.h"
 #include "loop/eventwait.h"
 #include "writer/displayconfiguration.h"
 #include "writer/messageframer.h"
+#include "writer/writeverdict.h"
 
 #include <chrono>
 #include <cstdint>
@@ -21,6 +23,10 @@ class SerialService;
 //
 // The answer flag is the owner's (the control window's `weiter`): 0 while a wait runs, 1 once a text
 // message or EEPROM read report came. The wait is the owner's too, so that the owner can end it.
+//
+// Every answered write frame gets a verdict on its answer (WriteVerdict): an EEPROM read report for the
+// frame's own address must carry the record that was sent. A record that differs does not stop a
+// write: the display has answered.
 class DisplayWriter
 {
 public:
@@ -45,6 +51,7 @@ public:
     bool writeFrame(const Bytes& frame);
     // Clears the answer flag and waits until the receiver sets it (or the time limit, or an abort).
     Result waitForReply();
+    // An answered write frame gets its verdict (verdicts(), verdictGiven).
     Result sendAndWait(const Bytes& frame);
 
     // The nine frames of "Daten schreiben": slots 1..8 at 0x0010..0x0080, then the settings record.
@@ -53,6 +60,12 @@ public:
     Result writeSlotData(const DisplayConfiguration& configuration);
     // The settings frame alone ("Einstellungen schreiben").
     Result writeSettings(std::uint8_t defaultView);
+
+    // The verdicts on the answered write frames of the last writeSlotData() or writeSettings() (and of
+    // write frames sent alone since), in sending order.
+    const std::vector<WriteVerdict>& verdicts() const { return m_verdicts; }
+    // A write frame was answered: its verdict, right after the answer ended the wait.
+    Signal<const WriteVerdict&> verdictGiven;
 
     // Reads what the port received and returns the complete device messages. A text message or an
     // EEPROM read report sets the answer flag and wakes the wait.
@@ -68,6 +81,8 @@ private:
     std::optional<std::int16_t>& m_weiter;
     EventWait& m_wait;
     MessageFramer m_framer;
+    std::optional<DeviceMessage> m_answer; // the first answer since the wait began
+    std::vector<WriteVerdict> m_verdicts;
     Bytes m_frameName = Bytes(8, 0x00);
     Bytes m_frameUnit = Bytes(3, 0x00);
 };

@@ -1,5 +1,6 @@
 // morvandell-cli end to end: the built program against the simulated display over a pseudo-terminal.
-// Each command, each exit status, and the trace of the connect frame and its answer.
+// Each command, each exit status, the trace of the connect frame and its answer, and replays of
+// recorded traces with morvandell-sim --replay.
 #include "coresupport.h"
 
 #include "platform/files.h"
@@ -14,6 +15,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <poll.h>
 #include <regex>
 #include <sstream>
@@ -40,12 +43,12 @@ struct Result
     std::string err;
 };
 
-// The program running in a process of its own, with MORVANDELL_PORTS set to `ports`, its output
-// collected.
+// The program (morvandell-cli unless another is named) running in a process of its own, with
+// MORVANDELL_PORTS set to `ports`, its output collected.
 class Cli
 {
 public:
-    Cli(const std::vector<std::string>& args, const std::string& ports)
+    Cli(const std::vector<std::string>& args, const std::string& ports, const std::string& program = MORVANDELL_CLI)
     {
         int out[2], err[2];
         if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
@@ -55,7 +58,7 @@ public:
         for (char** e = environ; *e; ++e)
             if (!text::startsWith(*e, "MORVANDELL_PORTS="))
                 env.emplace_back(*e);
-        std::vector<std::string> argv{MORVANDELL_CLI};
+        std::vector<std::string> argv{program};
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> argp, envp;
         for (std::string& a : argv)
@@ -93,10 +96,34 @@ public:
 
     pid_t pid() const { return m_pid; }
 
+    // The first line of standard output (without its line end), as soon as it is there; the rest
+    // stays for finish().
+    std::string firstLine(std::chrono::milliseconds limit)
+    {
+        const auto deadline = Clock::now() + limit;
+        while (m_out >= 0 && m_early.find('\n') == std::string::npos && Clock::now() < deadline) {
+            pollfd fd{m_out, POLLIN, 0};
+            if (::poll(&fd, 1, 50) <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::read(m_out, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            m_early.append(buffer, std::size_t(n));
+        }
+        const std::size_t end = m_early.find('\n');
+        if (end == std::string::npos)
+            return {};
+        const std::string line = m_early.substr(0, end);
+        m_early.erase(0, end + 1);
+        return line;
+    }
+
     // Collects the output until the program ends; kills it when it runs longer than `limit`.
     Result finish(std::chrono::milliseconds limit = 20s)
     {
         Result run;
+        run.out = m_early;
         const auto deadline = Clock::now() + limit;
         while ((m_out >= 0 || m_err >= 0) && Clock::now() < deadline) {
             pollfd fds[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
@@ -132,6 +159,7 @@ public:
 
 private:
     pid_t m_pid = -1;
+    std::string m_early; // read by firstLine()
     int m_out = -1;
     int m_err = -1;
 };
@@ -165,11 +193,12 @@ bool waitUntil(const std::function<bool()>& pred, std::chrono::milliseconds limi
 struct CommandRow
 {
     const char* name;
-    const char* fault; // "", "silent", "noready", "gone"
+    const char* fault; // "", "silent", "noready", "gone", "reports" (EEPROM read reports), "wrong" (one differs)
     std::vector<std::string> args; // PORT stands for the simulator's device
     int status;
     const char* outHas;
     const char* errHas;
+    std::vector<std::string> outAlso{}; // more that standard output must hold
 };
 
 class Commands : public testing::TestWithParam<CommandRow>
@@ -183,6 +212,10 @@ TEST_P(Commands, againstTheDisplay)
     config.silent = fault == "silent";
     config.noReady = fault == "noready";
     config.readyDelayMs = 20;
+    if (fault == "reports" || fault == "wrong")
+        config.writeAnswer = SimulatorConfig::WriteAnswer::EepromReport;
+    if (fault == "wrong")
+        config.wrongRecordAddress = 0x30;
     if (fault == "gone") {
         config.closeAfterFrames = 4; // connect frame and two slot frames answered
         config.closeAfterBlock = 5;
@@ -199,11 +232,15 @@ TEST_P(Commands, againstTheDisplay)
             arg = writeTempFile("small.bin", Bytes(300, 'f'));
         else if (arg == "SAMPLE")
             arg = sample();
+        else if (arg == "PROFILE")
+            arg = tempFolder() + "/" + row.name + ".morvandell.json";
     }
     const Result run = cli(args, "3=" + sim.devicePath());
     ASSERT_EQ(run.status, row.status) << run.out << run.err;
     EXPECT_NE(run.out.find(text::replaceAll(row.outHas, "PORT", sim.devicePath())), std::string::npos) << run.out;
     EXPECT_NE(run.err.find(row.errHas), std::string::npos) << run.err;
+    for (const std::string& part : row.outAlso)
+        EXPECT_NE(run.out.find(part), std::string::npos) << part << "\n" << run.out;
     // Every failure is one line on standard error.
     if (row.status != 0) {
         EXPECT_EQ(count(run.err, "morvandell-cli: "), 1u) << run.err;
@@ -227,6 +264,17 @@ INSTANTIATE_TEST_SUITE_P(
         CommandRow{"silentDisplay", "silent", {"identify", "--port", "PORT"}, 3, "", "Timeout"},
         CommandRow{"deviceGoneDuringConfigure", "gone", {"configure", "--port", "PORT", "--logdef", "SAMPLE"}, 4,
                    "-> OK", "Verbindung zu Com #"},
+        CommandRow{"configureVerifiedByReports", "reports", {"configure", "--port", "PORT", "--logdef", "SAMPLE"}, 0,
+                   "->  ReadEEProm @ 0x90\nEinstellungen: geprüft\n", ""},
+        // The profile keeps what was chosen and sent, once every frame was answered.
+        CommandRow{"configureStoredOtherwise", "wrong",
+                   {"configure", "--port", "PORT", "--logdef", "SAMPLE", "--slot", "3=Oil_P", "--save-profile",
+                    "PROFILE"},
+                   7,
+                   "ReadEEProm @ 0x30\nPlatz 3: abweichend gespeichert: gesendet Name „Oil_P   “, Kanal 12, "
+                   "Teiler 10, Einheit „bar“; gespeichert Name „Pil_P   “, Kanal 12, Teiler 10, Einheit „bar“\n",
+                   "morvandell-cli: Das Display hat nicht gespeichert, was gesendet wurde: Platz 3.\n",
+                   {"Platz 4: geprüft\n", "Profil gespeichert: "}},
         CommandRow{"unreadableLogDefinition", "", {"configure", "--port", "PORT", "--logdef", "/nonexistent.xml"}, 5,
                    "", "nonexistent.xml"},
         CommandRow{"unknownChannel", "", {"configure", "--port", "PORT", "--logdef", "SAMPLE", "--slot", "1=Nope"}, 1,
@@ -247,6 +295,9 @@ TEST(Cli, configureSendsTheNineFramesOfTheWindow)
                          "2=Oeldruck_lang", "--unit", "5=Volt", "--view", "3", "--save-profile", profile});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(count(run.out, "-> OK"), 9u) << run.out;
+    // A text answer proves nothing about the record stored; each says so below its answer.
+    EXPECT_EQ(count(run.out, " -> OK\nPlatz "), 8u) << run.out;
+    EXPECT_EQ(count(run.out, ": nicht geprüft (Textantwort)\n"), 9u) << run.out;
     EXPECT_NE(run.out.find("online Firmware: V1.0"), std::string::npos) << run.out;
     const std::vector<Bytes> frames = sim.display().receivedFrames();
     ASSERT_EQ(frames.size(), 10u); // connect, 8 slots, settings
@@ -356,6 +407,161 @@ TEST(Cli, ctrlCEndsAReplyWait)
     EXPECT_LT(Clock::now() - pressed, 1s); // not the reply wait's 3 s
     EXPECT_EQ(run.err, "morvandell-cli: Abgebrochen (Strg+C).\n");
 }
+
+// --- replaying a connection trace --------------------------------------------------------------------
+
+// A session recorded with --trace against the simulator, on port 3: a configure, or a flash whose
+// display stops acknowledging after block 3 (it ends in the acknowledgement time-out).
+struct Recording
+{
+    std::string trace;
+    Result run;
+};
+
+std::vector<std::string> sessionArgs(const std::string& session)
+{
+    if (session == "flash")
+        return {"flash", "--port", "3", writeTempFile("replayed.bin", Bytes(300, 'f'))};
+    return {"configure", "--port", "3", "--logdef", sample(), "--slot", "2=Oil_P"};
+}
+
+const Recording& recording(const std::string& session)
+{
+    static std::map<std::string, Recording> made;
+    if (const auto it = made.find(session); it != made.end())
+        return it->second;
+    SimulatorConfig config;
+    config.readyDelayMs = 20;
+    config.stopAckAfterBlock = 3;
+    SimulatorThread sim(config);
+    EXPECT_TRUE(sim.start());
+    const std::string path = tempFolder() + "/recorded-" + session + ".txt";
+    std::vector<std::string> args = sessionArgs(session);
+    args.insert(args.end(), {"--trace", path});
+    Recording recorded;
+    recorded.run = cli(args, "3=" + sim.devicePath());
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream content;
+    content << file.rdbuf();
+    recorded.trace = content.str();
+    return made[session] = recorded;
+}
+
+// Output lines as a second run repeats them: time stamps and progress lines (their estimates) aside.
+std::string comparable(const std::string& output)
+{
+    std::string lines;
+    for (const std::string& line : text::split(output, '\n'))
+        if (!text::contains(line, " · Block "))
+            lines += std::regex_replace(line, std::regex("\\d\\d:\\d\\d:\\d\\d"), "hh:mm:ss") + "\n";
+    return lines;
+}
+
+// The trace's lines, changed by `change`; *edited: the number of the line it changed.
+std::string editLines(const std::string& trace, int* edited,
+                      const std::function<bool(std::vector<std::string>&, std::size_t)>& change)
+{
+    std::vector<std::string> lines = text::split(trace, '\n');
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (change(lines, i)) {
+            *edited = int(i + 1);
+            break;
+        }
+    }
+    return text::join(lines, "\n");
+}
+
+// As release 1.2.0 wrote it: no version line, "geschlossen" without the port.
+std::string asWrittenBy120(const std::string& trace)
+{
+    std::string old = text::replaceAll(trace, "# geschlossen: Com #3", "# geschlossen");
+    return "# Morvandell Verbindungsprotokoll" + old.substr(old.find('\n'));
+}
+
+struct ReplayRow
+{
+    const char* name;
+    const char* session;
+    std::function<std::string(const std::string& trace, int* edited)> edit;
+    int status;         // of morvandell-sim --replay
+    const char* outHas; // in its output (the report and the summary); LINE: the line edited
+    const char* errHas; // in its log
+};
+
+class Replay : public testing::TestWithParam<ReplayRow>
+{};
+
+// The replay plays the display's side of a recorded session: the same command again gives the same
+// lines and exit status; the program's bytes are checked against the trace.
+TEST_P(Replay, repeatsTheRecordedSession)
+{
+    const ReplayRow& row = GetParam();
+    const Recording& recorded = recording(row.session);
+    ASSERT_EQ(recorded.run.status, std::string(row.session) == "flash" ? 3 : 0) << recorded.run.err;
+    ASSERT_TRUE(text::startsWith(recorded.trace, "Morvandell-Verbindungsprotokoll, Format 2\n")) << recorded.trace;
+    int edited = 0;
+    const std::string trace = writeTempFile(std::string(row.name) + ".txt", row.edit(recorded.trace, &edited));
+    const auto withLine = [edited](const char* text) {
+        return text::replaceAll(text, "LINE", std::to_string(edited));
+    };
+
+    Cli replay({"--replay", trace}, {}, MORVANDELL_SIM_PROGRAM);
+    const std::string device = row.status == 4 ? std::string() : replay.firstLine(5s);
+    if (!device.empty()) {
+        const Result again = cli(sessionArgs(row.session), "3=" + device);
+        EXPECT_EQ(again.status, recorded.run.status) << again.err;
+        EXPECT_EQ(comparable(again.out), comparable(recorded.run.out));
+        EXPECT_EQ(comparable(again.err), comparable(recorded.run.err));
+    }
+    // It ends by itself: once the program has closed the port, or at once for a trace it refuses.
+    const Result played = replay.finish(5s);
+    EXPECT_EQ(played.status, row.status) << played.out << played.err;
+    EXPECT_NE(played.out.find(withLine(row.outHas)), std::string::npos) << played.out;
+    EXPECT_NE(played.err.find(withLine(row.errHas)), std::string::npos) << played.err;
+}
+
+std::string unchanged(const std::string& trace, int*)
+{
+    return trace;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Replay,
+    testing::Values(
+        ReplayRow{"configure", "configure", unchanged, 0, "replay: the program's bytes match the trace", ""},
+        ReplayRow{"flashEndingInAnAcknowledgementTimeOut", "flash", unchanged, 0,
+                  "replay: the program's bytes match the trace", "input discarded, line at 9600 baud"},
+        ReplayRow{"aProgramByteEditedInTheTrace", "configure",
+                  [](const std::string& trace, int* edited) {
+                      return editLines(trace, edited, [](std::vector<std::string>& lines, std::size_t i) {
+                          const std::size_t at = lines[i].find(" > 55 05 ");
+                          if (at != std::string::npos)
+                              lines[i].replace(at, 9, " > 55 06 ");
+                          return at != std::string::npos;
+                      });
+                  },
+                  3,
+                  "!! trace line LINE, byte 2 (byte 2 of the program's output): expected 55 06 00 00 00 00 00 00 00 "
+                  "00 00 00 00 00 00 00 00 00 00 00 00 0D, received 55 05 00",
+                  ""},
+        ReplayRow{"aTraceWrittenBy120", "configure", [](const std::string& trace, int*) { return asWrittenBy120(trace); },
+                  0, "replay: the program's bytes match the trace", "(format 1)"},
+        ReplayRow{"aNewerFormatIsRefused", "configure",
+                  [](const std::string& trace, int*) {
+                      return text::replaceAll(trace, "Verbindungsprotokoll, Format 2\n", "Verbindungsprotokoll, Format 3\n");
+                  },
+                  4, "", "the trace is in format 3, newer than this morvandell-sim reads (format 2"},
+        ReplayRow{"anUnreadableTraceWithoutVersionLine", "configure",
+                  [](const std::string& trace, int* edited) {
+                      return editLines(asWrittenBy120(trace), edited, [](std::vector<std::string>& lines, std::size_t i) {
+                          if (i != 7)
+                              return false;
+                          lines.insert(lines.begin() + std::ptrdiff_t(i), "      12 ? 55 05");
+                          return true;
+                      });
+                  },
+                  4, "", "has no version line, and its line LINE is no line of a connection trace of release 1.2.0"}),
+    [](const testing::TestParamInfo<ReplayRow>& info) { return std::string(info.param.name); });
 
 } // namespace
 #endif

@@ -1,5 +1,6 @@
 // The widget-free writer against a display that the test plays on the other end of a pseudo-terminal:
-// frames and their order, the reply wait's time limit, a device that goes away; and the trace's bound.
+// frames and their order, the verdict on each answer, the reply wait's time limit, a device that goes
+// away; and the trace's bound.
 #include "coresupport.h"
 
 #include "platform/text.h"
@@ -40,6 +41,10 @@ public:
         bool splitBytes = false;    // send every answer byte by byte, 1 ms apart
         Bytes noisePrefix;          // bytes sent before every answer
         int closeAfterFrames = -1;  // hang up on receiving frame N (1-based), before answering
+        int reportAddressShift = 0; // the report names the frame's address plus this
+        int wrongAddress = -1;      // the report for this address carries byte wrongAt changed to wrongValue
+        int wrongAt = 0;
+        Byte wrongValue = 0;
     };
 
     PlayedDisplay(PtyPair& pty, EventLoop& loop, Config config)
@@ -101,8 +106,13 @@ private:
         }
         if (m_config.silent || frame[1] != FrameBuilder::Write)
             return;
-        Bytes answer = m_config.eepromAnswers ? Bytes{0x55, 0x02, frame[2], frame[3]} : Bytes{0x55, 0x00, 0x00, 0x00};
-        append(answer, m_config.eepromAnswers ? slice(frame, 4, 16) : bytes(std::string("OK") + std::string(14, '\0')));
+        const int address = frame[2] * 256 + frame[3] + m_config.reportAddressShift;
+        Bytes answer = m_config.eepromAnswers ? Bytes{0x55, 0x02, Byte(address >> 8), Byte(address & 0xFF)}
+                                              : Bytes{0x55, 0x00, 0x00, 0x00};
+        Bytes record = slice(frame, 4, 16);
+        if (address == m_config.wrongAddress)
+            record.at(std::size_t(m_config.wrongAt)) = m_config.wrongValue;
+        append(answer, m_config.eepromAnswers ? record : bytes(std::string("OK") + std::string(14, '\0')));
         append(answer, Bytes{0x0D, 0x0A});
         Bytes all = m_config.noisePrefix;
         append(all, answer);
@@ -213,6 +223,84 @@ INSTANTIATE_TEST_SUITE_P(Rows, SlotDataGoesOutFrameByFrame,
                                          OrderRow{"eepromReportsAsAnswers", true, false},
                                          OrderRow{"answersByteByByteAfterNoise", false, true}),
                          [](const testing::TestParamInfo<OrderRow>& info) { return std::string(info.param.name); });
+
+// Each answered write frame gets a verdict: a report of the same record verifies it, a report that
+// differs is told field by field, a text answer or a report for another address proves nothing.
+struct VerdictRow
+{
+    const char* name;
+    PlayedDisplay::Config config;
+    const char* kinds; // per frame: V verified, T text answer, O other address, D differs
+    const char* slot3Line;
+    const char* report;
+};
+
+class WriteVerdicts : public testing::TestWithParam<VerdictRow>
+{};
+
+TEST_P(WriteVerdicts, judgeEveryAnswer)
+{
+    const VerdictRow& row = GetParam();
+    WriterRig rig(row.config);
+    ASSERT_TRUE(rig.port.open());
+    DisplayConfiguration configuration;
+    configuration.defaultView = 3;
+    configuration.slotSettings[3] = SlotSetting{"Oil_P", 7, 10, "Öl", "bar"};
+    std::vector<std::uint16_t> given;
+    rig.writer.verdictGiven.connect([&](const WriteVerdict& verdict) { given.push_back(verdict.address); });
+    EXPECT_EQ(rig.writer.writeSlotData(configuration), DisplayWriter::Result::Answered);
+
+    const std::vector<WriteVerdict>& verdicts = rig.writer.verdicts();
+    ASSERT_EQ(verdicts.size(), 9u);
+    std::string kinds;
+    for (const WriteVerdict& verdict : verdicts)
+        kinds += "VTOD"[int(verdict.kind)];
+    EXPECT_EQ(kinds, row.kinds);
+    EXPECT_EQ(given, (std::vector<std::uint16_t>{0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80, 0x90}));
+    EXPECT_EQ(verdicts[2].line(), row.slot3Line);
+    EXPECT_EQ(differenceReport(verdicts), row.report);
+
+    // "Einstellungen schreiben" judges its one frame afresh.
+    EXPECT_EQ(rig.writer.writeSettings(3), DisplayWriter::Result::Answered);
+    ASSERT_EQ(rig.writer.verdicts().size(), 1u);
+    EXPECT_EQ(rig.writer.verdicts()[0].kind, verdicts[8].kind);
+}
+
+PlayedDisplay::Config reports(int shift = 0, int wrongAddress = -1, int wrongAt = 0, Byte wrongValue = 0)
+{
+    PlayedDisplay::Config config;
+    config.eepromAnswers = true;
+    config.reportAddressShift = shift;
+    config.wrongAddress = wrongAddress;
+    config.wrongAt = wrongAt;
+    config.wrongValue = wrongValue;
+    return config;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, WriteVerdicts,
+    testing::Values(
+        VerdictRow{"textAnswers", {}, "TTTTTTTTT", "Platz 3: nicht geprüft (Textantwort)", ""},
+        VerdictRow{"reportsOfTheSameRecord", reports(), "VVVVVVVVV", "Platz 3: geprüft", ""},
+        VerdictRow{"reportsForAnotherAddress", reports(0x10), "OOOOOOOOO",
+                   "Platz 3: nicht geprüft (Bericht für Adresse 0x40)", ""},
+        VerdictRow{"aNameByteThatIsNoText", reports(0, 0x30, 0, 0x0D), "VVDVVVVVV",
+                   "Platz 3: abweichend gespeichert: gesendet Name „Öl      “, Kanal 7, Teiler 10, Einheit „bar“; "
+                   "gespeichert Name „<0D>l      “, Kanal 7, Teiler 10, Einheit „bar“",
+                   "Das Display hat nicht gespeichert, was gesendet wurde:\n\n"
+                   "Platz 3\n"
+                   "gesendet: Name „Öl      “, Kanal 7, Teiler 10, Einheit „bar“\n"
+                   "gespeichert: Name „<0D>l      “, Kanal 7, Teiler 10, Einheit „bar“\n\n"
+                   "Bitte erneut schreiben. Bleibt die Abweichung, das Verbindungsprotokoll speichern "
+                   "(Rechtsklick auf das Protokoll) und dem Support schicken."},
+        VerdictRow{"aSettingsFillerByte", reports(0, 0x90, 5, 0x01), "VVVVVVVVD", "Platz 3: geprüft",
+                   "Das Display hat nicht gespeichert, was gesendet wurde:\n\n"
+                   "Einstellungen\n"
+                   "gesendet: Standardansicht 3, Füllbytes 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                   "gespeichert: Standardansicht 3, Füllbytes 00 00 00 00 01 00 00 00 00 00 00 00 00 00 00\n\n"
+                   "Bitte erneut schreiben. Bleibt die Abweichung, das Verbindungsprotokoll speichern "
+                   "(Rechtsklick auf das Protokoll) und dem Support schicken."}),
+    [](const testing::TestParamInfo<VerdictRow>& info) { return std::string(info.param.name); });
 
 struct StopRow
 {

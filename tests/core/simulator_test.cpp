@@ -319,6 +319,12 @@ INSTANTIATE_TEST_SUITE_P(
         ControlRow{"writeEepromReportEchoesAddressAndRecord",
                    configWith([](auto& c) { c.writeAnswer = SimulatorConfig::WriteAnswer::EepromReport; }),
                    commandFrame(1, 0x0130, rpm), deviceMessage(2, rpm, 0x0130), 1, 0x0130, rpm, 0},
+        ControlRow{"writeWrongRecordStoredAndReported", configWith([](auto& c) {
+                       c.writeAnswer = SimulatorConfig::WriteAnswer::EepromReport;
+                       c.wrongRecordAddress = 0x30;
+                   }),
+                   commandFrame(1, 0x30, rpm), deviceMessage(2, slotRecord("SPM", 12, 1, "rpm"), 0x30), 1, 0x30,
+                   slotRecord("SPM", 12, 1, "rpm"), 0},
         ControlRow{"writeConfiguredText", configWith([](auto& c) { c.answerText = bytes("Write SDram"); }),
                    commandFrame(1, 0x90, Bytes{0x02}), deviceMessage(0, "Write SDram"), 1, 0x90,
                    Bytes{0x02} + Bytes(15, 0), 0},

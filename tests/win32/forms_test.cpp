@@ -188,7 +188,7 @@ public:
     static constexpr int FileNameField = 0x47c;
 
     Win32FrontEnd frontEnd;
-    test::ComDisplay display;
+    morvandell::test::ComDisplay display;
     test::MessageBoxes boxes;
     std::unique_ptr<Form1> form;
 };

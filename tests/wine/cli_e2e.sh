@@ -3,7 +3,7 @@
 # prefix knows as COM3 (listed in the system's serial-port registry, as a real port would be): identify;
 # configure, the frames byte for byte as the Linux tool sends them; reset; flash, the image byte for byte
 # at 9600 baud; a silent display (status 3); a missing port (status 2); the display gone in the middle of
-# a flash (status 4, one message).
+# a flash (status 4, one message); a display that reports a record stored otherwise (status 7).
 #   cli_e2e.sh test  SIM HOST-CLI CLI.exe DATA-FOLDER WORK-FOLDER
 #   cli_e2e.sh bench SIM HOST-CLI CLI.exe DATA-FOLDER WORK-FOLDER   (times a full flash: Linux vs Wine)
 # WINEPREFIX must name a prefix whose session runs (tests/wine/prefix.sh setup).
@@ -170,6 +170,16 @@ PY
     else
         fail "flash: line settings seen: $(tr '\n' ';' <"$work/speeds")"
     fi
+fi
+stop_sim
+
+# a display that reports slot 3's record stored otherwise: every frame written, the difference told
+if start_sim wrong --eeprom-report --wrong-record 0x30 && run wrong 7 "$wine" "$cli" configure --port 3 \
+    --logdef "$(winpath "$data/logdef_sample.xml")" --slot 3=Oil_P &&
+    has wrong stdout "Platz 3: abweichend gespeichert: gesendet Name „Oil_P   “, Kanal 12, Teiler 10, Einheit „bar“; gespeichert Name „Pil_P   “" &&
+    has wrong stdout "Einstellungen: geprüft" &&
+    has wrong stderr "Das Display hat nicht gespeichert, was gesendet wurde: Platz 3."; then
+    pass "record stored otherwise: status 7"
 fi
 stop_sim
 

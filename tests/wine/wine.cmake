@@ -21,6 +21,9 @@ set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine)
 add_library(morvandell_linepeer STATIC ${wine_dir}/linepeer.h ${wine_dir}/linepeer.cpp)
 target_include_directories(morvandell_linepeer PUBLIC ${wine_dir})
 target_link_libraries(morvandell_linepeer PUBLIC morvandell_core ws2_32)
+# The display simulator's logic behind the COM port, for the window tests.
+add_library(morvandell_comdisplay STATIC ${wine_dir}/comdisplay.h ${wine_dir}/comdisplay.cpp)
+target_link_libraries(morvandell_comdisplay PUBLIC morvandell_linepeer morvandell_sim)
 
 # Windows-only tests: one executable per file, like the core's.
 file(GLOB windows_tests CONFIGURE_DEPENDS ${wine_dir}/../core/windows/*_test.cpp)

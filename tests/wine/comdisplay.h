@@ -6,7 +6,7 @@
 #include <atomic>
 #include <thread>
 
-namespace morvandell::win32::test {
+namespace morvandell::test {
 
 // The simulated display behind COM3: the simulator's display logic on a thread of the test, its line a
 // fresh pseudo-terminal that tests/wine/ptypeer.py maps as COM3 (LinePeer). The logic's observers tell
@@ -31,7 +31,7 @@ private:
     int toolBaud() const override;
     void run();
 
-    morvandell::test::LinePeer m_peer;
+    LinePeer m_peer;
     sim::DisplayLogic m_logic;
     bool m_ready = false;
     int m_answersWritten = 0;
@@ -40,4 +40,4 @@ private:
     std::thread m_thread;
 };
 
-} // namespace morvandell::win32::test
+} // namespace morvandell::test

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace morvandell::win32::test {
+namespace morvandell::test {
 
 using Clock = sim::DisplayLogic::Clock;
 
@@ -37,7 +37,7 @@ int ComDisplay::toolBaud() const
 {
     if (!m_logic.config().honourLineSpeed)
         return 0;
-    const auto state = morvandell::test::LinePeer::lineState();
+    const auto state = LinePeer::lineState();
     return state ? int(state->outputBaud) : 0;
 }
 
@@ -68,4 +68,4 @@ void ComDisplay::run()
     }
 }
 
-} // namespace morvandell::win32::test
+} // namespace morvandell::test
