@@ -40,15 +40,6 @@ std::string traced(const std::string& trace, char direction)
     return all;
 }
 
-// A display that identifies itself and then never answers again: the next command waits.
-void connectSilently(ControlRig& rig)
-{
-    rig.pick("Combo5", "Com #3");
-    rig.click("Command3");
-    rig.sendRaw(identification("V1"));
-    ASSERT_TRUE(rig.waitFor([&] { return rig.form->deviceFound == 1; }, 2s));
-}
-
 } // namespace
 
 TEST(Form1, startUpFillsTheLists)
@@ -331,7 +322,7 @@ TEST(Form1, silentDisplayTimesOutAndStopsTheWrite)
     SimulatorConfig config;
     config.silent = true;
     ControlRig rig(config);
-    connectSilently(rig);
+    ASSERT_TRUE(rig.connectSilently());
     HeadlessView& v = rig.view();
 
     bool disabledDuringWait = false;
@@ -440,7 +431,7 @@ TEST(Form1, closingTheWindowEndsAWait)
     SimulatorConfig config;
     config.silent = true;
     ControlRig rig(config);
-    connectSilently(rig);
+    ASSERT_TRUE(rig.connectSilently());
     rig.after(300ms, [&] { EXPECT_TRUE(rig.view().close()); });
     const auto start = std::chrono::steady_clock::now();
     rig.click("Command5");

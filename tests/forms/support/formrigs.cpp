@@ -1,5 +1,7 @@
 #include "formrigs.h"
 
+#include "fixtures.h"
+
 #include "tests/core/support/coresupport.h"
 
 #include "updater/form2.h"
@@ -161,6 +163,14 @@ ControlRig::ControlRig(sim::SimulatorConfig config, std::vector<int> numbers)
 ControlRig::~ControlRig()
 {
     form.reset(); // the port closes before the display goes
+}
+
+bool ControlRig::connectSilently()
+{
+    if (!pick("Combo5", "Com #3") || !click("Command3"))
+        return false;
+    sendRaw(identification("V1"));
+    return waitFor([&] { return form->deviceFound == 1; }, 2s);
 }
 
 std::string ControlRig::devicePath() const

@@ -81,6 +81,9 @@ public:
     std::string devicePath() const;
     // Bytes on the line from the display's side, now (noise, a message of the test's own).
     void sendRaw(const Bytes& bytes);
+    // With a silent display (config.silent): picks "Com #3", clicks Connect and identifies the display
+    // itself; the next command then waits for an answer that only the test can send.
+    bool connectSilently();
     // The cable pulled out: the line closes for good.
     void unplug();
 

@@ -1,35 +1,25 @@
-// The control window as a user meets it: its layout, typing and scrolling in its lists, the message
-// log, and the reply wait's edge cases, with the display simulator on a real pseudo-terminal.
+// The Qt front end's own part of the control window: its geometry, fonts and captions, what real keys,
+// wheel turns and mouse clicks do to its lists, and how its menus and shortcuts are reached. The
+// handlers behind them are tested on the headless front end (tests/forms).
 #include "control/form1.h"
-#include "serial/serialservice.h"
-#include "ui/model/userguide.h"
 #include "testsupport.h"
 
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <QWheelEvent>
 
 #include <QApplication>
+#include <QContextMenuEvent>
 
 using namespace morvandell;
 using namespace morvandell::test;
-using morvandell::sim::SimulatorConfig;
 
 namespace {
-
-const char* const LogDefinition = "<channel name=\"RPM\" channel=\"12\" unit=\"rpm\" divider=\"1\"/>\n"
-                                  "<channel name=\"Oil_P\" channel=\"13\" unit=\"bar\" divider=\"10\"/>\n";
-
-QByteArray textMessage(const QByteArray& text)
-{
-    return QByteArray("\x55\x00\x00\x00", 4) + text.leftJustified(16, '\0', true) + "\r\n";
-}
 
 void showActive(QWidget* window)
 {
@@ -44,15 +34,6 @@ void wheelDown(QWidget* w)
     QWheelEvent event(at, w->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
                       Qt::NoScrollPhase, false);
     QApplication::sendEvent(w, &event);
-}
-
-// Starts a silent display that has identified itself; the next command waits for an answer.
-void connectSilently(ControlRig& rig)
-{
-    pick(combo(*rig.form, "Combo5"), 0);
-    control<QPushButton>(*rig.form, "Command3")->click();
-    rig.sendRaw(identification("V1"));
-    QVERIFY(waitUntil([&] { return rig.form->deviceFound == 1; }, 2000));
 }
 
 // The control window's widgets by name, as the tests use them.
@@ -89,20 +70,17 @@ struct Controls
 
 } // namespace
 
-class TestControlWindow : public QObject
+class TestQtControls : public QObject
 {
     Q_OBJECT
 private slots:
     void theWindowStartsAsDescribedWithReadableCaptions();
     void aListChangesOnlyByChoosing_data();
     void aListChangesOnlyByChoosing();
-    void pickingALogEntryClearsTheLog_data();
-    void pickingALogEntryClearsTheLog();
-    void replyWaitEdgeCases_data();
-    void replyWaitEdgeCases();
+    void mouseAndKeysReachTheMenusAndTheLog();
 };
 
-void TestControlWindow::theWindowStartsAsDescribedWithReadableCaptions()
+void TestQtControls::theWindowStartsAsDescribedWithReadableCaptions()
 {
     Windows w;
     const auto form = w.makeForm(directoryOf(QMap<int, QString>{}));
@@ -143,7 +121,7 @@ void TestControlWindow::theWindowStartsAsDescribedWithReadableCaptions()
         QVERIFY2(fits(g, g->title(), 16), qPrintable(g->title()));
 }
 
-void TestControlWindow::aListChangesOnlyByChoosing_data()
+void TestQtControls::aListChangesOnlyByChoosing_data()
 {
     // Steps: "type:<text>" (replacing the field's text), "key:<Tab|Return|Down>", "wheel", "focusElsewhere",
     // "popup" (open the list), "popupKey:<Down|Return>", "connect" (mouse click on Connect).
@@ -169,7 +147,7 @@ void TestControlWindow::aListChangesOnlyByChoosing_data()
     row("port list: arrow key, Connect", "Combo5", "key:Down|connect", true);
 }
 
-void TestControlWindow::aListChangesOnlyByChoosing()
+void TestQtControls::aListChangesOnlyByChoosing()
 {
     QFETCH(QString, list);
     QFETCH(QString, steps);
@@ -178,7 +156,7 @@ void TestControlWindow::aListChangesOnlyByChoosing()
     ControlRig rig;
     Form1& form = *rig.form;
     Controls f(form);
-    rig.dialogs.fileAnswers = {writeTempFile(QStringLiteral("lists.xml"), LogDefinition)};
+    rig.dialogs.fileAnswers = {QStringLiteral(MORVANDELL_TEST_DATA "/logdef_two_channels.xml")};
     f.Command1->click();
     QCOMPARE(test::combo(form, "Combo1")->count(), 2);
     control<QLineEdit>(form, "Text1")->setText(QStringLiteral("Mine")); // the user's own name for slot 1
@@ -226,117 +204,47 @@ void TestControlWindow::aListChangesOnlyByChoosing()
     }
 }
 
-void TestControlWindow::pickingALogEntryClearsTheLog_data()
+// A right click on a group box's free area and the shortcuts reach the window's menu; a mouse click
+// and the Down key in the log reach its handler (which clears it).
+void TestQtControls::mouseAndKeysReachTheMenusAndTheLog()
 {
-    QTest::addColumn<bool>("withKeys");
-    QTest::newRow("mouse") << false;
-    QTest::newRow("keys") << true;
-}
-
-void TestControlWindow::pickingALogEntryClearsTheLog()
-{
-    QFETCH(bool, withKeys);
     Windows w;
+    ScriptedDialogs& dialogs = w.dialogs;
     const auto form = w.makeForm(directoryOf(QMap<int, QString>{}));
     Controls f(*form);
     showActive(f.window);
-    for (const char* line : {"one", "two", "three"})
-        f.List1->insertItem(0, QString::fromLatin1(line));
-    if (withKeys) {
-        f.List1->setFocus();
-        QTest::keyClick(f.List1, Qt::Key_Down);
-    } else {
-        QTest::mouseClick(f.List1->viewport(), Qt::LeftButton, {},
-                          f.List1->visualItemRect(f.List1->item(1)).center());
-    }
-    QCOMPARE(f.List1->count(), 0);
-    f.List1->insertItem(0, QStringLiteral("new line")); // new lines alone never clear it
-    QTest::qWait(20);
-    QCOMPARE(f.List1->count(), 1);
-}
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), f.Frame4->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(f.Frame4, &event);
+    auto* menu = f.window->findChild<QMenu*>();
+    QVERIFY(menu && menu->isVisible());
+    QCOMPARE(menu->actions().size(), 3);
+    const QStringList entries{QStringLiteral("Profil speichern… Ctrl+S"),
+                              QStringLiteral("Profil laden… Ctrl+O"), QStringLiteral("Hilfe F1")};
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(menu->actions()[i]->text() + ' ' + menu->actions()[i]->shortcut().toString(), entries[i]);
+    menu->actions()[0]->trigger(); // Cancel in the dialog: nothing happens
+    QCOMPARE(dialogs.fileRequests.size(), 1);
+    QVERIFY(dialogs.messages.isEmpty());
+    menu->close();
+    QTest::keyClick(f.window, Qt::Key_S, Qt::ControlModifier);
+    QTest::keyClick(f.window, Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(dialogs.fileRequests.size(), 3);
+    QCOMPARE(dialogs.fileRequests[1].title + '|' + dialogs.fileRequests[2].title,
+             QStringLiteral("Profil speichern|Profil laden"));
 
-void TestControlWindow::replyWaitEdgeCases_data()
-{
-    QTest::addColumn<QByteArray>("during"); // sent by the display 500 ms into Reset's wait
-    QTest::addColumn<bool>("deviceGoes");   // the display's line closes on the reset frame
-    QTest::addColumn<bool>("resetTwice");   // Reset again after the device went away
-    QTest::addColumn<int>("minMs");
-    QTest::addColumn<int>("maxMs");
-    QTest::addColumn<QString>("message"); // the one message box, empty: none
-
-    QTest::newRow("identification does not end the wait")
-        << identification("V2") << false << false << 2900 << 4500 << "Timeout";
-    QTest::newRow("an unrelated text message ends it")
-        << textMessage("Hallo") << false << false << 400 << 1500 << QString();
-    QTest::newRow("device gone during the wait")
-        << QByteArray() << true << false << 0 << 1500 << "Verbindung zu Com #3 unterbrochen";
-    QTest::newRow("Reset after the device went away")
-        << QByteArray() << true << true << 0 << 1500 << "Senden an Com #3 fehlgeschlagen";
-}
-
-void TestControlWindow::replyWaitEdgeCases()
-{
-    QFETCH(QByteArray, during);
-    QFETCH(bool, deviceGoes);
-    QFETCH(bool, resetTwice);
-    QFETCH(int, minMs);
-    QFETCH(int, maxMs);
-    QFETCH(QString, message);
-
-    SimulatorConfig config;
-    config.silent = !deviceGoes;
-    config.closeAfterFrames = deviceGoes ? 2 : -1;
-    ControlRig rig(config);
-    if (deviceGoes)
-        QVERIFY(rig.connect());
-    else
-        connectSilently(rig);
-    Form1& form = *rig.form;
-    Controls f(form);
-
-    if (resetTwice) {
-        f.Command5->click();
-        QVERIFY(waitUntil([&] { return !form.serialPort().isOpen(); }, 2000));
-        rig.dialogs.messages.clear();
-    }
-    // Firmwareupdate is a sending button too: the update window would take the port over under the wait.
-    bool updateDisabled = false;
-    bool helpDisabled = false; // its message box would hold the wait up
-    if (!deviceGoes) {
-        QTimer::singleShot(300, f.window, [&] {
-            updateDisabled = !f.Command4->isEnabled();
-            helpDisabled = !form.commandEnabled(ui::userguide::Command);
-            f.Command4->click();
-        });
-        QTimer::singleShot(500, f.window, [&] { rig.sendRaw(during); });
-    }
-    QElapsedTimer clock;
-    clock.start();
-    f.Command5->click();
-    const qint64 elapsed = clock.elapsed();
-    QVERIFY2(elapsed >= minMs && elapsed <= maxMs, qPrintable(QString::number(elapsed)));
-    if (message.isEmpty()) {
-        QVERIFY2(rig.dialogs.messages.isEmpty(), qPrintable(rig.dialogs.allMessages()));
-    } else {
-        QCOMPARE(rig.dialogs.messages.size(), 1);
-        QVERIFY2(rig.dialogs.messages[0].text.startsWith(message), qPrintable(rig.dialogs.allMessages()));
-    }
-    if (deviceGoes) {
-        // The cause is what happened to the line, never a stale text of an earlier call.
-        QVERIFY(!form.serialPort().isOpen());
-        QVERIFY2(!rig.dialogs.allMessages().contains(QLatin1String("ioctl")),
-                 qPrintable(rig.dialogs.allMessages()));
-    } else {
-        QVERIFY(updateDisabled);
-        QVERIFY(helpDisabled);
-        QVERIFY(form.commandEnabled(ui::userguide::Command));
-        QVERIFY(!form.updateWindow());
-        QVERIFY(f.Command4->isEnabled());
-        const QByteArray payload = during.mid(4, 16);
-        const QString logged = QString::fromLatin1(payload.left(payload.indexOf('\0')));
-        QVERIFY2(f.List1->item(0)->text().endsWith(logged), qPrintable(f.List1->item(0)->text()));
+    for (const bool withKeys : {false, true}) {
+        for (const char* line : {"one", "two", "three"})
+            f.List1->insertItem(0, QString::fromLatin1(line));
+        if (withKeys) {
+            f.List1->setFocus();
+            QTest::keyClick(f.List1, Qt::Key_Down);
+        } else {
+            QTest::mouseClick(f.List1->viewport(), Qt::LeftButton, {},
+                              f.List1->visualItemRect(f.List1->item(1)).center());
+        }
+        QCOMPARE(f.List1->count(), 0);
     }
 }
 
-QTEST_MAIN(TestControlWindow)
-#include "tst_controlwindow.moc"
+QTEST_MAIN(TestQtControls)
+#include "tst_qtcontrols.moc"
