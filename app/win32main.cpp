@@ -8,9 +8,8 @@
 #include "windows/wide.h"
 
 #include <windows.h>
-#include <objbase.h>
-#include <shellapi.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -52,16 +51,13 @@ void tell(const std::string& text, bool error)
     ::MessageBoxW(nullptr, wide.c_str(), L"Morvandell", MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
 }
 
-// The arguments after the program's name, as UTF-8.
+// The arguments after the program's name, as UTF-8: as the C runtime split them (the shell's
+// CommandLineToArgvW would load shell32 and its libraries at every start, for nothing else).
 std::vector<std::string> commandLine()
 {
     std::vector<std::string> args;
-    int count = 0;
-    if (LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
-        for (int i = 1; i < count; ++i)
-            args.push_back(morvandell::win::narrow(argv[i]));
-        ::LocalFree(argv);
-    }
+    for (int i = 1; i < __argc && __wargv; ++i)
+        args.push_back(morvandell::win::narrow(__wargv[i]));
     return args;
 }
 
@@ -75,9 +71,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         tell(arguments.text, arguments.action == Arguments::Action::Refuse);
         return arguments.exitCode;
     }
-
-    // The file dialogs host shell extensions, which want a single-threaded apartment.
-    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
     using namespace morvandell;
     int exitCode = 0;
@@ -101,7 +94,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             exitCode = frontEnd.run();
         }
     }
-    if (SUCCEEDED(com))
-        ::CoUninitialize();
     return exitCode;
 }

@@ -3,6 +3,7 @@
 #include "catalogue/logdefinitionreader.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "serial/portlist.h"
 #include "ui/model/userguide.h"
 #include "updater/form2.h"
 #include "writer/framebuilder.h"
@@ -26,7 +27,12 @@ Form1::Form1(ui::FrontEnd& frontEnd, std::shared_ptr<const PortDirectory> ports)
     , replyWait(frontEnd.loop())
     , m_writer(MSComm1, weiter, replyWait)
 {
+    // The port scan's open attempts run while the window is built.
+    m_startUpScan = PortList::start(*m_ports, MSComm1.settings());
     m_view = m_frontEnd.createWindow(definition(), *this);
+    // An adapter that passes received bytes on at its event character hands each device message over
+    // as soon as its last byte has arrived, instead of holding it for its latency timer.
+    MSComm1.setEventChar(DeviceMessage::LastByte);
     MSComm1.setTrace(&m_trace);
     MSComm1.received.connect([this] { MSComm1_OnComm(); });
     MSComm1.deviceLost.connect([this](const std::string& reason) { onDeviceLost(reason); });
@@ -115,18 +121,12 @@ void Form1::Form_Load()
 {
     // Each port is judged by its own open attempt: listed when it opens, or when it exists but is busy
     // or not permitted (8012). It is closed again at once.
-    for (int n = PortDirectory::FirstPort; n <= PortDirectory::LastPort; ++n) {
-        MSComm1.setCommPort(n);
-        const bool opened = MSComm1.open();
-        if (opened || MSComm1.lastError() == SerialError::Unavailable) {
-            std::string tip = m_ports->toolTip(n);
-            if (!opened)
-                tip += MSComm1.lastCause() == SerialService::Cause::NoPermission ? "\n(keine Berechtigung)"
-                                                                                  : "\n(belegt)";
-            appendPortEntry(n, tip);
-        }
-        MSComm1.close();
-    }
+    const std::vector<PortList::Entry> listed =
+        m_startUpScan ? m_startUpScan->list() : PortList::scan(*m_ports, MSComm1.settings());
+    m_startUpScan.reset();
+    for (const PortList::Entry& entry : listed)
+        appendPortEntry(entry.number, entry.toolTip);
+    MSComm1.setCommPort(PortDirectory::LastPort); // CommPort holds the last number scanned
 
     for (const char* view : {"Seite #1 : 1-4", "Seite #2 : 5-8", "Seite #3 : 1-8"})
         m_view->addItem("Combo10", view);
@@ -149,26 +149,27 @@ void Form1::appendPortEntry(int number, const std::string& toolTip)
 
 void Form1::Combo5_DropDown()
 {
-    // Adapters plugged in since the last look appear, pulled-out ones go; the selected entry and the
-    // open port stay even when their device is gone, so that Connect can say so.
+    // Adapters plugged in since the last look appear, pulled-out ones go, each judged as at start-up;
+    // the selected entry and the open port stay even when their device is gone, so that Connect can say so.
     const int index = m_view->listIndex("Combo5");
     const int selected = index >= 0 && index < int(m_portEntries.size()) ? m_portEntries[std::size_t(index)] : 0;
+    const int open = MSComm1.isOpen() ? MSComm1.commPort() : 0;
     std::set<int> inUse;
-    if (selected > 0)
-        inUse.insert(selected);
-    if (MSComm1.isOpen())
-        inUse.insert(MSComm1.commPort());
+    for (const int n : {selected, open})
+        if (n > 0)
+            inUse.insert(n);
     m_ports->refresh(inUse);
+    const std::vector<PortList::Entry> listed = PortList::scan(*m_ports, MSComm1.settings(), inUse, open);
 
     const std::string shown = m_view->text("Combo5");
     m_view->clearItems("Combo5");
     m_portEntries.clear();
     m_portToolTips.clear();
     int again = -1;
-    for (int n : m_ports->listed(inUse)) {
-        if (n == selected)
+    for (const PortList::Entry& entry : listed) {
+        if (entry.number == selected)
             again = int(m_portEntries.size());
-        appendPortEntry(n, m_ports->toolTip(n));
+        appendPortEntry(entry.number, entry.toolTip);
     }
     if (again >= 0) {
         m_view->setListIndex("Combo5", again);

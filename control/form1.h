@@ -3,6 +3,7 @@
 #include "control/controlstate.h"
 #include "loop/eventwait.h"
 #include "serial/portdirectory.h"
+#include "serial/portlist.h"
 #include "serial/serialservice.h"
 #include "serial/tracerecorder.h"
 #include "ui/model/form.h"
@@ -144,6 +145,7 @@ private:
     bool m_closing = false;
     std::vector<int> m_portEntries;
     std::vector<std::string> m_portToolTips;
+    std::optional<PortList::Pending> m_startUpScan; // running while the window is built
     std::array<std::vector<int>, SlotCount + 1> m_slotEntries{};
     std::vector<int> m_warningEntries; // Combo11's catalogue indices
     // Profiles: the catalogue name last picked per slot (empty: never picked), the log-definition file

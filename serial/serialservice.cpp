@@ -36,7 +36,9 @@ bool SerialService::setSettings(std::string_view text)
         fail(SerialError::InvalidSettings, why);
         return false;
     }
+    const std::optional<Byte> eventChar = m_settings.eventChar;
     m_settings = *parsed;
+    m_settings.eventChar = eventChar;
     return true;
 }
 
@@ -67,23 +69,12 @@ bool SerialService::open()
     OpenFailure failure;
     m_device = backend.open(entry.device, m_settings, &failure);
     if (!m_device) {
-        switch (failure.cause) {
-        case Cause::Missing:
-            fail(SerialError::NoDevice, failure.text, Cause::Missing);
-            break;
-        case Cause::Busy:
-        case Cause::NoPermission:
-            fail(SerialError::Unavailable, failure.text, failure.cause);
-            break;
-        case Cause::Settings:
-            fail(SerialError::OpenFailed,
-                 text::arg("Einstellungen %1 nicht möglich: %2", {m_settings.toString(), failure.text}),
-                 Cause::Settings);
-            break;
-        default:
-            fail(SerialError::OpenFailed, failure.text, Cause::Other);
-            break;
-        }
+        const Cause cause = failure.cause == Cause::None ? Cause::Other : failure.cause;
+        if (cause == Cause::Settings)
+            fail(errorFor(cause), text::arg("Einstellungen %1 nicht möglich: %2", {m_settings.toString(), failure.text}),
+                 cause);
+        else
+            fail(errorFor(cause), failure.text, cause);
         return false;
     }
     m_lost = false;
@@ -95,6 +86,23 @@ bool SerialService::open()
         m_trace->note(LowLatency::describe(m_lowLatency));
     }
     return true;
+}
+
+int SerialService::errorFor(Cause cause)
+{
+    switch (cause) {
+    case Cause::None:
+        return SerialError::None;
+    case Cause::Missing:
+        return SerialError::NoDevice;
+    case Cause::Busy:
+    case Cause::NoPermission:
+        return SerialError::Unavailable;
+    case Cause::Settings:
+    case Cause::Other:
+        break;
+    }
+    return SerialError::OpenFailed;
 }
 
 void SerialService::closeDevice()

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace morvandell {
@@ -48,7 +49,10 @@ public:
     int commPort() const { return m_commPort; }
 
     // Applies from the next open. Returns false (error 8015) for malformed text, keeping the old settings.
+    // The event character stays as it was.
     bool setSettings(std::string_view text);
+    // The event character of the line settings (see LineSettings::eventChar); applies from the next open.
+    void setEventChar(std::optional<Byte> eventChar) { m_settings.eventChar = eventChar; }
     const LineSettings& settings() const { return m_settings; }
 
     // Opens port commPort() with the current settings and discards stale input.
@@ -68,6 +72,9 @@ public:
     bool waitForInput(std::chrono::milliseconds limit);
     // Blocks until every byte handed to output() has left the port (or the device failed).
     bool drain();
+
+    // The error number an open failing for `cause` reports: 8012 for a busy port and for no permission.
+    static int errorFor(Cause cause);
 
     int lastError() const { return m_lastError; }
     const std::string& lastErrorText() const { return m_lastErrorText; }

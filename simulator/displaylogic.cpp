@@ -166,11 +166,23 @@ int DisplayLogic::listeningBaud() const
     return m_rx == Rx::Control ? ControlBaud : UpdateBaud;
 }
 
+DisplayLogic::TimePoint DisplayLogic::adapterPassesOn(TimePoint ready) const
+{
+    // The adapter's latency timer runs on its own; what the display has sent waits for its next tick,
+    // between nothing and the whole period, depending on where the timer stands.
+    if (m_cfg.adapterLatencyMs <= 0)
+        return ready;
+    const Nanoseconds period = ms(m_cfg.adapterLatencyMs);
+    const Nanoseconds since = ready.time_since_epoch();
+    const auto ticks = (since.count() + period.count() - 1) / period.count();
+    return TimePoint(std::chrono::duration_cast<TimePoint::duration>(period * ticks));
+}
+
 void DisplayLogic::send(const Bytes& bytes, Nanoseconds delay, bool isAnswer, bool split, int baud)
 {
     if (m_closed || bytes.empty())
         return;
-    const TimePoint due = std::max(m_now + delay + ms(m_cfg.adapterLatencyMs), m_lastOutput);
+    const TimePoint due = std::max(adapterPassesOn(m_now + delay), m_lastOutput);
     if (isAnswer)
         ++m_pendingAnswers;
     const std::size_t pieces = split ? bytes.size() : 1;

@@ -112,6 +112,8 @@ private:
     void at(TimePoint due, std::function<void()> run);
     void runDue();
     void send(const Bytes& bytes, Nanoseconds delay, bool isAnswer, bool split, int baud);
+    // When a USB adapter's latency timer lets go of bytes the display has sent at `ready`.
+    TimePoint adapterPassesOn(TimePoint ready) const;
     void answer(const Bytes& message, const std::string& what);
     void takeControlByte(Byte b);
     void extractFrames();

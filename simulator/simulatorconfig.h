@@ -34,7 +34,7 @@ struct SimulatorConfig
     bool pace9600 = false;      // take bytes at the 9600-baud byte time (about 1.04 ms each)
     int ackDelayMs = 0;         // extra delay before each acknowledgement
     int ackDelayBlock = -1;     // with k >= 1: the extra delay applies to block k's acknowledgement only
-    int adapterLatencyMs = 0;   // every answer held back this long (a USB adapter's latency timer)
+    int adapterLatencyMs = 0;   // a USB adapter's latency timer: every answer waits for its next tick (up to this long)
     std::string imageOut;       // write the received image here (UTF-8 path) when the transfer completes
 
     // --- the line ---

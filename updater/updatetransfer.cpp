@@ -165,6 +165,9 @@ UpdateTransfer::Outcome UpdateTransfer::run(Mode mode, const std::string& imageP
         m_port.drain();
     }
     m_port.close();
+    // An adapter that passes received bytes on at its event character hands each acknowledgement over
+    // at once, instead of holding it for its latency timer.
+    m_port.setEventChar(Byte(UpdateProtocol::Answer::Ack));
     if (!m_port.setSettings(UpdateProtocol::UpdateSettings) || !m_port.open())
         return finish(Result::PortFailed, text::arg("Der Port kann nicht mit 9600 Baud geöffnet werden.\n%1",
                                                     {m_port.describeLastError()}));

@@ -442,6 +442,10 @@ bool configure(HANDLE port, const LineSettings& s, std::string* why)
     dcb.fErrorChar = FALSE;
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
+    // The event character: an FTDI adapter passes what it holds on at once when it receives it, instead
+    // of waiting for its latency timer; other drivers keep it for a comm event this port never waits for.
+    if (s.eventChar)
+        dcb.EvtChar = char(*s.eventChar);
     if (!::SetCommState(port, &dcb)) {
         *why = text::arg("Leitungseinstellungen %1 nicht möglich: %2",
                          {s.toString(), win::systemMessage(::GetLastError())});

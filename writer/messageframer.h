@@ -14,6 +14,7 @@ struct DeviceMessage
 {
     enum Type : std::uint8_t { Text = 0, EepromReport = 2, Identification = 253 };
     static constexpr std::size_t Size = 22;
+    static constexpr Byte LastByte = 0x0A; // LF: every message ends with it
 
     Bytes bytes; // all 22 bytes
 

@@ -5,17 +5,23 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "serial/portdirectory.h"
+#include "serial/portlist.h"
+#include "serial/serialdevice.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 
 using namespace morvandell;
 using namespace morvandell::test;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -174,6 +180,67 @@ TEST(PortDirectory, systemPortsComeFromSysfs)
     std::sort(found.begin(), found.end());
     EXPECT_EQ(found, (std::vector<std::string>{
                          "/dev/ttyS1", "/dev/ttyUSB0 USB Serial A50285BI ch341-uart usb-1a86_USB_Serial-if00-port0"}));
+}
+#endif
+
+#ifndef _WIN32
+// A driver that is slow to open: each open waits until the test lets it go, then opens the real device.
+class SlowToOpen final : public SerialBackend
+{
+public:
+    std::unique_ptr<SerialDevice> open(const std::string& device, const LineSettings& settings,
+                                       OpenFailure* failure) override
+    {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            ++m_attempts;
+            m_released.wait(lock, [this] { return m_free; });
+        }
+        return SerialBackend::system().open(device, settings, failure);
+    }
+    bool exists(const std::string& device) const override { return SerialBackend::system().exists(device); }
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_free = true;
+        m_released.notify_all();
+    }
+    int attempts()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_attempts;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_released;
+    bool m_free = false;
+    int m_attempts = 0;
+};
+
+TEST(PortList, anOpenThatDoesNotReturnInTimeIsNotListedNorTriedAgainWhileItRuns)
+{
+    PtyPair first, slow, last;
+    auto backend = std::make_shared<SlowToOpen>();
+    const PortDirectory directory(std::map<int, PortDirectory::Entry>{
+        {2, {first.slavePath(), "", nullptr}},
+        {5, {slow.slavePath(), "", backend}},
+        {9, {last.slavePath(), "", nullptr}}});
+    const auto numbers = [&](const std::set<int>& kept) {
+        std::vector<int> out;
+        for (const PortList::Entry& entry : PortList::scan(directory, LineSettings(), kept, 0, 1000ms))
+            out.push_back(entry.number);
+        return out;
+    };
+    EXPECT_EQ(numbers({}), (std::vector<int>{2, 9}));
+    EXPECT_EQ(numbers({5}), (std::vector<int>{2, 5, 9})); // selected: stays
+    EXPECT_EQ(backend->attempts(), 1);
+    backend->release();
+    // Once the first attempt has ended, the port is tried and listed again.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (numbers({}) != std::vector<int>{2, 5, 9} && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(numbers({}), (std::vector<int>{2, 5, 9}));
 }
 #endif
 

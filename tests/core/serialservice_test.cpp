@@ -195,6 +195,9 @@ TEST_P(OpenFailures, carryTheirNumber)
         second.setCommPort(3);
         ASSERT_TRUE(second.open());
     }
+    std::unique_ptr<WithoutPermission> denied;
+    if (kind == "denied")
+        denied = std::make_unique<WithoutPermission>(device);
     EXPECT_FALSE(service.open());
     EXPECT_EQ(service.lastError(), row.error);
     EXPECT_FALSE(service.describeLastError().empty());
@@ -202,6 +205,9 @@ TEST_P(OpenFailures, carryTheirNumber)
         EXPECT_EQ(service.lastCause(), SerialService::Cause::Busy);
         EXPECT_NE(service.describeLastError().find("belegt"), std::string::npos) << service.describeLastError();
         EXPECT_FALSE(service.isOpen());
+    }
+    if (kind == "denied") {
+        EXPECT_EQ(service.lastCause(), SerialService::Cause::NoPermission);
     }
 }
 
@@ -211,6 +217,7 @@ INSTANTIATE_TEST_SUITE_P(
                     OpenFailureRow{"deviceFileMissing", "missing", SerialError::NoDevice},
                     OpenFailureRow{"inUseByAnotherProgram", "busy", SerialError::Unavailable},
                     OpenFailureRow{"inUseByAnotherPortOfThisProgram", "alsoHere", SerialError::Unavailable},
+                    OpenFailureRow{"noPermission", "denied", SerialError::Unavailable},
                     OpenFailureRow{"alreadyOpenHere", "twice", SerialError::AlreadyOpen}),
     [](const testing::TestParamInfo<OpenFailureRow>& info) { return std::string(info.param.name); });
 

@@ -30,7 +30,8 @@ namespace {
 using Mode = UpdateProtocol::Mode;
 using Result = UpdateTransfer::Result;
 
-// The system's ports, with every write noted with the line settings the port was opened with.
+// The system's ports, with every write noted with the line settings the port was opened with (and the
+// event character, which only Windows' drivers take).
 class RecordingBackend final : public SerialBackend
 {
 public:
@@ -46,7 +47,10 @@ public:
         std::unique_ptr<SerialDevice> real = SerialBackend::system().open(device, settings, failure);
         if (!real)
             return nullptr;
-        return std::make_unique<Device>(std::move(real), settings.toString(), writes);
+        std::string opened = settings.toString();
+        if (settings.eventChar)
+            opened += ", event character " + hexOf({*settings.eventChar});
+        return std::make_unique<Device>(std::move(real), opened, writes);
     }
     bool exists(const std::string& device) const override { return SerialBackend::system().exists(device); }
 
@@ -213,7 +217,7 @@ TEST_P(FullTransfer, sendsEveryByteAtItsLineSettingsAndEndsWithTheCompletion)
         EXPECT_EQ(writes[0].settings, "19200,n,8,1");
         EXPECT_EQ(hexOf(writes[0].bytes), hexOf(frame));
     }
-    EXPECT_EQ(writes.back().settings, "9600,n,8,1");
+    EXPECT_EQ(writes.back().settings, "9600,n,8,1, event character 06");
     EXPECT_TRUE(writes.back().bytes == image);
     termios t{};
     ASSERT_EQ(::tcgetattr(line, &t), 0);

@@ -6,6 +6,10 @@
 #include "platform/text.h"
 #include "serial/serialservice.h"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 using namespace morvandell;
 using namespace morvandell::test;
 using sim::SimulatorConfig;
@@ -72,32 +76,50 @@ TEST(Form1, startUpFillsTheLists)
     EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.allMessages();
 }
 
-// One letter per port 1, 2, 3...: f free, m missing, b busy (held by another program). A port above 16
-// is never scanned.
+// One letter per port 1, 2, 3...: f free, m missing, b busy (held by another program), p no permission;
+// g free, then selected and gone; o free, then selected and connected. A port above 16 is never scanned.
+// The start-up list and the list as it drops down afterwards, each entry with the note of its tool tip.
 struct ScanRow
 {
     const char* name;
     const char* ports;
-    std::vector<std::string> listed;
+    std::vector<std::string> startUp;
+    std::vector<std::string> dropDown;
 };
 
 class PortScan : public ::testing::TestWithParam<ScanRow>
 {
 };
 
-TEST_P(PortScan, judgesEachPortByItself)
+TEST_P(PortScan, judgesEachPortByItselfAtStartUpAndAtEveryDropDown)
 {
     const ScanRow& row = GetParam();
     const std::string ports = row.ports;
     if (!portsCanBeHeld() && ports.find('b') != std::string::npos)
         GTEST_SKIP() << "this platform lets a second program open a port that one holds";
+#ifdef _WIN32
+    if (ports.find_first_of("pg") != std::string::npos)
+        GTEST_SKIP() << "no permission and a vanishing device are made with the file system's means";
+#endif
     FormRig rig;
     std::vector<std::unique_ptr<SpareLine>> lines;
     std::vector<std::unique_ptr<SerialService>> holders;
+#ifndef _WIN32
+    std::vector<std::unique_ptr<WithoutPermission>> denied;
+#endif
     std::map<int, PortDirectory::Entry> entries;
     for (std::size_t i = 0; i < ports.size(); ++i) {
         lines.push_back(std::make_unique<SpareLine>());
-        const std::string device = ports[i] == 'm' ? missingDevice(int(i)) : lines.back()->device();
+        std::string device = ports[i] == 'm' ? missingDevice(int(i)) : lines.back()->device();
+#ifndef _WIN32
+        if (ports[i] == 'g') {
+            const std::string link = tempFolder() + "/" + row.name + std::to_string(i);
+            ASSERT_EQ(::symlink(device.c_str(), link.c_str()), 0);
+            device = link;
+        }
+        if (ports[i] == 'p')
+            denied.push_back(std::make_unique<WithoutPermission>(device));
+#endif
         entries[int(i) + 1] = {device, "adapter " + std::to_string(i + 1), nullptr};
         if (ports[i] == 'b') {
             holders.push_back(std::make_unique<SerialService>(rig.loop(), directoryOf({{1, device}})));
@@ -108,25 +130,62 @@ TEST_P(PortScan, judgesEachPortByItself)
     entries[17] = {beyond.device(), "", nullptr};
     Form1& f = rig.makeForm(std::make_shared<const PortDirectory>(entries));
     HeadlessView& v = rig.view();
-    EXPECT_EQ(v.items("Combo5"), row.listed);
+    const auto shown = [&] {
+        std::vector<std::string> all;
+        for (int i = 0; i < v.itemCount("Combo5"); ++i) {
+            const std::string tip = v.itemToolTip("Combo5", i);
+            const int n = f.portEntries().at(std::size_t(i));
+            if (tip.find(entries[n].device) == std::string::npos)
+                return std::vector<std::string>{"tool tip without the device: " + tip};
+            std::string entry = v.items("Combo5").at(std::size_t(i));
+            for (const char* note : {"(belegt)", "(keine Berechtigung)"})
+                if (tip.find(note) != std::string::npos)
+                    entry += std::string(" ") + note;
+            if (tip.find("Gerät nicht angeschlossen") != std::string::npos)
+                entry += " (nicht angeschlossen)";
+            all.push_back(entry);
+        }
+        return all;
+    };
+    EXPECT_EQ(shown(), row.startUp);
     EXPECT_EQ(v.text("Combo5"), "Port");
     EXPECT_EQ(v.listIndex("Combo5"), -1);
     EXPECT_FALSE(f.serialPort().isOpen());
-    for (int i = 0; i < v.itemCount("Combo5"); ++i) {
-        const int n = f.portEntries().at(std::size_t(i));
-        EXPECT_NE(v.itemToolTip("Combo5", i).find(entries[n].device), std::string::npos)
-            << v.itemToolTip("Combo5", i);
+
+    const std::size_t chosen = ports.find_first_of("go");
+    if (chosen != std::string::npos) {
+        const std::string entry = "Com #" + std::to_string(chosen + 1);
+        ASSERT_TRUE(rig.pick("Combo5", entry));
+        if (ports[chosen] == 'o') {
+            rig.click("Command3");
+            EXPECT_TRUE(f.serialPort().isOpen());
+        } else {
+            ASSERT_EQ(::unlink(entries[int(chosen) + 1].device.c_str()), 0);
+        }
     }
+    ASSERT_TRUE(v.dropDown("Combo5"));
+    EXPECT_EQ(shown(), row.dropDown);
+    if (chosen != std::string::npos) {
+        EXPECT_EQ(v.text("Combo5"), "Com #" + std::to_string(chosen + 1));
+    }
+    EXPECT_EQ(f.serialPort().isOpen(), chosen != std::string::npos && ports[chosen] == 'o');
     EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.allMessages();
 }
 
-INSTANTIATE_TEST_SUITE_P(Form1, PortScan,
-                         ::testing::Values(ScanRow{"freeAfterMissing", "mf", {"Com #2"}},
-                                           ScanRow{"missingAfterBusy", "bmf", {"Com #1", "Com #3"}},
-                                           ScanRow{"freePortsOnly", "ff", {"Com #1", "Com #2"}},
-                                           ScanRow{"busyFirst", "bf", {"Com #1", "Com #2"}},
-                                           ScanRow{"nothingThere", "mm", {}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Form1, PortScan,
+    ::testing::Values(ScanRow{"freeAfterMissing", "mf", {"Com #2"}, {"Com #2"}},
+                      ScanRow{"missingAfterBusy", "bmf", {"Com #1 (belegt)", "Com #3"},
+                              {"Com #1 (belegt)", "Com #3"}},
+                      ScanRow{"freePortsOnly", "ff", {"Com #1", "Com #2"}, {"Com #1", "Com #2"}},
+                      ScanRow{"busyFirst", "bf", {"Com #1 (belegt)", "Com #2"}, {"Com #1 (belegt)", "Com #2"}},
+                      ScanRow{"nothingThere", "mm", {}, {}},
+                      ScanRow{"noPermission", "pf", {"Com #1 (keine Berechtigung)", "Com #2"},
+                              {"Com #1 (keine Berechtigung)", "Com #2"}},
+                      ScanRow{"selectedThenGone", "fg", {"Com #1", "Com #2"},
+                              {"Com #1", "Com #2 (nicht angeschlossen)"}},
+                      ScanRow{"openPort", "fo", {"Com #1", "Com #2"}, {"Com #1", "Com #2"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Form1, choosingAPortLogsItAtTheEnd)
 {
@@ -156,6 +215,8 @@ TEST(Form1, connectIdentifiesTheDisplay)
     EXPECT_PRED2(endsWith, rig.log().front(), "->  online Firmware: V2.34");
     EXPECT_EQ(f.comport, std::optional<std::int16_t>(3));
     EXPECT_TRUE(f.serialPort().isOpen());
+    // Opened with LF as its event character (an FTDI adapter on Windows then passes each message on at once).
+    EXPECT_EQ(f.serialPort().settings().eventChar, std::optional<std::uint8_t>(0x0A));
     EXPECT_EQ(hexOf(rig.display().rawReceived()), hexOf(connectFrame()));
     EXPECT_FALSE(f.weiter); // identification does not release a writer
     EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.allMessages();

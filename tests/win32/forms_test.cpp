@@ -14,8 +14,10 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 namespace morvandell::win32 {
 namespace {
@@ -555,6 +557,93 @@ TEST_P(UpdateTest, anUpdateSendsTheImageByteForByteAndEndsFinished)
 INSTANTIATE_TEST_SUITE_P(Updates, UpdateTest,
                          ::testing::Values(UpdateRow{"Normal", false, 100000}, UpdateRow{"Recovery", true, 5000}),
                          [](const auto& info) { return std::string(info.param.what); });
+
+// --- the event character on the line ---------------------------------------------------------------
+
+// COM3's line state as its driver keeps it, read through a handle of the test's own (Wine opens a port a
+// second time, Windows would refuse).
+std::optional<DCB> lineState(DCB* change = nullptr)
+{
+    const HANDLE port =
+        ::CreateFileW(L"\\\\.\\COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    bool ok = ::GetCommState(port, &dcb) != 0;
+    if (ok && change) {
+        change->DCBlength = sizeof *change;
+        ok = ::SetCommState(port, change) && ::GetCommState(port, &dcb);
+    }
+    ::CloseHandle(port);
+    return ok ? std::optional<DCB>(dcb) : std::nullopt;
+}
+
+// Whether the driver reads back an event character it was given (Wine 8 reads 0, whatever was set).
+bool driverKeepsTheEventChar()
+{
+    std::optional<DCB> dcb = lineState();
+    if (!dcb)
+        return false;
+    dcb->EvtChar = 0x42;
+    const std::optional<DCB> after = lineState(&*dcb);
+    return after && after->EvtChar == 0x42;
+}
+
+struct EventCharRow
+{
+    const char* port;
+    DWORD baud;
+    BYTE eventChar;
+};
+
+class EventCharTest : public FormsTest, public ::testing::WithParamInterface<EventCharRow>
+{};
+
+TEST_P(EventCharTest, isSetWithTheLineSettings)
+{
+    const EventCharRow& row = GetParam();
+    const bool kept = driverKeepsTheEventChar();
+    SimulatorConfig config;
+    config.readyDelayMs = 300; // "Bereit." stands while the first block is acknowledged late
+    config.ackDelayBlock = 1;
+    config.ackDelayMs = 500;
+    Rig rig(config);
+    std::optional<DCB> state;
+    if (std::string(row.port) == "control window") {
+        ASSERT_TRUE(rig.connect());
+        state = lineState();
+    } else {
+        openAndLoad(rig, true, writeFile(L"Firmware.bin", someImage(5000)));
+        // Read while the transfer runs on the line it opened at 9600 baud.
+        std::function<void()> look = [&] {
+            if (!state && rig.text("Label1", "Form2") == L"Bereit.")
+                state = lineState();
+            if (!state)
+                rig.frontEnd.loop().startTimer(10ms, look);
+        };
+        look();
+        rig.click("Command2", "Form2");
+        ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.text("Label1", "Form2") == L"Fertig."; }, 10s));
+    }
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->BaudRate, row.baud);
+    EXPECT_TRUE(state->fBinary);
+    if (kept)
+        EXPECT_EQ(BYTE(state->EvtChar), row.eventChar);
+    else
+        std::printf("[   NOTE   ] the driver does not keep the event character (Wine): only the line settings "
+                    "were read back (EvtChar reads %d)\n",
+                    int(BYTE(state->EvtChar)));
+    EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, EventCharTest,
+                         ::testing::Values(EventCharRow{"control window", 19200, 0x0A},
+                                           EventCharRow{"update transfer", 9600, 0x06}),
+                         [](const auto& info) {
+                             return std::string(info.param.port[0] == 'c' ? "controlWindow" : "updateTransfer");
+                         });
 
 struct StopRow
 {

@@ -1,10 +1,13 @@
 // How long the port list takes to rebuild when the user opens it: 16 mapped devices (pseudo-terminals
 // behind links, as MORVANDELL_PORTS names them), and the machine's own ports as the system lists them.
-// The rebuild is what the control window does when its list drops down: the directory scans again, then
-// every listed number gets its entry text and tool tip.
+// The rebuild is what the control window does when its list drops down (and at start-up): the directory
+// scans again, every number's device gets its open attempt (side by side, PortList), then every listed
+// number gets its entry text and tool tip. For reference, the same open attempts one after the other.
 // Run: build/tools/bench_ports
 #include "platform/files.h"
 #include "serial/portdirectory.h"
+#include "serial/portlist.h"
+#include "serial/serialdevice.h"
 
 #include <pty.h>
 #include <unistd.h>
@@ -75,10 +78,20 @@ int main()
     measure("port list rebuild, 16 mapped + system ports (Combo5)", [&] {
         withSystem.refresh({selected});
         entries.clear();
-        for (const int n : withSystem.listed({selected}))
-            entries.emplace_back("Com #" + std::to_string(n), withSystem.toolTip(n));
+        for (const morvandell::PortList::Entry& entry :
+             morvandell::PortList::scan(withSystem, morvandell::LineSettings(), {selected}))
+            entries.emplace_back("Com #" + std::to_string(entry.number), entry.toolTip);
     });
     std::printf("  entries listed: %zu\n", entries.size());
+    const PortDirectory mappedForOpens(mapped, [] { return std::vector<PortInfo>{}; });
+    measure("16 open attempts side by side (PortList)",
+            [&] { morvandell::PortList::scan(mappedForOpens, morvandell::LineSettings()); });
+    measure("16 open attempts one after the other (reference)", [&] {
+        for (const auto& [n, device] : mapped) {
+            morvandell::OpenFailure failure;
+            morvandell::SerialBackend::system().open(device, morvandell::LineSettings(), &failure).reset();
+        }
+    });
 
     const PortDirectory mappedOnly(mapped, [] { return std::vector<PortInfo>{}; });
     measure("directory refresh, 16 mapped only", [&] { mappedOnly.refresh(); });

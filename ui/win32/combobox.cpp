@@ -186,14 +186,20 @@ LRESULT ComboBox::onMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     return ::DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
-void ComboBox::place(const RECT& closed, UINT dpi)
+RECT ComboBox::withList(const RECT& closed, UINT dpi)
 {
     // A drop-down combo box's height is its list's: the closed box gets its height from its edit field,
     // fitted below.
-    const int height = closed.bottom - closed.top;
-    ::MoveWindow(m_box, closed.left, closed.top, closed.right - closed.left, height + scale(DropDownHeight * 15, dpi),
-                 TRUE);
-    fitHeight(height);
+    RECT box = closed;
+    box.bottom += scale(DropDownHeight * 15, dpi);
+    return box;
+}
+
+void ComboBox::place(const RECT& closed, UINT dpi)
+{
+    const RECT box = withList(closed, dpi);
+    ::MoveWindow(m_box, box.left, box.top, box.right - box.left, box.bottom - box.top, TRUE);
+    fit(closed);
 }
 
 // A closed drop-down combo box is as tall as its edit field makes it: the field's height is set until the

@@ -44,8 +44,12 @@ public:
     // A notification (CBN_*) of the box.
     void onNotification(int code);
 
+    // The box's window rectangle for a closed box at `closed`: the list drops below it.
+    static RECT withList(const RECT& closed, UINT dpi);
     // Places the closed box; its list drops below it.
     void place(const RECT& closed, UINT dpi);
+    // Fits the height of a box that already stands at withList(closed) to `closed`.
+    void fit(const RECT& closed) { fitHeight(closed.bottom - closed.top); }
     // The condensed cut wants the edit field's margins narrow.
     void setNarrowMargins();
 

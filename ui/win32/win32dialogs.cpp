@@ -7,6 +7,7 @@
 #include "ui/win32/win32window.h"
 
 #include <commdlg.h>
+#include <objbase.h>
 
 #include <algorithm>
 #include <memory>
@@ -18,6 +19,28 @@ using win::narrow;
 using win::widen;
 
 namespace {
+
+// The file dialogs' library, loaded when the first file dialog opens: every library loaded at start-up
+// delays the control window. The dialogs host shell extensions, which want a single-threaded apartment
+// on this thread: it is entered then too, and kept until the program ends.
+using FileDialog = BOOL(WINAPI*)(LPOPENFILENAMEW);
+
+FileDialog fileDialog(const char* name)
+{
+    static const HMODULE library = [] {
+        if (const HMODULE ole = ::LoadLibraryW(L"ole32.dll")) {
+            using Enter = HRESULT(WINAPI*)(LPVOID, DWORD);
+            const FARPROC address = ::GetProcAddress(ole, "CoInitializeEx");
+            const auto enter = reinterpret_cast<Enter>(reinterpret_cast<void*>(address));
+            if (enter)
+                enter(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+        }
+        return ::LoadLibraryW(L"comdlg32.dll");
+    }();
+    if (!library)
+        return nullptr;
+    return reinterpret_cast<FileDialog>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
+}
 
 constexpr int QuestionIconId = 103;
 constexpr DWORD PathBufferSize = 32768;
@@ -337,7 +360,8 @@ std::optional<std::string> Win32Dialogs::openFileName(ui::FormView* owner, const
     ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
                 OFN_ENABLESIZING;
     Win32FrontEnd::ModalScope modal(m_frontEnd, ownerHwnd);
-    if (!::GetOpenFileNameW(&ofn))
+    const FileDialog open = fileDialog("GetOpenFileNameW");
+    if (!open || !open(&ofn))
         return std::nullopt;
     return narrow(file.data());
 }
@@ -371,7 +395,8 @@ std::optional<std::string> Win32Dialogs::saveFileName(ui::FormView* owner, const
         ofn.lpstrTitle = caption.empty() ? nullptr : caption.c_str();
         ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR |
                     OFN_ENABLESIZING;
-        if (!::GetSaveFileNameW(&ofn))
+        const FileDialog save = fileDialog("GetSaveFileNameW");
+        if (!save || !save(&ofn))
             return std::nullopt;
         std::wstring chosen = file.data();
         // The dialogs append at most three letters of a default extension: the whole one is added here,

@@ -65,10 +65,15 @@ Win32Window::Win32Window(Win32FrontEnd& frontEnd, const FormSpec& def, FormEvent
     if (HICON small = m_frontEnd.icon(true))
         ::SendMessageW(m_hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 
+    // Every control is made where it stays and in its font: before the window is first shown each later
+    // move or font change would be one more round trip to the window system (under Wine the larger part
+    // of the start-up). A change of DPI later goes through applyDpi().
+    m_dpi = dpiOfWindow(m_hwnd);
+    m_fonts = WindowFonts(m_dpi);
+    resizeToClient(m_hwnd, scaledClientSize(m_spec, m_dpi), style, WindowExStyle, m_dpi);
     createControls();
     createToolTips();
     m_menus.build(m_spec);
-    applyDpi(dpiOfWindow(m_hwnd));
 
     std::shared_ptr<bool> alive = m_alive;
     m_filter = m_frontEnd.guiLoop().addMessageFilter([this, alive](MSG& msg) {
@@ -161,8 +166,13 @@ void Win32Window::createControls()
             style |= WS_VISIBLE;
         if (!def.enabled)
             style |= WS_DISABLED;
-        c.hwnd = ::CreateWindowExW(exStyle, windowClass, caption.c_str(), style, 0, 0, 0, 0, m_hwnd,
+        const RECT at = scaledGeometry(m_spec, def, m_dpi);
+        const RECT place = def.kind == ControlKind::ComboBox ? ComboBox::withList(at, m_dpi) : at;
+        c.hwnd = ::CreateWindowExW(exStyle, windowClass, caption.c_str(), style, place.left, place.top,
+                                   place.right - place.left, place.bottom - place.top, m_hwnd,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
+        if (c.hwnd) // the window is not shown yet: nothing to redraw
+            ::SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(m_fonts.forControl(def)), FALSE);
         c.backColor = def.backColor;
         if (def.backColor) {
             const std::uint32_t rgb = *def.backColor;
@@ -178,6 +188,9 @@ void Win32Window::createControls()
         if (c.def.kind == ControlKind::ComboBox) {
             c.combo = std::make_unique<ComboBox>(c.hwnd, c.def, UINT_PTR(c.id), m_events, m_frontEnd.guiLoop(),
                                                  m_quiet, m_alive);
+            if (wantsNarrowFont(c.def))
+                c.combo->setNarrowMargins();
+            c.combo->fit(scaledGeometry(m_spec, c.def, m_dpi));
         } else if (c.def.kind == ControlKind::TextBox && c.def.maxLength > 0) {
             ::SendMessageW(c.hwnd, EM_SETLIMITTEXT, WPARAM(c.def.maxLength), 0);
         } else if (c.def.kind == ControlKind::ProgressBar) {

@@ -15,8 +15,11 @@
 #include "unix/polleventloop.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -133,6 +136,44 @@ std::shared_ptr<const PortDirectory> directoryOf(const std::map<int, std::string
 }
 
 #ifndef _WIN32
+namespace {
+
+bool capabilities(__user_cap_data_struct (&data)[2], bool set)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    return ::syscall(set ? SYS_capset : SYS_capget, &header, data) == 0;
+}
+
+} // namespace
+
+WithoutPermission::WithoutPermission(std::string path)
+    : m_path(std::move(path))
+{
+    struct stat st{};
+    if (::stat(m_path.c_str(), &st) == 0)
+        m_mode = st.st_mode & 07777;
+    ::chmod(m_path.c_str(), 0);
+    __user_cap_data_struct data[2] = {};
+    if (!capabilities(data, false))
+        return;
+    for (int i = 0; i < 2; ++i)
+        m_savedEffective[i] = data[i].effective;
+    for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+        data[CAP_TO_INDEX(cap)].effective &= ~CAP_TO_MASK(cap);
+    m_capabilitiesDropped = capabilities(data, true);
+}
+
+WithoutPermission::~WithoutPermission()
+{
+    __user_cap_data_struct data[2] = {};
+    if (m_capabilitiesDropped && capabilities(data, false)) {
+        for (int i = 0; i < 2; ++i)
+            data[i].effective = m_savedEffective[i];
+        capabilities(data, true);
+    }
+    ::chmod(m_path.c_str(), m_mode);
+}
+
 PtyPair::PtyPair()
 {
     char name[256] = {};

@@ -8,6 +8,7 @@
 #include "serial/portdirectory.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -60,6 +61,24 @@ private:
     int m_master = -1;
     int m_slave = -1; // kept open so the tool's closes never hang up the master
     std::string m_slavePath;
+};
+
+// While it lives, opening `path` fails with EACCES, as for a user outside the device's group: the file
+// has no permission bits, and this thread (with the threads it starts) gives up root's right to ignore
+// them. Both are restored at the end.
+class WithoutPermission
+{
+public:
+    explicit WithoutPermission(std::string path);
+    ~WithoutPermission();
+    WithoutPermission(const WithoutPermission&) = delete;
+    WithoutPermission& operator=(const WithoutPermission&) = delete;
+
+private:
+    std::string m_path;
+    unsigned m_mode = 0;
+    bool m_capabilitiesDropped = false;
+    std::uint32_t m_savedEffective[2] = {};
 };
 #endif
 
