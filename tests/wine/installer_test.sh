@@ -89,12 +89,14 @@ if [ -n "${DISPLAY:-}" ] && command -v xwininfo >/dev/null; then
     PATH="$work/browser:$PATH" "${german[@]}" "$wine" 'C:\Program Files\Morvandell\morvandell.exe' --demo >/dev/null 2>&1 &
     app=$!
     shown=""
+    started=$SECONDS
     for _ in $(seq 1 100); do
         if xwininfo -root -tree 2>/dev/null | grep -q '"Morvandell:'; then shown=yes; break; fi
         kill -0 $app 2>/dev/null || break
         sleep 0.2
     done
-    [ -n "$shown" ] && pass "the control window is shown" || fail "morvandell.exe --demo shows no control window"
+    [ -n "$shown" ] && pass "the control window is shown (after $((SECONDS - started)) s)" \
+        || fail "morvandell.exe --demo shows no control window within $((SECONDS - started)) s"
     window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvandell:' 2>/dev/null | head -n 1)
     if [ -n "$window" ] && xdotool windowfocus --sync "$window" key F1; then
         opened=""
