@@ -211,13 +211,20 @@ void DisplayLogic::answer(const Bytes& message, const std::string& what)
         log(text::arg("   (silent, would answer %1)", {what}));
         return;
     }
+    // Answers are given while their frame is handled: m_frameCount is that frame's number.
+    if (m_frameCount == m_cfg.loseAnswerFrame) {
+        log(text::arg("!! answer to frame %1 lost on the line: %2", {m_frameCount, what}));
+        return;
+    }
+    const bool delayed = m_cfg.answerDelayFrame < 1 || m_frameCount == m_cfg.answerDelayFrame;
+    const int delayMs = delayed ? m_cfg.answerDelayMs : 0;
     std::string line = "-> " + what;
-    if (m_cfg.answerDelayMs > 0)
-        line += text::arg(" (after %1 ms)", {m_cfg.answerDelayMs});
+    if (delayMs > 0)
+        line += text::arg(" (after %1 ms)", {delayMs});
     log(line);
     Bytes bytes = m_cfg.noisePrefix;
     append(bytes, message);
-    send(bytes, ms(m_cfg.answerDelayMs), true, m_cfg.splitBytes, ControlBaud);
+    send(bytes, ms(delayMs), true, m_cfg.splitBytes, ControlBaud);
 }
 
 void DisplayLogic::noteWrongSpeed(int count, int baud, int listening)

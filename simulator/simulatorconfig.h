@@ -17,6 +17,8 @@ struct SimulatorConfig
     Bytes resetText = asciiBytes("Reset");        // text message answering the reset frame
     bool silent = false;                          // never answer anything (control mode)
     int answerDelayMs = 0;                        // delay before every answer message
+    int answerDelayFrame = -1;                    // with N >= 1: the delay applies to frame N's answer only
+    int loseAnswerFrame = -1;                     // frame N's answer (1-based) is lost on the line
     bool splitBytes = false;                      // send every message byte by byte, 1 ms apart
     Bytes noisePrefix;                            // bytes sent before every message
     int closeAfterFrames = -1; // close the device on receiving frame N (1-based), before answering

@@ -29,7 +29,7 @@ GROUPS = {
     "Win32": re.compile(
         r"^(windows|windowsx|winbase|winuser|winerror|winioctl|winsock2|ws2tcpip|commctrl|commdlg|setupapi|"
         r"cfgmgr32|devguid|initguid|objbase|shellapi|shlobj|shlwapi|knownfolders|dbt|io|ntddser|tchar|"
-        r"process|powrprof|uxtheme|dwmapi|shellscalingapi)\.h$"),
+        r"process|powrprof|psapi|uxtheme|dwmapi|shellscalingapi)\.h$"),
     "JSON": re.compile(r"^nlohmann/.*$"),
     "GoogleTest": re.compile(r"^(gtest|gmock)/.*$"),
     "std": re.compile(r"^[a-z_]+$"),

@@ -341,7 +341,15 @@ INSTANTIATE_TEST_SUITE_P(
         ControlRow{"noiseBeforeTheMessage", configWith([](auto& c) { c.noisePrefix = Bytes{'\r', '\n', 0x55}; }),
                    commandFrame(255), Bytes{'\r', '\n', 0x55} + deviceMessage(0, "Reset"), 1, -1, {}, 0},
         ControlRow{"delayedAnswer", configWith([](auto& c) { c.answerDelayMs = 80; }), commandFrame(5),
-                   deviceMessage(0xFD, "V1.0"), 1, -1, {}, 0}),
+                   deviceMessage(0xFD, "V1.0"), 1, -1, {}, 0},
+        ControlRow{"delayedAnswerToOneFrameOnly", configWith([](auto& c) {
+                       c.answerDelayMs = 80;
+                       c.answerDelayFrame = 2;
+                   }),
+                   commandFrame(1, 0x10, rpm) + commandFrame(255), deviceMessage(0, "OK") + deviceMessage(0, "Reset"),
+                   2, 0x10, rpm, 60},
+        ControlRow{"lostAnswerRecordKept", configWith([](auto& c) { c.loseAnswerFrame = 1; }),
+                   commandFrame(1, 0x10, rpm) + commandFrame(255), deviceMessage(0, "Reset"), 2, 0x10, rpm, 0}),
     rowName<ControlRow>);
 
 // --- answer order -------------------------------------------------------------------------------------

@@ -5,7 +5,6 @@
 #include "win32test.h"
 
 #include "control/form1.h"
-#include "simulator/demodisplay.h"
 #include "platform/text.h"
 #include "updater/form2.h"
 #include "windows/wide.h"
@@ -477,16 +476,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- the update window at work ----------------------------------------------------------------------
 
-struct UpdateRow
-{
-    const char* what;
-    bool recovery;
-    std::size_t size;
-};
-
-class UpdateTest : public FormsTest, public ::testing::WithParamInterface<UpdateRow>
-{};
-
 // Opens the update window on port 3 (taken over from a connected control window, or typed at the
 // prompt) and loads the image.
 void openAndLoad(Rig& rig, bool takeOver, const std::string& image)
@@ -502,61 +491,6 @@ void openAndLoad(Rig& rig, bool takeOver, const std::string& image)
     rig.click("Command1", "Form2");
     ASSERT_TRUE(::IsWindowEnabled(rig.control(takeOver ? "Command2" : "Command5", "Form2")));
 }
-
-TEST_P(UpdateTest, anUpdateSendsTheImageByteForByteAndEndsFinished)
-{
-    const UpdateRow& row = GetParam();
-    SimulatorConfig config;
-    config.recovery = row.recovery; // the display already waits in its update mode
-    // Each status stands half a second ("Warte...." until the ready byte, "Bereit." until the first
-    // acknowledgement): far longer than the 10 ms between two looks, even on a busy machine.
-    config.readyDelayMs = 500;
-    config.ackDelayBlock = 1;
-    config.ackDelayMs = 500;
-    Rig rig(config);
-    const Bytes image = someImage(row.size);
-    openAndLoad(rig, !row.recovery, writeFile(L"Firmware ü.bin", image));
-    std::vector<std::wstring> statuses; // each status shown, in order
-    bool watching = true;
-    std::function<void()> watch = [&] {
-        if (!watching)
-            return;
-        const std::wstring s = rig.text("Label1", "Form2");
-        if (statuses.empty() || statuses.back() != s)
-            statuses.push_back(s);
-        rig.frontEnd.loop().startTimer(10ms, watch);
-    };
-    watch();
-    rig.click(row.recovery ? "Command5" : "Command2", "Form2");
-    ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.text("Label1", "Form2") == L"Fertig."; }, 5s))
-        << win::narrow(rig.text("Label1", "Form2"));
-    watching = false;
-    EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
-    EXPECT_EQ(rig.display.logic().blocksReceived(), 1016);
-    Bytes expected = image;
-    expected.resize(1016 * 128, 0xFF);
-    EXPECT_TRUE(rig.display.logic().receivedImage() == expected);
-    EXPECT_EQ(::SendMessageW(rig.control("ProgressBar1", "Form2"), PBM_GETPOS, 0, 0), 130049);
-    EXPECT_EQ(rig.window("Form2").backColor("Label1"), std::optional<std::uint32_t>(Form2::Green));
-    std::wstring seen;
-    for (const auto& s : statuses)
-        seen += s + L"|";
-    EXPECT_NE(seen.find(row.recovery ? L"Warte....|Übertragen." : L"Warte....|Bereit.|Übertragen."), std::wstring::npos)
-        << win::narrow(seen);
-
-    // Closing the window: the port closes, the user is asked to restart.
-    ::SendMessageW(rig.window("Form2").handle(), WM_CLOSE, 0, 0);
-    ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return !rig.boxes.seen().empty(); }));
-    EXPECT_EQ(rig.boxes.seen()[0].title, L"Hinweis");
-    EXPECT_EQ(rig.boxes.seen()[0].text, L"Please restart.");
-    EXPECT_FALSE(rig.boxes.seen()[0].icon);
-    EXPECT_FALSE(::IsWindowVisible(rig.window("Form2").handle()));
-    EXPECT_TRUE(::IsWindowVisible(rig.window().handle()));
-}
-
-INSTANTIATE_TEST_SUITE_P(Updates, UpdateTest,
-                         ::testing::Values(UpdateRow{"Normal", false, 100000}, UpdateRow{"Recovery", true, 5000}),
-                         [](const auto& info) { return std::string(info.param.what); });
 
 // --- the event character on the line ---------------------------------------------------------------
 
@@ -644,100 +578,6 @@ INSTANTIATE_TEST_SUITE_P(Ports, EventCharTest,
                          [](const auto& info) {
                              return std::string(info.param.port[0] == 'c' ? "controlWindow" : "updateTransfer");
                          });
-
-struct StopRow
-{
-    const char* what;
-    int answer; // IDYES: stop it, IDNO: let it finish
-};
-
-class StopTest : public FormsTest, public ::testing::WithParamInterface<StopRow>
-{};
-
-TEST_P(StopTest, closingDuringATransferAsksAndNeverStallsIt)
-{
-    const StopRow& row = GetParam();
-    SimulatorConfig config;
-    config.ackDelayMs = 4; // a transfer of some seconds
-    Rig rig(config);
-    openAndLoad(rig, true, writeFile(L"lang.bin", someImage(130048)));
-
-    int blocksWhenAsked = -1, blocksBeforeAnswer = -1;
-    bool asked = false;
-    const HWND updateWindow = rig.window("Form2").handle();
-    rig.frontEnd.loop().startTimer(500ms, [&] { ::PostMessageW(updateWindow, WM_CLOSE, 0, 0); });
-    test::whenDialogAppears(
-        rig.frontEnd, L"Firmwareupdate",
-        [&](HWND question) {
-            asked = true;
-            blocksWhenAsked = rig.display.logic().blocksReceived();
-            // The transfer goes on under the open question.
-            rig.frontEnd.loop().startTimer(700ms, [&, question] {
-                blocksBeforeAnswer = rig.display.logic().blocksReceived();
-                test::pressButton(question, row.answer);
-            });
-        },
-        [](HWND dialog) { return ::GetDlgItem(dialog, IDYES) != nullptr; });
-    rig.click("Command2", "Form2");
-    pumpFor(rig.frontEnd, 300ms);
-    ASSERT_TRUE(asked);
-    EXPECT_GT(blocksWhenAsked, 0);
-    EXPECT_GT(blocksBeforeAnswer, blocksWhenAsked + 20) << "the transfer stalled under the question";
-    if (row.answer == IDNO) {
-        EXPECT_EQ(rig.display.logic().blocksReceived(), 1016);
-        EXPECT_TRUE(::IsWindowVisible(updateWindow));
-        EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
-    } else {
-        EXPECT_LT(rig.display.logic().blocksReceived(), 1016);
-        ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return !::IsWindowVisible(updateWindow); }));
-        EXPECT_NE(rig.boxes.all().find("[Hinweis] Please restart."), std::string::npos) << rig.boxes.all();
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Answers, StopTest,
-                         ::testing::Values(StopRow{"Nein", IDNO}, StopRow{"Ja", IDYES}),
-                         [](const auto& info) { return std::string(info.param.what); });
-
-
-// The demo display inside the program, as morvandell.exe --demo offers it: connected, configured and
-// updated end to end at its line speeds (19200 baud for the commands, 9600 baud for the image).
-TEST_F(FormsTest, theDemoDisplayIsConfiguredAndUpdatedEndToEnd)
-{
-    SimulatorConfig config = sim::DemoDisplay::demoConfig();
-    config.pace9600 = false; // the image at once instead of in its 135 s of line time
-    const auto demo = sim::DemoDisplay::create(config);
-    Rig rig({}, std::make_shared<PortDirectory>(std::map<int, PortDirectory::Entry>{
-                    {sim::DemoDisplay::PortNumber, sim::DemoDisplay::portEntry(demo)}}));
-    ASSERT_EQ(rig.entries("Combo5"), std::vector<std::wstring>{L"Com #1"});
-    ASSERT_TRUE(rig.connect());
-    EXPECT_EQ(rig.caption(), L"Morvandell: V1.0");
-
-    rig.whenAskedForAFile(writeFile(L"Version_demo.xml", latin(LogDefinition)));
-    rig.click("Command1");
-    for (int k = 1; k <= 8; ++k)
-        rig.pick(Form1::slotRows()[std::size_t(k)].list, k - 1);
-    rig.click("Command2");
-    rig.click("Command6");
-    EXPECT_TRUE(rig.boxes.seen().empty()) << rig.boxes.all();
-    const auto frames = demo->display().receivedFrames();
-    ASSERT_EQ(frames.size(), 11u); // connect, nine writes, the settings
-    EXPECT_EQ(hexOf(frames[1]), hexOf(fromHex("55 01 00 10") + latin("RPM     ") + fromHex("00 0C 01") +
-                                      latin("rpm") + fromHex("00 00 00 0D")));
-
-    rig.click("Command4");
-    ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.frontEnd.window("Form2") != nullptr; }));
-    EXPECT_EQ(rig.caption("Form2"), L"Firmwareupdate Com:1");
-    const Bytes image = someImage(40000);
-    rig.whenAskedForAFile(writeFile(L"Demo-Firmware.bin", image));
-    rig.click("Command1", "Form2");
-    rig.click("Command2", "Form2");
-    ASSERT_TRUE(pumpUntil(rig.frontEnd, [&] { return rig.text("Label1", "Form2") == L"Fertig."; }, 30s))
-        << win::narrow(rig.text("Label1", "Form2")) << rig.boxes.all();
-    EXPECT_EQ(demo->display().blocksReceived(), 1016);
-    Bytes expected = image;
-    expected.resize(1016 * 128, 0xFF);
-    EXPECT_TRUE(demo->display().receivedImage() == expected);
-}
 
 } // namespace
 } // namespace morvandell::win32

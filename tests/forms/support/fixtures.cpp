@@ -32,6 +32,11 @@ Bytes resetFrame()
     return hex("55 FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D");
 }
 
+Bytes updateFrame()
+{
+    return hex("55 04 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0D");
+}
+
 Bytes settingsFrame(Byte defaultView)
 {
     return hex("55 01 00 90") + Bytes{defaultView} +

@@ -36,6 +36,8 @@ const std::vector<std::string>& eightChannelNames();
 
 Bytes connectFrame();
 Bytes resetFrame();
+// The update window's command that switches the display into its update mode.
+Bytes updateFrame();
 // The settings record with the default-view byte.
 Bytes settingsFrame(Byte defaultView);
 // The nine write frames of "Daten schreiben" after EightChannels was read, slot k picked at list

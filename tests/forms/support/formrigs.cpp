@@ -86,6 +86,14 @@ void FormRig::after(std::chrono::milliseconds delay, std::function<void()> task)
     loop().startTimer(delay, std::move(task));
 }
 
+void FormRig::every(std::chrono::milliseconds interval, std::function<bool()> task)
+{
+    after(interval, [this, interval, task = std::move(task)] {
+        if (task())
+            every(interval, task);
+    });
+}
+
 // --- the display at port 3 ---------------------------------------------------------------------------
 
 #ifdef _WIN32

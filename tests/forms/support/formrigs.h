@@ -64,6 +64,8 @@ public:
     void runFor(std::chrono::milliseconds time);
     // Runs task once after the delay, from the event loop (also inside a handler's wait).
     void after(std::chrono::milliseconds delay, std::function<void()> task);
+    // Runs task every `interval` from the event loop for as long as it returns true.
+    void every(std::chrono::milliseconds interval, std::function<bool()> task);
 };
 
 // The control window with the display simulator's logic at port 3 (or at the numbers given): on POSIX

@@ -39,3 +39,19 @@
 #include "scripteddialogs.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+
+namespace morvandell::test {
+
+// Names a TEST_P row by its `name`: INSTANTIATE_TEST_SUITE_P(Form2, StartUp, ::testing::Values(...), RowName()).
+struct RowName
+{
+    template<typename Info>
+    std::string operator()(const Info& info) const
+    {
+        return info.param.name;
+    }
+};
+
+} // namespace morvandell::test

@@ -360,6 +360,12 @@ int HeadlessView::maximum(const std::string& control) const
 
 // --- the handlers' side -----------------------------------------------------------------------------------
 
+void HeadlessView::changed(const std::string& control)
+{
+    if (onChange)
+        onChange(control);
+}
+
 std::string HeadlessView::text(const std::string& control) const
 {
     const Control* c = find(control, "text");
@@ -382,6 +388,7 @@ void HeadlessView::setText(const std::string& control, const std::string& text)
     c->text = limited(*c, text);
     if (c->def->kind == ControlKind::ComboBox)
         c->listIndex = -1;
+    changed(control);
 }
 
 bool HeadlessView::isEnabled(const std::string& control) const
@@ -392,8 +399,10 @@ bool HeadlessView::isEnabled(const std::string& control) const
 
 void HeadlessView::setEnabled(const std::string& control, bool enabled)
 {
-    if (Control* c = find(control, "setEnabled"))
+    if (Control* c = find(control, "setEnabled")) {
         c->enabled = enabled;
+        changed(control);
+    }
 }
 
 void HeadlessView::setToolTip(const std::string& control, const std::string& toolTip)
@@ -410,8 +419,10 @@ void HeadlessView::setFocus(const std::string& control)
 
 void HeadlessView::setBackColor(const std::string& control, std::optional<std::uint32_t> rgb)
 {
-    if (Control* c = find(control, "setBackColor"))
+    if (Control* c = find(control, "setBackColor")) {
         c->backColor = rgb;
+        changed(control);
+    }
 }
 
 std::optional<std::uint32_t> HeadlessView::backColor(const std::string& control) const
@@ -528,6 +539,7 @@ void HeadlessView::setValue(const std::string& control, int value)
         ADD_FAILURE() << m_def.name << "." << control << ": value " << value << " outside " << c->minimum
                       << ".." << c->maximum;
     c->value = value;
+    changed(control);
 }
 
 int HeadlessView::value(const std::string& control) const

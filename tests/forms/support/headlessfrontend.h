@@ -7,6 +7,7 @@
 #include "ui/model/frontend.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -100,6 +101,10 @@ public:
     // The ids of a control's context menu, or with no control of the window's menu.
     std::vector<std::string> menu(const std::string& control = {}) const;
 
+    // Runs each time a handler has set a control's text, value, colour or enabled state (its name): the
+    // test sees the window at that moment, as a user watching it would, whatever the machine's load.
+    std::function<void(const std::string& control)> onChange;
+
     // --- ui::FormView (the handlers' side) ---
     void setCaption(const std::string& caption) override { m_caption = caption; }
     std::string caption() const override { return m_caption; }
@@ -158,6 +163,7 @@ private:
     bool reachable(const Control& c) const;
     bool usable(const std::string& name, const char* action, Control** out);
     std::string limited(const Control& c, const std::string& text) const;
+    void changed(const std::string& control);
 
     HeadlessFrontEnd& m_frontEnd;
     ui::FormSpec m_def;
