@@ -4,6 +4,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "serial/portlist.h"
+#include "ui/model/userguide.h"
 #include "updater/form2.h"
 #include "writer/framebuilder.h"
 
@@ -109,6 +110,8 @@ void Form1::command(const std::string& id)
         loadProfileClicked();
     else if (id == SaveTraceCommand)
         saveTrace();
+    else if (id == ui::userguide::Command)
+        ui::userguide::open(m_frontEnd, m_view.get());
 }
 
 bool Form1::commandEnabled(const std::string& id) const
@@ -119,6 +122,9 @@ bool Form1::commandEnabled(const std::string& id) const
         return !replyWait.isWaiting() && !m_updateTransferring;
     if (id == SaveTraceCommand)
         return !m_updateTransferring;
+    // Its message (a guide that is missing) would hold up a wait, or a transfer of the update window.
+    if (id == ui::userguide::Command)
+        return !replyWait.isWaiting() && !m_updateTransferring;
     return true;
 }
 

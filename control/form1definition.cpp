@@ -1,6 +1,7 @@
 // The control window's control table: names, kinds, containers, geometry in twips, texts and states.
 #include "control/form1.h"
 
+#include "ui/model/userguide.h"
 #include "writer/framebuilder.h"
 
 namespace morvandell {
@@ -94,7 +95,8 @@ ui::FormSpec Form1::definition()
     c.back().bold = true;
 
     f.windowMenu = {{SaveProfileCommand, "Profil speichern…", "Ctrl+S"},
-                    {LoadProfileCommand, "Profil laden…", "Ctrl+O"}};
+                    {LoadProfileCommand, "Profil laden…", "Ctrl+O"},
+                    ui::userguide::menuItem()};
     f.controlMenus = {{"List1", {{SaveTraceCommand, "Verbindungsprotokoll speichern…", ""}}}};
     return f;
 }

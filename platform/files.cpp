@@ -184,4 +184,18 @@ std::string tempFolder()
     return ec ? std::string() : fromPath(p);
 }
 
+std::string languageOfLocale(const std::string& name)
+{
+    std::string language;
+    for (const char c : name) {
+        if (c == '_' || c == '-' || c == '.' || c == '@')
+            break;
+        language += c;
+    }
+    language = text::asciiLower(language);
+    if (language == "c" || language == "posix")
+        return {};
+    return language;
+}
+
 } // namespace morvandell::files

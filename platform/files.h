@@ -54,4 +54,11 @@ std::string tempFolder();
 // An environment variable as UTF-8; nothing when it is not set.
 std::optional<std::string> environment(const std::string& name);
 
+// The language of the user's interface as a lower-case ISO 639 code ("de", "en"); empty when the system
+// names none. Linux: the messages' locale (LC_ALL, else LC_MESSAGES, else LANG); Windows: the user's UI
+// language.
+std::string userLanguage();
+// The language of a locale name: "de_DE.UTF-8", "de-AT" and "de@euro" give "de"; "C" and "POSIX" give "".
+std::string languageOfLocale(const std::string& name);
+
 } // namespace morvandell::files

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Debian package in build-package/ (Release, without tests; build/ is left alone) and checks
 # it: desktop entry (desktop-file-validate), AppStream metadata (appstreamcli), manual pages (groff),
-# the package itself (lintian), its file list, and that every installed program starts with --version.
+# the package itself (lintian), its file list (the user guide's pages with every image they show), and
+# that every installed program starts with --version.
 # Prints the path of the package at the end; the exit status is non-zero if anything failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-packages.sh g++ cmake make pkg-config qt6-base-dev libgl-dev nlohmann-json3-dev libsystemd-dev \
-    dpkg-dev file desktop-file-utils appstream lintian groff-base man-db shared-mime-info libxml2-utils
+    cmark-gfm dpkg-dev file desktop-file-utils appstream lintian groff-base man-db shared-mime-info libxml2-utils
 
 dir=build-package
 launcher=()
@@ -43,8 +44,16 @@ for f in usr/bin/morvandell usr/bin/morvandell-sim usr/share/applications/$id.de
          usr/share/icons/hicolor/256x256/apps/$id.png usr/lib/udev/rules.d/70-morvandell.rules \
          usr/share/mime/packages/$id.xml \
          usr/share/doc/morvandell/copyright usr/share/doc/morvandell/changelog.gz \
-         usr/share/doc/morvandell/connection-trace.md; do
+         usr/share/doc/morvandell/connection-trace.md \
+         usr/share/doc/morvandell/handbuch/index.html usr/share/doc/morvandell/handbuch/en.html \
+         usr/share/doc/morvandell/handbuch/style.css; do
     [ -f "$root/$f" ] || fail "$f is missing"
+done
+# Every image the guide's pages show is installed beside them.
+for page in "$root"/usr/share/doc/morvandell/handbuch/*.html; do
+    for image in $(grep -o 'src="[^"]*"' "$page" | sed 's/^src="//; s/"$//'); do
+        [ -f "$(dirname "$page")/$image" ] || fail "$(basename "$page") shows $image, which is not installed"
+    done
 done
 # The command-line tool's folder is added before packaging/ in CMakeLists.txt, or it is left out.
 [ ! -d cli ] || [ -f "$root/usr/bin/morvandell-cli" ] \

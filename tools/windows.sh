@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-packages.sh cmake make pkg-config g++ g++-mingw-w64-x86-64-posix \
-    wine64 fonts-wine xvfb xauth x11-utils nsis python3 googletest nlohmann-json3-dev libsystemd-dev
+    wine64 fonts-wine xvfb xauth x11-utils xdotool locales nsis python3 googletest nlohmann-json3-dev libsystemd-dev cmark-gfm
 
 build=build-windows
 host=$build/host

@@ -102,4 +102,15 @@ std::optional<std::string> environment(const std::string& name)
     return std::string(value);
 }
 
+std::string userLanguage()
+{
+    // The order in which the C library picks the messages' locale.
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const auto value = environment(name);
+        if (value && !value->empty())
+            return languageOfLocale(*value);
+    }
+    return {};
+}
+
 } // namespace morvandell::files

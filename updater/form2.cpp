@@ -3,6 +3,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "serial/portdirectory.h"
+#include "ui/model/userguide.h"
 #include "updater/firmwareimage.h"
 
 #include <utility>
@@ -48,6 +49,7 @@ ui::FormSpec Form2::definition()
         control("ProgressBar1", K::ProgressBar, 120, 1440, 3735, 375, ""),
     };
     f.controls.back().accessibleName = "Fortschritt";
+    f.windowMenu = {ui::userguide::menuItem()};
     return f;
 }
 
@@ -86,6 +88,18 @@ void Form2::click(const std::string& control)
         Command4_Click();
     else if (control == "Command5")
         Command5_Click();
+}
+
+void Form2::command(const std::string& id)
+{
+    if (id == ui::userguide::Command && commandEnabled(id))
+        ui::userguide::open(m_frontEnd, m_view.get());
+}
+
+bool Form2::commandEnabled(const std::string& id) const
+{
+    // Its message (a guide that is missing) would hold the transfer up.
+    return id != ui::userguide::Command || !m_transfer.isRunning();
 }
 
 // The controls and the window state as the window is created; every load starts from here.

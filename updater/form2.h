@@ -85,6 +85,8 @@ public:
 
     // ui::FormEvents
     void click(const std::string& control) override;
+    void command(const std::string& id) override;
+    bool commandEnabled(const std::string& id) const override;
     bool closeRequested() override;
     void unload() override;
 

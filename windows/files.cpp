@@ -110,4 +110,12 @@ std::string programFolder()
     return parentPath(win::narrow(buffer));
 }
 
+std::string userLanguage()
+{
+    wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+    if (::LCIDToLocaleName(MAKELCID(::GetUserDefaultUILanguage(), SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0) <= 0)
+        return {};
+    return languageOfLocale(win::narrow(name));
+}
+
 } // namespace morvandell::files

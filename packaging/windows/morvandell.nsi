@@ -84,8 +84,8 @@ LangString ElevationFailed ${LANG_ENGLISH} "Installing for all users needs admin
 LangString ElevationFailed ${LANG_GERMAN} "Die Installation für alle Benutzer erfordert Administratorrechte, die nicht erteilt wurden. Installieren Sie nur für sich selbst oder starten Sie das Setup als Administrator."
 LangString OldVersionFailed ${LANG_ENGLISH} "The installed version of ${APP} in $0 could not be removed. Close ${APP} and try again."
 LangString OldVersionFailed ${LANG_GERMAN} "Die installierte Version von ${APP} in $0 konnte nicht entfernt werden. Schließen Sie ${APP} und versuchen Sie es erneut."
-LangString SecProgram ${LANG_ENGLISH} "${APP} (program, command-line tool, Start menu)"
-LangString SecProgram ${LANG_GERMAN} "${APP} (Programm, Kommandozeilenwerkzeug, Startmenü)"
+LangString SecProgram ${LANG_ENGLISH} "${APP} (program, command-line tool, user guide, Start menu)"
+LangString SecProgram ${LANG_GERMAN} "${APP} (Programm, Kommandozeilenwerkzeug, Handbuch, Startmenü)"
 LangString SecDesktop ${LANG_ENGLISH} "Desktop shortcut"
 LangString SecDesktop ${LANG_GERMAN} "Verknüpfung auf dem Desktop"
 LangString DemoName ${LANG_ENGLISH} "${APP} (Demo)"
@@ -96,6 +96,12 @@ LangString AppComment ${LANG_ENGLISH} "Set up the Morvandell dashboard display a
 LangString AppComment ${LANG_GERMAN} "Die Morvandell-Armaturenanzeige einrichten und ihre Firmware aktualisieren"
 LangString DemoComment ${LANG_ENGLISH} "Try every function with a simulated display"
 LangString DemoComment ${LANG_GERMAN} "Alle Funktionen mit einem simulierten Display ausprobieren"
+LangString HelpName ${LANG_ENGLISH} "${APP} Help"
+LangString HelpName ${LANG_GERMAN} "${APP} Hilfe"
+LangString HelpPage ${LANG_ENGLISH} "en.html"
+LangString HelpPage ${LANG_GERMAN} "index.html"
+LangString HelpComment ${LANG_ENGLISH} "The user guide"
+LangString HelpComment ${LANG_GERMAN} "Das Benutzerhandbuch"
 
 Var AllUsers       ; 1: for all users (HKLM, Program Files), 0: for the current user
 Var ModeChosen     ; the mode came from the command line (or the elevated restart): no page
@@ -205,6 +211,10 @@ Section "!$(SecProgram)" SecProgram
   SetOutPath "$INSTDIR"
   File "${SOURCE}\morvandell.exe"
   File "${SOURCE}\morvandell-cli.exe"
+  ; The user guide, where F1 in the program looks for it.
+  SetOutPath "$INSTDIR\Hilfe"
+  File /r "${SOURCE}\docs\handbuch\*.*"
+  SetOutPath "$INSTDIR"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateDirectory "$SMPROGRAMS\${APP}"
@@ -212,6 +222,8 @@ Section "!$(SecProgram)" SecProgram
       SW_SHOWNORMAL "" "$(AppComment)"
   CreateShortcut "$SMPROGRAMS\${APP}\$(DemoName).lnk" "$INSTDIR\morvandell.exe" "--demo" \
       "$INSTDIR\morvandell.exe" 0 SW_SHOWNORMAL "" "$(DemoComment)"
+  CreateShortcut "$SMPROGRAMS\${APP}\$(HelpName).lnk" "$INSTDIR\Hilfe\$(HelpPage)" "" "" 0 SW_SHOWNORMAL "" \
+      "$(HelpComment)"
 
   ; Add/Remove Programs.
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${APP}"
@@ -306,10 +318,14 @@ Section "Uninstall"
   Delete "$INSTDIR\morvandell.exe"
   Delete "$INSTDIR\morvandell-cli.exe"
   Delete "$INSTDIR\uninstall.exe"
+  RMDir /r "$INSTDIR\Hilfe"
   RMDir "$INSTDIR"
 
   Delete "$SMPROGRAMS\${APP}\${APP}.lnk"
   Delete "$SMPROGRAMS\${APP}\$(DemoName).lnk"
+  ; Under either name: the system's language may have changed since the installation.
+  Delete "$SMPROGRAMS\${APP}\${APP} Hilfe.lnk"
+  Delete "$SMPROGRAMS\${APP}\${APP} Help.lnk"
   RMDir "$SMPROGRAMS\${APP}"
   Delete "$DESKTOP\${APP}.lnk"
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Windows setup program and the portable zip from a Windows build folder, then tests the setup
-# program under Wine (tests/wine/installer_test.sh; needs an X display, so it runs under xvfb-run).
+# Builds the Windows setup program and the portable zip (both with the user guide, docs/handbuch of the
+# build, as "Hilfe") from a Windows build folder, then tests the setup program under Wine
+# (tests/wine/installer_test.sh; needs an X display, so it runs under xvfb-run).
 # Usage: packaging/windows/package.sh BUILD-FOLDER VERSION
 # Leaves BUILD-FOLDER/morvandell-VERSION-setup.exe and BUILD-FOLDER/morvandell-VERSION-windows.zip.
 set -euo pipefail
@@ -9,7 +10,7 @@ build=$(realpath "$1")
 version=$2
 nsi=$(realpath packaging/windows/morvandell.nsi)
 
-for f in morvandell.exe morvandell-cli.exe; do
+for f in morvandell.exe morvandell-cli.exe docs/handbuch/index.html docs/handbuch/en.html; do
     [ -f "$build/$f" ] || { echo "FAILED: $build/$f has not been built"; exit 1; }
 done
 
@@ -24,14 +25,19 @@ stage="$build/zip/morvandell-$version"
 rm -rf "$build/zip"
 mkdir -p "$stage"
 cp "$build/morvandell.exe" "$build/morvandell-cli.exe" "$stage/"
+# The user guide beside the program, where F1 looks for it (as the setup program installs it).
+cp -r "$build/docs/handbuch" "$stage/Hilfe"
 sed 's/$/\r/' packaging/windows/LIESMICH.txt >"$stage/LIESMICH.txt"  # Windows line ends
 cp packaging/debian/copyright "$stage/COPYRIGHT.txt"
 zip="$build/morvandell-$version-windows.zip"
 rm -f "$zip"
 (cd "$build/zip" && cmake -E tar cf "$zip" --format=zip "morvandell-$version")
-listing=$(cmake -E tar tf "$zip" | sort | tr '\n' ' ')
-expected="morvandell-$version/ morvandell-$version/COPYRIGHT.txt morvandell-$version/LIESMICH.txt morvandell-$version/morvandell-cli.exe morvandell-$version/morvandell.exe "
+listing=$(cmake -E tar tf "$zip" | grep -v '/Hilfe/.' | sort | tr '\n' ' ')
+expected="morvandell-$version/ morvandell-$version/COPYRIGHT.txt morvandell-$version/Hilfe/ morvandell-$version/LIESMICH.txt morvandell-$version/morvandell-cli.exe morvandell-$version/morvandell.exe "
 [ "$listing" = "$expected" ] || { echo "FAILED: the zip holds: $listing"; exit 1; }
+guide=$(cmake -E tar tf "$zip" | grep '/Hilfe/.' | sed "s|^morvandell-$version/Hilfe/||" | grep -v '/$' | sort | tr '\n' ' ')
+built=$(cd "$build/docs/handbuch" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ')
+[ "$guide" = "$built" ] || { echo "FAILED: the zip's Hilfe holds: $guide (built: $built)"; exit 1; }
 echo "$zip"
 
 echo "== Setup program under Wine"

@@ -3,6 +3,7 @@
 #include "formtest.h"
 
 #include "platform/text.h"
+#include "ui/model/userguide.h"
 
 #include <algorithm>
 
@@ -59,9 +60,11 @@ TEST_P(ReplyWait, edgeCases)
     }
     // Firmwareupdate is a sending button too: the update window would take the port over under the wait.
     bool updateDisabled = false;
+    bool helpDisabled = false; // its message box would hold the wait up
     if (!row.deviceGoes) {
         rig.after(300ms, [&] {
             updateDisabled = !v.canUse("Command4");
+            helpDisabled = !form.commandEnabled(ui::userguide::Command);
             if (!updateDisabled)
                 rig.click("Command4");
         });
@@ -84,6 +87,8 @@ TEST_P(ReplyWait, edgeCases)
         EXPECT_FALSE(text::contains(rig.dialogs.allMessages(), "ioctl")) << rig.dialogs.allMessages();
     } else {
         EXPECT_TRUE(updateDisabled);
+        EXPECT_TRUE(helpDisabled);
+        EXPECT_TRUE(form.commandEnabled(ui::userguide::Command));
         EXPECT_FALSE(form.updateWindow());
         EXPECT_TRUE(v.canUse("Command4"));
         const Bytes payload = slice(row.during, 4, 16);

@@ -5,6 +5,7 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "ui/model/userguide.h"
 #include "writer/profile.h"
 
 #include <filesystem>
@@ -261,10 +262,11 @@ TEST(Profile, windowMenuOffersTheProfileCommands)
 {
     FormRig rig(directoryOf({}));
     const auto& menu = rig.view().definition().windowMenu;
-    ASSERT_EQ(rig.view().menu(),
-              (std::vector<std::string>{Form1::SaveProfileCommand, Form1::LoadProfileCommand}));
-    EXPECT_EQ(menu[0].text + " " + menu[0].shortcut + " | " + menu[1].text + " " + menu[1].shortcut,
-              "Profil speichern… Ctrl+S | Profil laden… Ctrl+O");
+    ASSERT_EQ(rig.view().menu(), (std::vector<std::string>{Form1::SaveProfileCommand, Form1::LoadProfileCommand,
+                                                            ui::userguide::Command}));
+    EXPECT_EQ(menu[0].text + " " + menu[0].shortcut + " | " + menu[1].text + " " + menu[1].shortcut + " | " +
+                  menu[2].text + " " + menu[2].shortcut,
+              "Profil speichern… Ctrl+S | Profil laden… Ctrl+O | Hilfe F1");
     EXPECT_TRUE(rig.command(Form1::SaveProfileCommand)); // Cancel in the dialog: nothing happens
     EXPECT_EQ(rig.dialogs.fileRequests.size(), 1u);
     EXPECT_TRUE(rig.dialogs.messages.empty()) << rig.dialogs.allMessages();

@@ -1,6 +1,22 @@
-// The program's command line: what it answers without a window, and what it refuses.
+// The program's command line: what it answers without a window, and what it refuses. Its help: F1 in
+// either window asks the desktop (xdg-open, here one that writes down what it was asked) to open the
+// user guide of the user's language, or says where the guide is missing. Runs on a virtual X display:
+// Qt's offscreen platform opens no documents.
+#include "testsupport.h"
+
+#include "platform/files.h"
+#include "ui/model/userguide.h"
+#include "updater/form2.h"
+
+#include <QDir>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
+
+using namespace morvandell;
+using namespace morvandell::test;
 
 class TestProgram : public QObject
 {
@@ -39,6 +55,86 @@ private slots:
         QCOMPARE(program.exitCode(), exitCode);
         QVERIFY2(printed.contains(output), qPrintable(printed));
     }
+
+    void initTestCase()
+    {
+        QVERIFY(m_bin.isValid());
+        QFile script(m_bin.filePath(QStringLiteral("xdg-open")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$0.log\"\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("PATH", (m_bin.path() + QLatin1Char(':')).toLocal8Bit() + qgetenv("PATH"));
+    }
+
+    void helpOpensTheGuide_data()
+    {
+        QTest::addColumn<bool>("updateWindow");
+        QTest::addColumn<QByteArray>("locale"); // LC_ALL
+        QTest::addColumn<bool>("present");      // the guide in this program's build-tree place
+        QTest::addColumn<QString>("opened");    // the page xdg-open is given; empty: none, a message
+        QTest::newRow("control window, German") << false << QByteArray("de_DE.UTF-8") << true << "index.html";
+        QTest::newRow("control window, English") << false << QByteArray("en_GB.UTF-8") << true << "en.html";
+        QTest::newRow("update window, German") << true << QByteArray("de_AT.UTF-8") << true << "index.html";
+        QTest::newRow("update window, C locale") << true << QByteArray("C.UTF-8") << true << "en.html";
+        QTest::newRow("control window, guide missing") << false << QByteArray("de_DE.UTF-8") << false << "";
+        QTest::newRow("update window, guide missing") << true << QByteArray("de_DE.UTF-8") << false << "";
+    }
+    void helpOpensTheGuide()
+    {
+        QFETCH(bool, updateWindow);
+        QFETCH(QByteArray, locale);
+        QFETCH(bool, present);
+        QFETCH(QString, opened);
+        // A test program in build/tests/qt stands for the program in build/app: its guide is ../docs/handbuch.
+        const std::vector<std::string> folders = ui::userguide::folders(files::programFolder());
+        QDir guide(QString::fromStdString(folders.back()));
+        guide.removeRecursively();
+        if (present) {
+            QVERIFY(guide.mkpath(QStringLiteral(".")));
+            for (const char* page : {ui::userguide::GermanPage, ui::userguide::EnglishPage}) {
+                QFile file(guide.filePath(QLatin1String(page)));
+                QVERIFY(file.open(QIODevice::WriteOnly));
+            }
+        }
+        QFile log(m_bin.filePath(QStringLiteral("xdg-open.log")));
+        log.remove();
+        const QByteArray before = qgetenv("LC_ALL");
+        qputenv("LC_ALL", locale);
+
+        Windows w;
+        const auto form = w.makeForm(directoryOf(QMap<int, QString>{}));
+        ui::FormView* view = &form->view();
+        if (updateWindow) {
+            form->Command4_Click(); // Firmwareupdate: the port prompt is cancelled
+            view = &form->updateWindow()->view();
+        }
+        QWidget* window = windowOf(*view);
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_F1);
+        qputenv("LC_ALL", before);
+
+        if (opened.isEmpty()) {
+            QCOMPARE(w.dialogs.messages.size(), 1);
+            QCOMPARE(w.dialogs.messages[0].title, QStringLiteral("Hilfe"));
+            const QString expected = QStringLiteral("Das Benutzerhandbuch fehlt: %1/index.html gibt es nicht.")
+                                         .arg(QString::fromStdString(folders.front()));
+            QVERIFY2(w.dialogs.messages[0].text.startsWith(expected), qPrintable(w.dialogs.messages[0].text));
+            QVERIFY(!log.exists());
+        } else {
+            QVERIFY2(w.dialogs.messages.isEmpty(), qPrintable(w.dialogs.allMessages()));
+            QVERIFY(waitUntil([&] { return log.exists() && log.size() > 0; }, 10000));
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromUtf8(log.readAll()).trimmed(),
+                     QUrl::fromLocalFile(guide.filePath(opened)).toString(QUrl::FullyEncoded));
+        }
+        guide.removeRecursively();
+    }
+
+private:
+    QTemporaryDir m_bin;
 };
 
 QTEST_MAIN(TestProgram)

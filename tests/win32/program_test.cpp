@@ -1,6 +1,6 @@
 // morvandell.exe as the user starts it: its answers to --help and --version, a wrong argument, the demo
-// display, a profile named on the command line. The program runs in a process of its own; its window is
-// read from here through its controls' messages.
+// display, a profile named on the command line, F1 for the user guide. The program runs in a process of
+// its own; its window is read from here through its controls' messages.
 #include "win32test.h"
 
 #include "control/form1.h"
@@ -18,13 +18,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The program under test, as CTest names it (a Unix path: Wine's Z: drive).
-std::wstring programPath()
+// A Unix path as Windows sees it: on Wine's Z: drive.
+std::wstring windowsPath(const std::string& unix)
 {
-    const std::string unix = files::environment("MORVANDELL_PROGRAM").value_or("");
     std::wstring path = L"Z:" + win::widen(unix);
     std::replace(path.begin(), path.end(), L'/', L'\\');
     return path;
+}
+
+// The program under test, as CTest names it.
+std::wstring programPath()
+{
+    return windowsPath(files::environment("MORVANDELL_PROGRAM").value_or(""));
 }
 
 struct Finished
@@ -217,6 +222,42 @@ TEST(Program, aProfileNamedOnTheCommandLineIsLoaded)
     ::PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(program.finish().exitCode, 0u);
     std::filesystem::remove_all(folder);
+}
+
+// F1 in the control window asks Windows to open the user guide's page of the user's language. Wine hands
+// an .html file to winebrowser, which runs the host's xdg-open: CTest puts one first on PATH that writes
+// down what it is asked to open. Every Windows associates .html with its browser; in Wine that comes with
+// its HTML engine, which the tests' prefix leaves out, so the test makes the association itself. A Wine
+// program takes its UI language from the Unix locale it was started in, which the program inherits from
+// this test: CTest runs the test once in English and once in German (MORVANDELL_LANGUAGE names which).
+TEST(Program, f1OpensTheGuideOfTheUsersLanguage)
+{
+    const std::string language = files::environment("MORVANDELL_LANGUAGE").value_or("en");
+    ASSERT_EQ(files::userLanguage(), language);
+    const wchar_t htmlFile[] = L"htmlfile";
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\.html", nullptr, REG_SZ, htmlFile,
+                                sizeof htmlFile),
+              ERROR_SUCCESS);
+    const std::string log = files::environment("MORVANDELL_BROWSER_LOG").value_or("");
+    const std::string guide = files::environment("MORVANDELL_GUIDE").value_or("");
+    ASSERT_FALSE(log.empty() || guide.empty());
+    ::DeleteFileW(windowsPath(log).c_str());
+
+    Program program(L"--demo");
+    const HWND window = program.window(L"Morvandell:");
+    ASSERT_NE(window, nullptr);
+    ::PostMessageW(window, WM_KEYDOWN, VK_F1, 0x003B0001);
+    ::PostMessageW(window, WM_KEYUP, VK_F1, LPARAM(0xC03B0001));
+
+    std::string opened;
+    const auto giveUp = std::chrono::steady_clock::now() + 20s;
+    while (opened.empty() && std::chrono::steady_clock::now() < giveUp) {
+        ::Sleep(100);
+        std::ifstream(std::filesystem::path(windowsPath(log))) >> opened;
+    }
+    EXPECT_EQ(opened, "file://" + guide + "/" + (language == "de" ? "index.html" : "en.html"));
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.finish().exitCode, 0u);
 }
 
 } // namespace

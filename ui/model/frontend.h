@@ -6,6 +6,7 @@
 #include "ui/model/formview.h"
 
 #include <memory>
+#include <string>
 
 namespace morvandell::ui {
 
@@ -23,6 +24,13 @@ public:
     virtual Dialogs& dialogs() = 0;
     // Ends the program after the current event (the last window closed).
     virtual void quit() = 0;
+    // Opens a local file (the user guide's HTML page) in the program the system has for it, without
+    // waiting for that program. False when the system could not start one.
+    virtual bool openDocument(const std::string& path)
+    {
+        (void)path;
+        return false;
+    }
 };
 
 } // namespace morvandell::ui

@@ -3,6 +3,8 @@
 #include "ui/qt/qtformview.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QUrl>
 
 namespace morvandell::ui::qt {
 
@@ -19,6 +21,11 @@ void QtFrontEnd::quit()
 {
     // After the current event; the loop sees the application's Quit and ends every wait.
     QCoreApplication::quit();
+}
+
+bool QtFrontEnd::openDocument(const std::string& path)
+{
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
 QtFormView& QtFrontEnd::qtView(FormView& view)

@@ -19,6 +19,8 @@ public:
     EventLoop& loop() override { return m_loop; }
     Dialogs& dialogs() override { return *m_dialogs; }
     void quit() override;
+    // Asks the desktop to open it (Qt runs xdg-open on Linux).
+    bool openDocument(const std::string& path) override;
 
     // The Qt window of a view this front end made.
     static QtFormView& qtView(FormView& view);

@@ -1,8 +1,10 @@
 #include "ui/win32/win32frontend.h"
 
 #include "ui/win32/win32window.h"
+#include "windows/wide.h"
 
 #include <commctrl.h>
+#include <objbase.h>
 
 #include <algorithm>
 
@@ -38,6 +40,41 @@ Win32FrontEnd::~Win32FrontEnd()
 std::unique_ptr<ui::FormView> Win32FrontEnd::createWindow(const ui::FormSpec& def, ui::FormEvents& events)
 {
     return std::make_unique<Win32Window>(*this, def, events);
+}
+
+namespace {
+
+// The shell's library, loaded when the first document is opened: every library loaded at start-up delays
+// the control window. The shell may hand the document to extensions, which want a single-threaded
+// apartment on this thread: it is entered then too (as for the file dialogs), and kept until the end.
+using ShellExecuteFunction = HINSTANCE(WINAPI*)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+
+ShellExecuteFunction shellExecute()
+{
+    static const ShellExecuteFunction function = []() -> ShellExecuteFunction {
+        if (const HMODULE ole = ::LoadLibraryW(L"ole32.dll")) {
+            using Enter = HRESULT(WINAPI*)(LPVOID, DWORD);
+            const auto enter = reinterpret_cast<Enter>(reinterpret_cast<void*>(::GetProcAddress(ole, "CoInitializeEx")));
+            if (enter)
+                enter(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+        }
+        const HMODULE shell = ::LoadLibraryW(L"shell32.dll");
+        if (!shell)
+            return nullptr;
+        return reinterpret_cast<ShellExecuteFunction>(reinterpret_cast<void*>(::GetProcAddress(shell, "ShellExecuteW")));
+    }();
+    return function;
+}
+
+} // namespace
+
+bool Win32FrontEnd::openDocument(const std::string& path)
+{
+    const ShellExecuteFunction open = shellExecute();
+    if (!open)
+        return false;
+    // Values above 32 mean success.
+    return reinterpret_cast<INT_PTR>(open(nullptr, L"open", win::widen(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
 }
 
 Win32Window* Win32FrontEnd::window(const std::string& formName) const

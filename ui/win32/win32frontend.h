@@ -27,6 +27,8 @@ public:
     EventLoop& loop() override { return m_loop; }
     ui::Dialogs& dialogs() override { return m_dialogs; }
     void quit() override { m_loop.quit(); }
+    // The program the user's system opens such files with (ShellExecute "open").
+    bool openDocument(const std::string& path) override;
 
     // Runs the windows until quit(); returns the exit code.
     int run() { return m_loop.run(); }
