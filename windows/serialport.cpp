@@ -669,8 +669,10 @@ public:
             ::CloseHandle(port);
             return fail({OpenFailure::Cause::Settings, why, 0});
         }
-        // Input from before the open is stale; output of an earlier owner is not ours to send.
-        ::PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+        // Input from before the open is stale. Output is left alone: what the last owner wrote may still
+        // be on its way out (the update frame when the update reopens the port at 9600 baud), and clearing
+        // it would lose it, as the POSIX port flushes only its input.
+        ::PurgeComm(port, PURGE_RXCLEAR | PURGE_RXABORT);
 
         // An FTDI adapter whose latency timer is at 1 ms passes answers on at once; any other value is
         // the driver's setting, described, not changed.
