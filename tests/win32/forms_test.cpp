@@ -42,26 +42,6 @@ std::string hexOf(const Bytes& bytes)
     return out;
 }
 
-Bytes fromHex(const std::string& text)
-{
-    Bytes out;
-    for (const std::string& part : text::split(text, ' '))
-        if (!part.empty())
-            out.push_back(Byte(std::stoi(part, nullptr, 16)));
-    return out;
-}
-
-Bytes operator+(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-Bytes latin(const std::string& chars)
-{
-    return Bytes(chars.begin(), chars.end());
-}
-
 // A file in a folder of its own under the temporary folder, by its UTF-8 path.
 std::string writeFile(const std::wstring& name, const Bytes& content)
 {
