@@ -214,6 +214,14 @@ void Win32Window::createControls()
             ::SetWindowPos(it->hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
+RECT Win32Window::placeInWindow(HWND control) const
+{
+    RECT r{};
+    ::GetWindowRect(control, &r); // a combo box's closed size, not its list's
+    ::MapWindowPoints(nullptr, m_hwnd, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
 void Win32Window::createToolTips()
 {
     m_toolTip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
@@ -245,6 +253,7 @@ void Win32Window::createToolTips()
             area.hwnd = m_hwnd;
             area.uId = UINT_PTR(c.id);
             area.lpszText = LPSTR_TEXTCALLBACKW;
+            area.rect = placeInWindow(c.hwnd); // the controls stand where they stay (see the constructor)
             ::SendMessageW(m_toolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&area));
         }
     }
@@ -283,8 +292,7 @@ void Win32Window::layoutControls()
             area.cbSize = TTTOOLINFOW_V2_SIZE;
             area.hwnd = m_hwnd;
             area.uId = UINT_PTR(c.id);
-            ::GetWindowRect(c.hwnd, &area.rect); // a combo box's closed size, not its list's
-            ::MapWindowPoints(nullptr, m_hwnd, reinterpret_cast<POINT*>(&area.rect), 2);
+            area.rect = placeInWindow(c.hwnd);
             ::SendMessageW(m_toolTip, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&area));
         }
     }

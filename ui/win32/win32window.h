@@ -104,6 +104,8 @@ private:
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void createControls();
     void createToolTips();
+    // A control's rectangle in the window's client area.
+    RECT placeInWindow(HWND control) const;
     // Fonts, the window's size and the controls' places for a DPI (at the start, and when it changes).
     void applyDpi(UINT dpi);
     void layoutControls();
