@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace morvandell::win32 {
@@ -401,8 +403,18 @@ TEST_P(EventCharTest, isSetWithTheLineSettings)
         state = lineState();
     } else {
         openAndLoad(rig, true, writeFile(L"Firmware.bin", someImage(5000)));
-        // Read while the transfer runs on the line it opened at 9600 baud.
-        std::function<void()> look = [&] {
+        if (HasFatalFailure())
+            return; // without the update window there is nothing to click
+        // Read while the transfer runs on the line it opened at 9600 baud; the look ends with the test.
+        const auto watching = std::make_shared<bool>(true);
+        struct EndWatch
+        {
+            std::shared_ptr<bool> watching;
+            ~EndWatch() { *watching = false; }
+        } endWatch{watching};
+        std::function<void()> look = [&, watching] {
+            if (!*watching)
+                return;
             if (!state && rig.text("Label1", "Form2") == L"Bereit.")
                 state = lineState();
             if (!state)
