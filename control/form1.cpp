@@ -96,7 +96,7 @@ void Form1::click(const std::string& control)
 
 void Form1::dropDown(const std::string& control)
 {
-    if (control == "Combo5")
+    if (control == "Combo5" && !m_updateTransferring)
         Combo5_DropDown();
 }
 
@@ -352,9 +352,16 @@ void Form1::updateControlStates()
         m_view->setToolTip(button, m_updateTransferring ? UnavailableDuringUpdate : def ? def->toolTip : "");
     }
     // Firmwareupdate too: the update window would take the port over under the wait; and the port list,
-    // whose pick would close the port under the wait.
+    // whose pick would close the port under the wait. The list also stays shut while the update window
+    // sends: dropping down, it tries every port again on this thread, up to a port's open time limit.
     m_view->setEnabled("Command4", !waiting);
-    m_view->setEnabled("Combo5", !waiting);
+    m_view->setEnabled("Combo5", !waiting && !m_updateTransferring);
+    const int port = m_view->listIndex("Combo5");
+    const ui::ControlSpec* ports = spec.find("Combo5");
+    const std::string portToolTip = port >= 0 && port < int(m_portToolTips.size()) ? m_portToolTips[std::size_t(port)]
+                                    : ports                                       ? ports->toolTip
+                                                                                  : "";
+    m_view->setToolTip("Combo5", m_updateTransferring ? UnavailableDuringUpdate : portToolTip);
 }
 
 // --- reset, slot data, settings ------------------------------------------------------------------------

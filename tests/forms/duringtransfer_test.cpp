@@ -101,7 +101,7 @@ TEST(DuringATransfer, theControlWindowAsksNothingWaitsForNothingAndSaysWhy)
         transferring = f->isTransferring();
         HeadlessView& v = rig.view();
         for (const ui::ControlSpec& c : v.definition().controls) {
-            if (c.kind != ui::ControlKind::Button)
+            if (c.kind != ui::ControlKind::Button && c.name != "Combo5")
                 continue;
             if (v.canUse(c.name))
                 v.click(c.name);
@@ -124,7 +124,7 @@ TEST(DuringATransfer, theControlWindowAsksNothingWaitsForNothingAndSaysWhy)
     ASSERT_TRUE(transferring);
     const std::string why = Form1::UnavailableDuringUpdate;
     EXPECT_EQ(unusable, (std::vector<std::string>{"Command1: " + why, "Command2: " + why, "Command6: " + why,
-                                                  "Command3: " + why, "Command5: " + why}));
+                                                  "Combo5: " + why, "Command3: " + why, "Command5: " + why}));
     EXPECT_TRUE(commandsCarriedOut.empty());
     EXPECT_EQ(waits, 0);
     EXPECT_EQ(rig.dialogs.fileRequests.size(), fileRequests);
@@ -136,8 +136,11 @@ TEST(DuringATransfer, theControlWindowAsksNothingWaitsForNothingAndSaysWhy)
     EXPECT_LE(arrivals.longestGap(), UpdateTransfer::ProgressInterval + lineTime + 1500ms);
 
     // Afterwards everything is as before, the design's tool tip included.
-    for (const char* button : {"Command1", "Command2", "Command3", "Command5", "Command6"})
+    for (const char* button : {"Combo5", "Command1", "Command2", "Command3", "Command5", "Command6"})
         EXPECT_TRUE(rig.view().canUse(button)) << button;
+    const int port = rig.view().listIndex("Combo5");
+    ASSERT_GE(port, 0);
+    EXPECT_EQ(rig.view().toolTip("Combo5"), rig.view().itemToolTip("Combo5", port)); // the port's device
     EXPECT_EQ(rig.view().toolTip("Command1"), "Version.xml der verwendeten Firmware wählen!");
     EXPECT_EQ(rig.view().toolTip("Command2"), "");
     EXPECT_TRUE(rig.view().command(Form1::SaveTraceCommand));
