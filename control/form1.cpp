@@ -344,11 +344,11 @@ void Form1::updateControlStates()
     if (!m_view)
         return;
     const bool waiting = replyWait.isWaiting();
-    const ui::FormSpec spec = definition(); // the tool tips the buttons have without a transfer
+    const ui::FormSpec table = definition(); // the window's own tool tips, shown when no transfer runs
     for (const char* button : HeldDuringUpdate) {
         const bool heldByWait = waiting && std::string(button) != "Command1";
         m_view->setEnabled(button, !m_updateTransferring && !heldByWait);
-        const ui::ControlSpec* def = spec.find(button);
+        const ui::ControlSpec* def = table.find(button);
         m_view->setToolTip(button, m_updateTransferring ? UnavailableDuringUpdate : def ? def->toolTip : "");
     }
     // Firmwareupdate too: the update window would take the port over under the wait; and the port list,
@@ -357,7 +357,7 @@ void Form1::updateControlStates()
     m_view->setEnabled("Command4", !waiting);
     m_view->setEnabled("Combo5", !waiting && !m_updateTransferring);
     const int port = m_view->listIndex("Combo5");
-    const ui::ControlSpec* ports = spec.find("Combo5");
+    const ui::ControlSpec* ports = table.find("Combo5");
     const std::string portToolTip = port >= 0 && port < int(m_portToolTips.size()) ? m_portToolTips[std::size_t(port)]
                                     : ports                                       ? ports->toolTip
                                                                                   : "";
