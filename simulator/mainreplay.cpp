@@ -1,12 +1,13 @@
 #include "simulator/mainreplay.h"
 
+#include "simulator/simulatorthread.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -49,21 +50,14 @@ bool ReplayHost::open(std::string* error)
             *error = what + ": " + errnoText();
         return false;
     };
-    if (::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
-        return fail("openpty");
-    char name[PATH_MAX];
-    if (::ttyname_r(m_slave, name, sizeof name) != 0)
-        return fail("ttyname");
-    m_path = name;
-    termios tio{};
-    if (::tcgetattr(m_slave, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::cfsetspeed(&tio, B19200);
-        ::tcsetattr(m_slave, TCSANOW, &tio);
-    }
-    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    DisplayPty pty;
+    std::string step;
+    if (!openDisplayPty(pty, &step))
+        return fail(step);
+    m_master = pty.master;
+    m_slave = pty.slave;
+    m_path = pty.path;
+    const char* const name = m_path.c_str();
     // Packet mode: every discarding of the program's input (the last step of its open) shows as a
     // status byte among the data.
     int on = 1;

@@ -259,6 +259,38 @@ SimulatorThread::~SimulatorThread()
     d->closeLine();
 }
 
+bool openDisplayPty(DisplayPty& pty, std::string* failedStep)
+{
+    const auto fail = [&](const char* step) {
+        const int e = errno;
+        if (pty.master >= 0)
+            ::close(pty.master);
+        if (pty.slave >= 0)
+            ::close(pty.slave);
+        pty = DisplayPty{};
+        errno = e;
+        if (failedStep)
+            *failedStep = step;
+        return false;
+    };
+    if (::openpty(&pty.master, &pty.slave, nullptr, nullptr, nullptr) != 0)
+        return fail("openpty");
+    char name[PATH_MAX];
+    if (::ttyname_r(pty.slave, name, sizeof name) != 0)
+        return fail("ttyname");
+    pty.path = name;
+    termios tio{};
+    if (::tcgetattr(pty.slave, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::cfsetspeed(&tio, B19200);
+        ::tcsetattr(pty.slave, TCSANOW, &tio);
+    }
+    ::fcntl(pty.master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(pty.slave, F_SETFD, FD_CLOEXEC);
+    ::fcntl(pty.master, F_SETFL, ::fcntl(pty.master, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
 bool SimulatorThread::start(std::string* error)
 {
     auto fail = [error](const std::string& what) {
@@ -276,27 +308,13 @@ bool SimulatorThread::start(std::string* error)
     }
     if (!d->wake.isValid())
         return fail("pipe");
-    int master = -1;
-    int slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
-        return fail("openpty");
-    char name[PATH_MAX];
-    if (::ttyname_r(slave, name, sizeof name) != 0) {
-        const int e = errno;
-        ::close(master);
-        ::close(slave);
-        errno = e;
-        return fail("ttyname");
-    }
-    termios tio{};
-    if (::tcgetattr(slave, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::cfsetspeed(&tio, B19200);
-        ::tcsetattr(slave, TCSANOW, &tio);
-    }
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    DisplayPty pty;
+    std::string step;
+    if (!openDisplayPty(pty, &step))
+        return fail(step);
+    const int master = pty.master;
+    const int slave = pty.slave;
+    const std::string name = pty.path;
 
     d->masterFd = master;
     d->slaveFd = slave; // kept open: the tool may close and reopen its side at any time

@@ -9,6 +9,17 @@
 
 namespace morvandell::sim {
 
+// A pseudo-terminal for a simulated display: its device side raw at 19200 baud, as a fresh port is, both
+// ends closed on exec, the display's end (master) non-blocking. On failure nothing stays open, errno says
+// why and `failedStep` names the step.
+struct DisplayPty
+{
+    int master = -1;
+    int slave = -1;
+    std::string path; // the device side's name, for the program under test
+};
+bool openDisplayPty(DisplayPty& pty, std::string* failedStep);
+
 // A simulated Morvandell display behind a pseudo-terminal, answering from a thread of its own so that it
 // answers independently of the tool's event loop. The tool opens devicePath() like a serial port.
 //
