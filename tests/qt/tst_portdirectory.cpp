@@ -25,10 +25,10 @@ private slots:
 void TestPortDirectory::portListIsRebuiltWhenOpened()
 {
     // Two mapped links to pseudo-terminals; the second appears only after start-up.
-    QtPty first, second;
+    PtyPair first, second;
     QTemporaryDir dir;
     const QString one = dir.filePath(QStringLiteral("one")), two = dir.filePath(QStringLiteral("two"));
-    QVERIFY(QFile::link(first.slavePath(), one));
+    QVERIFY(QFile::link(QString::fromStdString(first.slavePath()), one));
     Windows w;
     const auto form = w.makeForm(std::make_shared<const PortDirectory>(
         std::map<int, std::string>{{1, one.toStdString()}, {2, two.toStdString()}},
@@ -43,12 +43,12 @@ void TestPortDirectory::portListIsRebuiltWhenOpened()
     };
     QCOMPARE(entries(), QStringLiteral("Com #1"));
 
-    QVERIFY(QFile::link(second.slavePath(), two));
+    QVERIFY(QFile::link(QString::fromStdString(second.slavePath()), two));
     list->showPopup();
     list->hidePopup();
     QCOMPARE(entries(), QStringLiteral("Com #1,Com #2"));
     QCOMPARE(list->text(), QStringLiteral("Port"));
-    QVERIFY(list->itemData(1, Qt::ToolTipRole).toString().contains(second.slavePath()));
+    QVERIFY(list->itemData(1, Qt::ToolTipRole).toString().contains(QString::fromStdString(second.slavePath())));
 
     // The selected entry stays when its device goes; Connect says it is not there.
     pick(list, 0);
@@ -59,9 +59,8 @@ void TestPortDirectory::portListIsRebuiltWhenOpened()
     QCOMPARE(entries(), QStringLiteral("Com #1"));
     QCOMPARE(list->listIndex(), 0);
     control<QPushButton>(f, "Command3")->click();
-    QCOMPARE(w.dialogs.messages.size(), 1);
-    QVERIFY2(w.dialogs.messages[0].text.contains(QLatin1String("beim Programmstart")),
-             qPrintable(w.dialogs.allMessages()));
+    QCOMPARE(w.dialogs.messages.size(), size_t(1));
+    QVERIFY2(w.dialogs.hasMessage("beim Programmstart"), w.dialogs.allMessages().c_str());
 }
 
 QTEST_MAIN(TestPortDirectory)

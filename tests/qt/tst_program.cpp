@@ -117,14 +117,15 @@ private slots:
         qputenv("LC_ALL", before);
 
         if (opened.isEmpty()) {
-            QCOMPARE(w.dialogs.messages.size(), 1);
-            QCOMPARE(w.dialogs.messages[0].title, QStringLiteral("Hilfe"));
+            QCOMPARE(w.dialogs.messages.size(), size_t(1));
+            QCOMPARE(w.dialogs.messages[0].title, std::string("Hilfe"));
             const QString expected = QStringLiteral("Das Benutzerhandbuch fehlt: %1/index.html gibt es nicht.")
                                          .arg(QString::fromStdString(folders.front()));
-            QVERIFY2(w.dialogs.messages[0].text.startsWith(expected), qPrintable(w.dialogs.messages[0].text));
+            const QString shown = QString::fromStdString(w.dialogs.messages[0].text);
+            QVERIFY2(shown.startsWith(expected), qPrintable(shown));
             QVERIFY(!log.exists());
         } else {
-            QVERIFY2(w.dialogs.messages.isEmpty(), qPrintable(w.dialogs.allMessages()));
+            QVERIFY2(w.dialogs.messages.empty(), w.dialogs.allMessages().c_str());
             QVERIFY(waitUntil([&] { return log.exists() && log.size() > 0; }, 10000));
             QVERIFY(log.open(QIODevice::ReadOnly));
             QCOMPARE(QString::fromUtf8(log.readAll()).trimmed(),

@@ -127,8 +127,8 @@ void TestQtControls::aRightClickOnAFrameOpensTheWindowsMenu()
     for (int i = 0; i < 3; ++i)
         QCOMPARE(menu->actions()[i]->text() + ' ' + menu->actions()[i]->shortcut().toString(), entries[i]);
     menu->actions()[0]->trigger(); // Cancel in the dialog: nothing happens
-    QCOMPARE(w.dialogs.fileRequests.size(), 1);
-    QVERIFY(w.dialogs.messages.isEmpty());
+    QCOMPARE(w.dialogs.fileRequests.size(), size_t(1));
+    QVERIFY(w.dialogs.messages.empty());
     menu->close();
 }
 

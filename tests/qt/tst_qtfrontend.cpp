@@ -26,13 +26,13 @@ class TestQtFrontEnd : public QObject
 private slots:
     void theWidgetsCarryTheDefinitionAndTheView()
     {
-        QtPty pty;
+        PtyPair pty;
         Windows w;
-        const auto form = w.makeForm(directoryOf(QMap<int, QString>{{3, pty.slavePath()}}));
+        const auto form = w.makeForm(directoryOf(QMap<int, QString>{{3, QString::fromStdString(pty.slavePath())}}));
         // A port entry's tool tip names its device.
         ComboBox* ports = combo(*form, "Combo5");
         QCOMPARE(ports->count(), 1);
-        QVERIFY2(ports->itemData(0, Qt::ToolTipRole).toString().contains(pty.slavePath()),
+        QVERIFY2(ports->itemData(0, Qt::ToolTipRole).toString().contains(QString::fromStdString(pty.slavePath())),
                  qPrintable(ports->itemData(0, Qt::ToolTipRole).toString()));
         // The log has a context menu of its own (the connection trace).
         QCOMPARE(control<QListWidget>(*form, "List1")->contextMenuPolicy(), Qt::CustomContextMenu);
@@ -48,9 +48,9 @@ private slots:
 
     void theUpdateWindowIsPlacedAsItsTableSaysWithReadableCaptions()
     {
-        QtPty pty;
+        PtyPair pty;
         Windows w;
-        const auto form = w.makeForm(directoryOf(QMap<int, QString>{{3, pty.slavePath()}}));
+        const auto form = w.makeForm(directoryOf(QMap<int, QString>{{3, QString::fromStdString(pty.slavePath())}}));
         control<QPushButton>(*form, "Command4")->click(); // the port prompt cancelled
         Form2* f = form->updateWindow();
         QWidget* window = windowOf(f->view());

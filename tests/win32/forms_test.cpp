@@ -31,19 +31,6 @@ using morvandell::test::LinePeer;
 using test::pumpFor;
 using test::pumpUntil;
 
-std::string hexOf(const Bytes& bytes)
-{
-    static const char* const digits = "0123456789ABCDEF";
-    std::string out;
-    for (const Byte b : bytes) {
-        if (!out.empty())
-            out += ' ';
-        out += digits[b >> 4];
-        out += digits[b & 0xF];
-    }
-    return out;
-}
-
 // A file in a folder of its own under the temporary folder, by its UTF-8 path.
 std::string writeFile(const std::wstring& name, const Bytes& content)
 {
@@ -64,21 +51,6 @@ Bytes someImage(std::size_t size)
         image[i] = Byte((i * 7 + i / 256) & 0xFF);
     return image;
 }
-
-const char* const LogDefinition =
-    "<?xml version=\"1.0\"?>\r\n"
-    "<channels>\r\n"
-    "\t<channel name=\"RPM\" channel = \"12\" unit=\"rpm\" divider=\"1\" storage=\"u16\"/>\r\n"
-    "\t<channel name=\"Oil_P\" channel=\"13\" unit=\"bar\" divider=\"10\" storage=\"s16\"/>\r\n"
-    "<!-- channel comment -->\r\n"
-    "\t<channel name=\"Coolant_Temperature\" channel=\"85\" unit=\"degC\" divider=\"2.5\"/>\r\n"
-    "\t<channel name=\"Batt\" channel=\"7\" unit=\"V\" divider=\"100\"/>\r\n"
-    "\t<channel name=\"MAP\" channel=\"200\" unit=\"kPa\" divider=\"1\"/>\r\n"
-    "\t<channel name=\"\xC4GT\" channel=\"33\" unit=\"\xB0"
-    "C\" divider=\"1\"/>\r\n"
-    "\t<channel name=\"Lambda\" channel=\"55\" unit=\"l\" divider=\"100\"/>\r\n"
-    "\t<channel name=\"Speed\" channel=\"90\" unit=\"kmh\" divider=\"3\"/>\r\n"
-    "</channels>\r\n";
 
 // The control window on the Win32 front end with the display at port 3.
 class Rig
@@ -115,25 +87,6 @@ public:
                        reinterpret_cast<LPARAM>(combo));
         pumpUntil(frontEnd, [&] { return window().listIndex(name) == index; }, 1s);
     }
-    std::vector<std::wstring> entries(const char* name)
-    {
-        std::vector<std::wstring> out;
-        const HWND combo = control(name);
-        const int count = int(::SendMessageW(combo, CB_GETCOUNT, 0, 0));
-        for (int i = 0; i < count; ++i) {
-            std::wstring item(size_t(::SendMessageW(combo, CB_GETLBTEXTLEN, WPARAM(i), 0)) + 1, L'\0');
-            item.resize(size_t(::SendMessageW(combo, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(item.data()))));
-            out.push_back(item);
-        }
-        return out;
-    }
-    std::wstring logLine(int index)
-    {
-        const HWND list = control("List1");
-        std::wstring line(size_t(::SendMessageW(list, LB_GETTEXTLEN, WPARAM(index), 0)) + 1, L'\0');
-        line.resize(size_t(::SendMessageW(list, LB_GETTEXT, WPARAM(index), reinterpret_cast<LPARAM>(line.data()))));
-        return line;
-    }
     int logCount() { return int(::SendMessageW(control("List1"), LB_GETCOUNT, 0, 0)); }
     bool connect()
     {
@@ -162,14 +115,6 @@ public:
             },
             [](HWND dialog) { return ::GetDlgItem(dialog, Win32Dialogs::PromptEditId) != nullptr; });
     }
-    std::vector<std::string> frames() const
-    {
-        std::vector<std::string> out;
-        for (const Bytes& f : display.logic().receivedFrames())
-            out.push_back(hexOf(f));
-        return out;
-    }
-
     static constexpr int FileNameField = 0x47c;
 
     Win32FrontEnd frontEnd;
