@@ -182,16 +182,24 @@ TEST_F(FrontEndTest, controlsStartAsTheirTableSays)
     EXPECT_EQ(test::textOf(hwnd("Command1")), L"A && B");
 }
 
-// A control's tool tip shows when the mouse rests on it, also while it is disabled: a disabled control
-// says why.
-class ToolTipTest : public FrontEndTest, public ::testing::WithParamInterface<bool>
+// A control's tool tip shows when the mouse rests on it, also while it is disabled (a disabled control
+// says why); in an open list, the entry's own.
+struct TipRow
+{
+    const char* name;
+    bool enabled;
+    bool inOpenList; // the mouse on the first entry of Combo1's open list, else on Command1
+    const wchar_t* expected;
+};
+
+class ToolTipTest : public FrontEndTest, public ::testing::WithParamInterface<TipRow>
 {};
 
-TEST_P(ToolTipTest, aButtonsToolTipShowsEnabledOrNot)
+TEST_P(ToolTipTest, showsWhereTheMouseRests)
 {
-    const bool enabled = GetParam();
+    const TipRow& row = GetParam();
     view->setToolTip("Command1", "Während des Firmware-Updates nicht verfügbar.");
-    view->setEnabled("Command1", enabled);
+    view->setEnabled("Command1", row.enabled);
     // The window's tool tip control: a window of the thread's, owned by the window.
     std::vector<HWND> tips;
     ::EnumThreadWindows(
@@ -210,13 +218,27 @@ TEST_P(ToolTipTest, aButtonsToolTipShowsEnabledOrNot)
             tip = t;
     ASSERT_NE(tip, nullptr);
     test::focusWindow(window->handle(), nullptr);
-    test::moveMouseOver(hwnd("Command1"));
+    if (row.inOpenList) {
+        ::SendMessageW(hwnd("Combo1"), CB_SHOWDROPDOWN, TRUE, 0);
+        COMBOBOXINFO info{};
+        info.cbSize = sizeof info;
+        ASSERT_TRUE(::GetComboBoxInfo(hwnd("Combo1"), &info));
+        RECT entry{};
+        ::SendMessageW(info.hwndList, LB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&entry));
+        test::moveMouse(info.hwndList, {(entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2});
+    } else {
+        test::moveMouseOver(hwnd("Command1"));
+    }
     ASSERT_TRUE(pumpUntil(frontEnd, [&] { return ::IsWindowVisible(tip) != FALSE; }, 3s)) << "no tool tip";
-    EXPECT_EQ(test::textOf(tip), L"Während des Firmware-Updates nicht verfügbar.");
+    EXPECT_EQ(test::textOf(tip), row.expected);
+    ::SendMessageW(hwnd("Combo1"), CB_SHOWDROPDOWN, FALSE, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(States, ToolTipTest, ::testing::Values(true, false),
-                         [](const auto& info) { return std::string(info.param ? "enabled" : "disabled"); });
+INSTANTIATE_TEST_SUITE_P(Places, ToolTipTest,
+                         ::testing::Values(TipRow{"enabled", true, false, L"Während des Firmware-Updates nicht verfügbar."},
+                                           TipRow{"disabled", false, false, L"Während des Firmware-Updates nicht verfügbar."},
+                                           TipRow{"openListEntry", true, true, L"erstes"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace morvandell::win32

@@ -34,13 +34,17 @@ ComboBox::ComboBox(HWND box, const ui::ControlSpec& def, UINT_PTR id, ui::FormEv
         m_edit = info.hwndItem;
         m_list = info.hwndList;
     }
-    for (HWND part : {m_box, m_edit, m_list})
-        if (part)
-            ::SetWindowSubclass(part, subclassProc, m_id, reinterpret_cast<DWORD_PTR>(this));
     if (def.maxLength > 0)
         ::SendMessageW(m_box, CB_LIMITTEXT, WPARAM(def.maxLength), 0);
     ::SendMessageW(m_box, CB_SETMINVISIBLE, ui::DropDownEntries, 0);
     ::SetWindowTextW(m_box, win::widen(def.text).c_str());
+}
+
+void ComboBox::listen()
+{
+    for (HWND part : {m_box, m_edit, m_list})
+        if (part)
+            ::SetWindowSubclass(part, subclassProc, m_id, reinterpret_cast<DWORD_PTR>(this));
 }
 
 void ComboBox::detach()

@@ -29,6 +29,9 @@ public:
     ComboBox(const ComboBox&) = delete;
     ComboBox& operator=(const ComboBox&) = delete;
 
+    // From now on the user's input to the box, its edit field and its list goes through this object:
+    // called once the box is set up (until then every message of its setting up would pass here too).
+    void listen();
     // Undoes the subclassing and lets go of the native windows (the window is about to destroy them).
     void detach();
     // The native windows are gone (destroyed by the system).

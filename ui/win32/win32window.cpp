@@ -90,7 +90,9 @@ Win32Window::Win32Window(Win32FrontEnd& frontEnd, const FormSpec& def, FormEvent
     m_filter = m_frontEnd.guiLoop().addMessageFilter([this, alive](MSG& msg) {
         if (!*alive || !m_hwnd)
             return false;
-        if (msg.hwnd != m_hwnd && !::IsChild(m_hwnd, msg.hwnd))
+        const bool ours = msg.hwnd == m_hwnd || ::IsChild(m_hwnd, msg.hwnd);
+        relayToToolTip(msg, ours);
+        if (!ours)
             return false;
         if (m_menus.translate(m_hwnd, msg))
             return true;
@@ -202,6 +204,7 @@ void Win32Window::createControls()
             if (wantsNarrowFont(c.def))
                 c.combo->setNarrowMargins();
             c.combo->fit(scaledGeometry(m_spec, c.def, m_dpi));
+            c.combo->listen();
         } else if (c.def.kind == ControlKind::TextBox && c.def.maxLength > 0) {
             ::SendMessageW(c.hwnd, EM_SETLIMITTEXT, WPARAM(c.def.maxLength), 0);
         } else if (c.def.kind == ControlKind::ProgressBar) {
@@ -212,6 +215,21 @@ void Win32Window::createControls()
     for (auto it = m_controls.rbegin(); it != m_controls.rend(); ++it)
         if (it->def.kind == ControlKind::Frame && it->hwnd)
             ::SetWindowPos(it->hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+// The tool tip learns where the mouse is from the messages the loop takes for this window, its controls
+// and the combo boxes' open lists. (Letting the tool tip subclass every control instead would send each
+// message of those windows, the many of their creation included, through two more window procedures.)
+void Win32Window::relayToToolTip(MSG& msg, bool ours) const
+{
+    if (!m_toolTip || msg.message < WM_MOUSEFIRST || msg.message > WM_MOUSELAST)
+        return;
+    if (!ours) {
+        const auto isList = [&](const Control& c) { return c.combo && c.combo->list() == msg.hwnd; };
+        if (std::none_of(m_controls.begin(), m_controls.end(), isList))
+            return;
+    }
+    ::SendMessageW(m_toolTip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
 }
 
 RECT Win32Window::placeInWindow(HWND control) const
@@ -238,7 +256,7 @@ void Win32Window::createToolTips()
                 continue;
             TTTOOLINFOW tool{};
             tool.cbSize = TTTOOLINFOW_V2_SIZE;
-            tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+            tool.uFlags = TTF_IDISHWND; // the mouse's moves come through relayToToolTip()
             tool.hwnd = m_hwnd;
             tool.uId = reinterpret_cast<UINT_PTR>(part);
             tool.lpszText = LPSTR_TEXTCALLBACKW;
@@ -249,7 +267,7 @@ void Win32Window::createToolTips()
         if (c.hwnd && c.def.kind != ControlKind::Frame) {
             TTTOOLINFOW area{};
             area.cbSize = TTTOOLINFOW_V2_SIZE;
-            area.uFlags = TTF_SUBCLASS;
+            area.uFlags = 0;
             area.hwnd = m_hwnd;
             area.uId = UINT_PTR(c.id);
             area.lpszText = LPSTR_TEXTCALLBACKW;

@@ -105,6 +105,7 @@ private:
     void createControls();
     void createToolTips();
     // A control's rectangle in the window's client area.
+    void relayToToolTip(MSG& msg, bool ours) const;
     RECT placeInWindow(HWND control) const;
     // Fonts, the window's size and the controls' places for a DPI (at the start, and when it changes).
     void applyDpi(UINT dpi);
