@@ -10,13 +10,19 @@ time, the medians and their ratio.
 
 Needs an X display (run it under xvfb-run -a) and Debian's Python with python3-xlib.
 
-Usage: xvfb-run -a tools/bench_startup.py [--runs N] [--qt] [--windows-build DIR] [--build DIR] [--program EXE]
+--requests (Windows build only): instead of timing, counts the requests the Wine server handles from
+each start to the moment the window is shown, read from the server's own trace (wineserver -d2). Under
+Wine the start-up time follows that count (docs/benchmarks.md); unlike the times, it hardly varies with
+the machine's load.
+
+Usage: xvfb-run -a tools/bench_startup.py [--runs N] [--qt] [--requests] [--windows-build DIR] [--build DIR] [--program EXE]
 On a machine shared with builds, run it as root under nice -n -15 (Xvfb, Wine and both programs then
 share that priority); the figures still vary with the load, the medians less than single starts.
 """
 
 import argparse
 import os
+import re
 import statistics
 import subprocess
 import sys
@@ -110,18 +116,68 @@ def measure(subjects, runs, env):
           + f": ratio {medians[program] / medians[bare]:.2f}x")
 
 
+REQUEST = re.compile(r"^[0-9a-f]{4}: ([a-z_]+)\( (.*)$")
+SHOW_WINDOW = 0x40  # SWP_SHOWWINDOW
+
+
+def requests_until_shown(trace_lines):
+    """The number of requests in a stretch of the server's trace up to the first one that shows a
+    window, and that window's rectangle (to check that it was the window meant)."""
+    count = 0
+    for line in trace_lines:
+        match = REQUEST.match(line)
+        if not match:
+            continue
+        count += 1
+        name, args = match.groups()
+        if name == "set_window_pos":
+            flags = re.search(r"swp_flags=([0-9a-f]+)", args)
+            if flags and int(flags.group(1), 16) & SHOW_WINDOW:
+                place = re.search(r"window=\{([^}]*)\}", args)
+                return count, place.group(1) if place else "?"
+    return None, None
+
+
+def count_requests(subjects, runs, env, trace_path):
+    d = xdisplay.Display()
+    counts = {name: [] for name, _, _ in subjects}
+    for run in range(runs + 1):  # the first round warms up and is not counted
+        for name, command, caption in subjects:
+            with open(trace_path, "rb") as trace:
+                trace.seek(0, os.SEEK_END)
+                start = trace.tell()
+            time_start(d, command, caption, env)
+            with open(trace_path, "rb") as trace:
+                trace.seek(start)
+                lines = trace.read().decode("latin-1").splitlines()
+            count, place = requests_until_shown(lines)
+            if count is None:
+                sys.exit(f"{name}: no window shown in the server's trace")
+            if run > 0:
+                counts[name].append(count)
+                print(f"run {run}: {name} {count} requests (the window shown at {place})", flush=True)
+    medians = {name: statistics.median(values) for name, values in counts.items()}
+    (program, _, _), (bare, _, _) = subjects
+    print(", ".join(f"median {name} {medians[name]:.0f} requests" for name, _, _ in subjects)
+          + f": ratio {medians[program] / medians[bare]:.2f}x")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--qt", action="store_true", help="the Qt program on Linux instead")
     parser.add_argument("--windows-build", default="build-windows")
     parser.add_argument("--build", default="build")
+    parser.add_argument("--requests", action="store_true",
+                        help="count the Wine server's requests until the window shows instead of timing")
     parser.add_argument("--program", help="the program to time instead of the build's (to set another build against it)")
     args = parser.parse_args()
     if not os.environ.get("DISPLAY"):
         sys.exit("no X display: run it under xvfb-run -a")
     env = dict(os.environ)
 
+    if args.qt and args.requests:
+        sys.exit("--requests counts the Wine server's requests: the Windows build only")
     if args.qt:
         env.setdefault("QT_QPA_PLATFORM", "xcb")
         program = args.program or os.path.join(args.build, "app", "morvandell")
@@ -137,16 +193,30 @@ def main():
     with tempfile.TemporaryDirectory(prefix="bench_startup.") as prefix:
         env.update(WINEPREFIX=prefix, WINEDEBUG="-all",
                    WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d")
-        # One Wine session for every start, up before the first is timed.
-        subprocess.run([wineserver, "-p"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # One Wine session for every start, up before the first is timed; with --requests its server
+        # writes down every request.
+        trace_path = os.path.join(prefix, "server-trace.txt")
+        server = None
+        if args.requests:
+            with open(trace_path, "wb") as trace:
+                server = subprocess.Popen([wineserver, "-f", "-d2", "-p"], env=env, stdout=subprocess.DEVNULL,
+                                          stderr=trace)
+            time.sleep(1)
+        else:
+            subprocess.run([wineserver, "-p"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run([wine, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             program = os.path.abspath(args.program) if args.program else os.path.join(build, "morvandell.exe")
             subjects = [("morvandell.exe", [wine, program], "Morvandell:"),
                         ("bare window", [wine, os.path.join(build, "tools", "bare_window.exe")], "Bare window")]
-            measure(subjects, args.runs, env)
+            if args.requests:
+                count_requests(subjects, args.runs, env, trace_path)
+            else:
+                measure(subjects, args.runs, env)
         finally:
             subprocess.run([wineserver, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if server:
+                server.wait()
 
 
 if __name__ == "__main__":
