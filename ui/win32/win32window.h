@@ -104,8 +104,9 @@ private:
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void createControls();
     void createToolTips();
-    // A control's rectangle in the window's client area.
+    // Passes a mouse message of the window, a control (`ours`) or an open list to the tool tip.
     void relayToToolTip(MSG& msg, bool ours) const;
+    // A control's rectangle in the window's client area.
     RECT placeInWindow(HWND control) const;
     // Fonts, the window's size and the controls' places for a DPI (at the start, and when it changes).
     void applyDpi(UINT dpi);
